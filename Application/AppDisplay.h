@@ -1,0 +1,24 @@
+// AppDisplay: message type names and the readable dump of every received message, written to
+// the response stream; releases a script waiting for the message's FnId.
+#pragma once
+
+#include <cstdint>
+
+constexpr std::uint8_t APPC_MSG_RFS_REQUEST = 3;
+constexpr std::uint8_t APPC_MSG_RFS_RESPONSE = 4;
+constexpr std::uint8_t APPC_MSG_PC_NOTIFY = 5;
+constexpr std::uint8_t APPC_MSG_TERMINAL_REQUEST = 6;
+constexpr std::uint8_t APPC_MSG_TERMINAL_RESPONSE = 7;
+constexpr std::uint8_t APPC_MSG_COMMUNICATION_PARAMS = 15;
+
+// Printed name of a message type, with its trailing blank ("TYPE" for unnamed types).
+const char* MsgTypeName(std::uint8_t byMsgType);
+// Dumps a message; pszStructure overrides the structure from the function table when not null.
+void MsgDisplay(const char* pszStructure, std::uint8_t byMsgType, std::uint16_t wLength,
+                const std::uint8_t* pbyData);
+// Generic handler registered for every message type: MsgDisplay without a given structure.
+std::uint16_t MsgGenericHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
+                                std::uint16_t wLength, const std::uint8_t* pbyData);
+
+std::uint16_t GetPendingFnId();          // FnId a script waits for, APPC_NO_FNID when none
+void SetPendingFnId(std::uint16_t wFnId);

@@ -1,0 +1,47 @@
+// AppMain: the program's entry sequence, its command-line options, the process-wide settings of
+// the application (link channel, response stream, start-up line) and the link event callbacks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+constexpr const char* APPC_VERSION = "4.20.6275";               // shown in the banner
+constexpr std::size_t APPC_STARTUP_LINE_SIZE = 80;              // StartupLine / script name buffer
+constexpr std::size_t APPC_STARTUP_NAME_CHARS = 40;             // script name kept in the start-up line
+constexpr std::size_t APPC_HOST_MAX = 252;                      // characters of the -I host text
+constexpr std::uint16_t APPC_TCP_PORT = 9451;                   // the unit's TCP port
+constexpr const char* APPC_DEFAULT_DEF_FILES = "FNID.DEF;FNIDDev.DEF";
+constexpr std::uint8_t APPC_PROTOCOL_TERMINAL = 0;              // serial protocol codes
+constexpr std::uint8_t APPC_PROTOCOL_SIMPLE = 1;
+constexpr std::uint8_t APPC_PROTOCOL_FULL = 2;
+
+// Settings read by the rest of the application.
+std::uint8_t AppLinkChannel();                 // channel of the open link (32/33 serial, 44+ TCP/IP)
+void AppSetLinkChannel(std::uint8_t byChannel);
+std::uint8_t AppSerialPort();                  // serial port index opened at start-up (0 = COM1)
+std::FILE* AppResponseStream();                // decoded messages, link events, protocol displays
+void AppSetResponseStream(std::FILE* pStream); // the response file, or nullptr for standard output
+std::FILE* AppConsole();                       // prompts, command replies, error messages
+void AppSetConsole(std::FILE* pStream);        // nullptr for standard output (tests capture here)
+char* AppStartupLine();                        // APPC_STARTUP_LINE_SIZE bytes, reused as script name
+
+// Parses the options and loads the definition files: 0, or non-zero to stop without a link.
+std::uint16_t AppParseOptions(int argc, char** argv);
+// Opens the link chosen by the options and delivers the start-up line: 0, or non-zero to stop.
+std::uint16_t AppOpenLink();
+// Stops the script, closes the link, deregisters the handlers and releases the function table.
+void AppClose();
+
+// Baud rate rounded down to the supported table (115200 ... 9600); below 9600 gives 9600.
+std::uint32_t AppRoundBaudrate(std::uint32_t dwRequested);
+
+// Link event callbacks given to the serial and TCP/IP link managers.
+void AppSerialEvent(std::uint16_t wEvent, std::uint8_t byChannelId);
+void AppTcpEvent(std::uint16_t wEvent, std::uint8_t bySession);
+
+// The whole program: the main sequence. Returns the exit code given to OssExit.
+int AppMain(int argc, char** argv);
+
+// Restores every setting to its start-up value (test set-up only).
+void AppResetForTest();

@@ -1,0 +1,14 @@
+// AppScript: the SCRIPT, REPEAT and RESFILE commands, the script task that feeds script lines to
+// the interpreter one at a time, and the response file.
+#pragma once
+
+#include <cstdint>
+
+constexpr std::size_t APPC_SCRIPT_LINE_SIZE = 2500; // characters of one script line
+constexpr std::size_t APPC_SCRIPT_NAME_MAX = 79;    // characters of a script file name
+
+std::uint16_t ScriptCommand(char* pszLine, std::uint8_t byChannel);  // SCRIPT [<file>]
+std::uint16_t RepeatCommand(char* pszLine, std::uint8_t byChannel);  // REPEAT [ON|OFF]
+std::uint16_t ResfileCommand(char* pszLine, std::uint8_t byChannel); // RESFILE [<file>]
+void ScriptStop();       // removes the script task and closes the script file
+void ScriptCloseResfile(); // closes the response file; displays go to standard output again

@@ -1,0 +1,13 @@
+// Platform clock: the operating system's monotonic millisecond tick and a short sleep.
+#pragma once
+
+#include <cstdint>
+
+// Milliseconds of a monotonic clock, modulo 2^32 (the service clock's tick count).
+std::uint32_t PltGetTickCount();
+
+// Gives the processor away for about the given number of microseconds.
+void PltSleepMicroseconds(std::uint32_t microseconds);
+
+// Calendar time in whole seconds (used for script pauses).
+std::uint32_t PltCalendarSeconds();

@@ -1,0 +1,21 @@
+// Monotonic clock and sleep on POSIX.
+#include "Platform/PltClock.h"
+
+#include <ctime>
+
+std::uint32_t PltGetTickCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const std::uint64_t ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                             static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<std::uint32_t>(ms);
+}
+
+void PltSleepMicroseconds(std::uint32_t microseconds) {
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(microseconds / 1000000u);
+    ts.tv_nsec = static_cast<long>(microseconds % 1000000u) * 1000L;
+    nanosleep(&ts, nullptr);
+}
+
+std::uint32_t PltCalendarSeconds() { return static_cast<std::uint32_t>(std::time(nullptr)); }

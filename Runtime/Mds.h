@@ -1,0 +1,37 @@
+// Mds: message dispatch. Received messages go up by message type to the application's handlers,
+// messages to be sent go down by channel id to the channels' transmit handlers.
+#pragma once
+
+#include <cstdint>
+
+constexpr std::uint16_t MDSC_ERROR = 11901;           // invalid id (255) or no handler registered
+constexpr std::uint8_t MDSC_INVALID_ID = 255;         // not a valid index in either table
+constexpr std::uint16_t MDSC_TABLE_SIZE = 255;        // entries 0..254 in each table
+constexpr std::uint8_t MDSC_SERIAL_CHANNEL_0 = 32;    // first opened serial port
+constexpr std::uint8_t MDSC_SERIAL_CHANNEL_1 = 33;    // second opened serial port
+constexpr std::uint8_t MDSC_TERMINAL_CHANNEL = 34;    // console terminal
+constexpr std::uint8_t MDSC_TCPIP_SESSION_BASE = 44;  // channel of TCP/IP session 0
+constexpr std::uint8_t MDSC_HIGHEST_CHANNEL_ID = 100; // TCP/IP sessions stay below this
+
+// A message handler: (channel id, message type, length, data). The data belong to the caller and
+// are valid only during the call. Returns 0 for success or a status.
+using MsgHandler = std::uint16_t (*)(std::uint8_t byChannelId, std::uint8_t byMsgType,
+                                     std::uint16_t wLength, const std::uint8_t* pbyData);
+
+std::uint16_t MdsInit();  // empties both tables on the first call; later calls change nothing
+std::uint16_t MdsClose(); // nothing to release; returns 0
+
+std::uint16_t MdsRegisterMsgHandler(std::uint8_t byMsgType, MsgHandler pfHandler);
+std::uint16_t MdsDeregisterMsgHandler(std::uint8_t byMsgType);
+// Calls the handler of the message type; MDSC_ERROR when none or the type is 255.
+std::uint16_t MdsExecuteMsgHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
+                                   std::uint16_t wLength, const std::uint8_t* pbyData);
+
+std::uint16_t MdsRegisterResponseHandler(std::uint8_t byChannelId, MsgHandler pfHandler);
+std::uint16_t MdsDeregisterResponseHandler(std::uint8_t byChannelId);
+// Calls the transmit handler of the channel; MDSC_ERROR when none or the channel is 255.
+std::uint16_t MdsExecuteResponseHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
+                                        std::uint16_t wLength, const std::uint8_t* pbyData);
+
+// Empties both tables whatever the initialised state (test set-up only).
+void MdsResetForTest();

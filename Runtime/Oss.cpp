@@ -1,0 +1,169 @@
+// Cooperative scheduler, service clock and native thread helpers.
+#include "Runtime/Oss.h"
+
+#include <array>
+
+#include "Platform/PltClock.h"
+
+namespace {
+
+constexpr std::uint16_t OSSC_TYPE_EVERY_PASS = 0;
+constexpr std::uint16_t OSSC_TYPE_EVERY_SECOND = 1;
+constexpr std::uint16_t OSSC_TYPE_EVERY_FOURTH = 3;
+
+struct OssSlot {
+    OssThread pfEntry = nullptr;
+    std::uint16_t wType = OSSC_TYPE_EVERY_FOURTH;
+};
+
+std::array<OssSlot, OSS_MAX_THREADS> slots{};
+std::int32_t highestSlot = 0;
+std::uint8_t passCounter = 0;
+std::uint16_t currentSlot = OSSC_NO_THREAD;
+bool stopFlag = false;
+std::uint16_t exitCode = 0;
+bool initialised = false;
+
+std::uint32_t clockBase = 0;
+std::uint32_t clockOffset = 0;
+bool clockFrozen = false;
+bool waitDisabled = false;
+
+OssIdleHandler idleHandler = nullptr;
+
+void RecomputeHighestSlot() {
+    highestSlot = OSS_MAX_THREADS - 1;
+    while (highestSlot > 0 && slots[static_cast<std::size_t>(highestSlot)].pfEntry == nullptr) {
+        --highestSlot;
+    }
+}
+
+} // namespace
+
+std::uint16_t OssInit() {
+    if (initialised) {
+        return 0;
+    }
+    stopFlag = false;
+    exitCode = 0;
+    clockBase = PltGetTickCount();
+    for (auto& slot : slots) {
+        slot = OssSlot{};
+    }
+    highestSlot = 0;
+    initialised = true;
+    return 0;
+}
+
+std::uint16_t OssTerminate() {
+    initialised = false;
+    return 0;
+}
+
+std::uint16_t OssCreateThread(OssThread pfEntry, std::uint16_t wType) {
+    if (pfEntry == nullptr || (wType != OSSC_TYPE_EVERY_PASS && wType != OSSC_TYPE_EVERY_SECOND &&
+                               wType != OSSC_TYPE_EVERY_FOURTH)) {
+        return OSSC_NO_THREAD;
+    }
+    for (std::uint16_t i = 0; i < OSS_MAX_THREADS; ++i) {
+        if (slots[i].pfEntry == nullptr) {
+            slots[i].pfEntry = pfEntry;
+            slots[i].wType = wType;
+            RecomputeHighestSlot();
+            return i;
+        }
+    }
+    return OSSC_NO_THREAD;
+}
+
+std::uint16_t OssDeleteThread(std::uint16_t wSlot) {
+    if (wSlot >= OSS_MAX_THREADS || slots[wSlot].pfEntry == nullptr) {
+        return 1;
+    }
+    slots[wSlot].pfEntry = nullptr;
+    RecomputeHighestSlot();
+    return 0;
+}
+
+std::uint16_t OssGetCurrentThread() { return currentSlot; }
+
+void OssSchedule() {
+    const std::uint8_t pass = passCounter;
+    // The bound is read at every step: tasks added or removed during the pass move it.
+    for (std::int32_t i = 0; i <= highestSlot; ++i) {
+        const OssSlot& slot = slots[static_cast<std::size_t>(i)];
+        if (slot.pfEntry == nullptr) {
+            continue;
+        }
+        if ((static_cast<std::uint16_t>(i) & slot.wType) == (pass & slot.wType)) {
+            currentSlot = static_cast<std::uint16_t>(i);
+            slot.pfEntry();
+        }
+    }
+    ++passCounter;
+}
+
+void OssRun() {
+    while (!stopFlag) {
+        OssSchedule();
+        // Every fourth pass each phase of the type-3 tasks has run once; give the processor away
+        // briefly so that an idle program does not keep a core busy. Tasks go by the clock.
+        if (!stopFlag && (passCounter & 3u) == 0) {
+            if (idleHandler != nullptr) {
+                idleHandler();
+            } else {
+                PltSleepMicroseconds(OSSC_IDLE_SLEEP_US);
+            }
+        }
+    }
+}
+
+std::uint16_t OssExit(std::uint16_t wCode) {
+    stopFlag = true;
+    exitCode = wCode;
+    return wCode;
+}
+
+std::uint16_t OssGetExitCode() { return exitCode; }
+
+std::uint8_t OssGetPassCounter() { return passCounter; }
+
+std::uint32_t OssGetTime() {
+    if (clockFrozen) {
+        return clockOffset;
+    }
+    return PltGetTickCount() - clockBase + clockOffset;
+}
+
+void OssWait(std::uint32_t dwMs) {
+    if (waitDisabled) {
+        return;
+    }
+    const std::uint32_t start = OssGetTime();
+    while (OssGetTime() - start < dwMs) {
+    }
+}
+
+void OssFreezeTime(std::uint8_t bFrozen) { clockFrozen = bFrozen != 0; }
+
+std::uint32_t OssAdvanceTime(std::uint16_t wMs) {
+    clockOffset += wMs;
+    return clockOffset;
+}
+
+void OssDisableWait(std::uint8_t bDisabled) { waitDisabled = bDisabled != 0; }
+
+std::uint16_t OssStartNativeThread(OssThreadHandle* phThread, OssNativeRoutine pfRoutine,
+                                   void* pvParam, std::uint32_t* pdwThreadId) {
+    OssThreadHandle hThread = PltThreadStart(pfRoutine, pvParam, pdwThreadId);
+    if (phThread != nullptr) {
+        *phThread = hThread;
+    }
+    return hThread == nullptr ? 1 : 0;
+}
+
+std::uint16_t OssJoinNativeThread(OssThreadHandle hThread) {
+    return PltThreadJoin(hThread, OSSC_JOIN_TIMEOUT_MS) ? 0 : 1;
+}
+
+void OssSetIdleHandler(OssIdleHandler pfIdle) { idleHandler = pfIdle; }

@@ -1,0 +1,49 @@
+// Oss: the cooperative scheduler (task slots run pass after pass), the service clock and native
+// thread helpers. Everything except the clock read runs on the main thread.
+#pragma once
+
+#include <cstdint>
+
+#include "Platform/PltThread.h"
+
+constexpr std::uint16_t OSS_MAX_THREADS = 25;        // task slots
+constexpr std::uint16_t OSSC_NO_THREAD = 0xFFFF;     // "no slot" result and initial current slot
+constexpr std::uint32_t OSSC_JOIN_TIMEOUT_MS = 1000; // OssJoinNativeThread waits at most this
+constexpr std::uint32_t OSSC_IDLE_SLEEP_US = 1000;   // pause of OssRun once every four passes
+
+using OssThread = void (*)();                  // a scheduler task
+using OssThreadHandle = PltThread*;            // a native thread
+using OssNativeRoutine = PltThreadRoutine;     // routine of a native thread
+
+std::uint16_t OssInit();      // empties the slots and takes the clock base; second call: no change
+std::uint16_t OssTerminate(); // clears the initialised mark; slots stay as they are
+
+// Adds a task of type 0 (every pass), 1 (every second pass) or 3 (every fourth pass).
+// Returns the slot index, or OSSC_NO_THREAD for an empty entry, another type or a full table.
+std::uint16_t OssCreateThread(OssThread pfEntry, std::uint16_t wType);
+// Empties a slot. Returns 1 for an index >= OSS_MAX_THREADS or an empty slot, else 0.
+std::uint16_t OssDeleteThread(std::uint16_t wSlot);
+std::uint16_t OssGetCurrentThread(); // slot of the task being (or last) run
+
+void OssSchedule();                          // one pass over the slots
+void OssRun();                               // passes until OssExit
+std::uint16_t OssExit(std::uint16_t wCode);  // sets the stop flag and stores the code; returns it
+std::uint16_t OssGetExitCode();              // code given to OssExit, 0 before
+std::uint8_t OssGetPassCounter();            // pass counter (for diagnostics and tests)
+
+std::uint32_t OssGetTime();                  // service clock in ms, wraps modulo 2^32
+void OssWait(std::uint32_t dwMs);            // busy wait on the clock (nothing else runs)
+void OssFreezeTime(std::uint8_t bFrozen);    // frozen: the clock shows only the offset
+std::uint32_t OssAdvanceTime(std::uint16_t wMs); // adds to the offset; returns the new offset
+void OssDisableWait(std::uint8_t bDisabled); // disabled: OssWait returns at once
+
+// Starts a native thread at once; *phThread receives its handle. Returns 0, or 1 on failure.
+std::uint16_t OssStartNativeThread(OssThreadHandle* phThread, OssNativeRoutine pfRoutine,
+                                   void* pvParam, std::uint32_t* pdwThreadId);
+// Waits up to OSSC_JOIN_TIMEOUT_MS for the thread to end: 0 and the handle released, or 1.
+std::uint16_t OssJoinNativeThread(OssThreadHandle hThread);
+
+// Sets what OssRun does once every four passes to give the processor away; nullptr restores the
+// default short sleep.
+using OssIdleHandler = void (*)();
+void OssSetIdleHandler(OssIdleHandler pfIdle);
