@@ -20,6 +20,10 @@ constexpr std::uint8_t APPC_PROTOCOL_FULL = 2;
 std::uint8_t AppLinkChannel();                 // channel of the open link (32/33 serial, 44+ TCP/IP)
 void AppSetLinkChannel(std::uint8_t byChannel);
 std::uint8_t AppSerialPort();                  // serial port index opened at start-up (0 = COM1)
+std::uint32_t AppBaudrate();                   // serial baud rate (one of the supported rates)
+std::uint16_t AppSerialProtocol();             // APPC_PROTOCOL_*
+const char* AppHost();                         // host text of -I
+const char* AppDefinitionFiles();              // "main[;extended]" definition file list
 std::FILE* AppResponseStream();                // decoded messages, link events, protocol displays
 void AppSetResponseStream(std::FILE* pStream); // the response file, or nullptr for standard output
 std::FILE* AppConsole();                       // prompts, command replies, error messages

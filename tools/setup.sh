@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs what building and testing talvo_rc needs on a Debian machine (only what is missing).
+set -e
+PACKAGES="g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev clang"
+MISSING=""
+for p in $PACKAGES; do
+    dpkg -s "$p" >/dev/null 2>&1 || MISSING="$MISSING $p"
+done
+if [ -n "$MISSING" ]; then
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+    $SUDO apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q $MISSING
+fi
