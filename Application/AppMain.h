@@ -49,3 +49,5 @@ int AppMain(int argc, char** argv);
 
 // Restores every setting to its start-up value (test set-up only).
 void AppResetForTest();
+// Restores the link channel, the streams and the start-up line only (test set-up of modules).
+void AppResetStreamsForTest();
