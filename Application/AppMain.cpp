@@ -1,0 +1,179 @@
+// The main sequence of talvo_rc: brings the services up in their fixed order, opens the one link
+// chosen by the options, runs the scheduler until EXIT and takes everything down again. Also holds
+// the two link event callbacks, which print the connection messages to the response stream.
+#include <cstdio>
+#include <cstring>
+
+#include "Application/AppCmd.h"
+#include "Application/AppDisplay.h"
+#include "Application/AppFnTab.h"
+#include "Application/AppMain.h"
+#include "Application/AppProtocol.h"
+#include "Application/AppScript.h"
+#include "Communication/Ipm/IpmIni.h"
+#include "Communication/Ips/Ips.h"
+#include "Communication/Rsm/Rsm.h"
+#include "Driver/Uas/Uas.h"
+#include "Runtime/GpsTmr.h"
+#include "Runtime/Log.h"
+#include "Runtime/Mds.h"
+#include "Runtime/Oss.h"
+#include "Runtime/Trm.h"
+
+namespace {
+
+constexpr std::uint8_t kNoSession = 255;
+
+std::uint8_t g_bySession = kNoSession; // TCP/IP session of the link
+
+void WriteEvent(const char* pszText) {
+    std::fputs(pszText, AppResponseStream());
+    std::fflush(AppResponseStream());
+}
+
+// Event log lines go to the console, one per line.
+int PrintLogLine(const char* pszText) {
+    std::fprintf(AppConsole(), "%s\n", pszText);
+    std::fflush(AppConsole());
+    return 0;
+}
+
+bool IsSerialChannel(std::uint8_t byChannel) {
+    return byChannel == MDSC_SERIAL_CHANNEL_0 || byChannel == MDSC_SERIAL_CHANNEL_1;
+}
+
+bool IsTcpChannel(std::uint8_t byChannel) {
+    return byChannel >= MDSC_TCPIP_SESSION_BASE && byChannel < MDSC_HIGHEST_CHANNEL_ID;
+}
+
+} // namespace
+
+void AppSerialEvent(std::uint16_t wEvent, std::uint8_t /*byChannelId*/) {
+    switch (wEvent) {
+    case 1:
+        WriteEvent("\n  RS232 Connection Established ....\n");
+        break;
+    case 2:
+        WriteEvent("\n  .... RS232 Connection Lost.\n");
+        break;
+    case 3:
+        WriteEvent("Message Lost (even after retries).\n");
+        break;
+    default:
+        break;
+    }
+}
+
+void AppTcpEvent(std::uint16_t wEvent, std::uint8_t /*bySession*/) {
+    switch (wEvent) {
+    case 0:
+        WriteEvent("\n  TCP/IP Connection Established ....\n");
+        break;
+    case 1:
+        WriteEvent("\n  .... TCP/IP Connection Lost.\n");
+        break;
+    case 2:
+        WriteEvent("Message Lost (even after retries).\n");
+        break;
+    case 3:
+        if (g_bySession != kNoSession) {
+            IpmClose(g_bySession);
+            g_bySession = kNoSession;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+std::uint16_t AppOpenLink() {
+    MdsRegisterMsgHandler(APPC_MSG_TERMINAL_REQUEST, CmdLineHandler);
+    LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLogLine);
+
+    const std::uint8_t byChannel = AppLinkChannel();
+    if (IsSerialChannel(byChannel)) {
+        std::fprintf(AppConsole(),
+                     "Using COM%d: for serial communication\n   Baudrate = %ld, Protocol = %s\n",
+                     AppSerialPort() + 1, static_cast<long>(AppBaudrate()),
+                     AppSerialProtocol() == APPC_PROTOCOL_FULL ? "Full" : "Simple");
+        std::fflush(AppConsole());
+        ProtocolSetPort(AppSerialPort());
+        RsmOpen(AppSerialPort(), AppBaudrate(), AppSerialProtocol(), AppSerialEvent);
+        std::uint8_t byLink = byChannel;
+        if (RsmGetChannelId(AppSerialPort(), &byLink) == 0) {
+            AppSetLinkChannel(byLink);
+        }
+        MdsRegisterMsgHandler(APPC_MSG_COMMUNICATION_PARAMS, ProtocolComParamsHandler);
+    } else if (byChannel == MDSC_TCPIP_SESSION_BASE) {
+        std::fprintf(AppConsole(), "Using TCP/IP communication\n   Host = %s\n", AppHost());
+        std::fflush(AppConsole());
+        g_bySession = IpmOpen(APPC_TCP_PORT, AppHost(), IPMC_PROTOCOL_OIP, AppTcpEvent);
+        std::uint8_t byLink = byChannel;
+        if (IpmGetChannelId(g_bySession, &byLink) == 0) {
+            AppSetLinkChannel(byLink);
+        }
+    } else {
+        return 1;
+    }
+
+    const char* pszStartup = AppStartupLine();
+    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, APPC_MSG_TERMINAL_REQUEST,
+                         static_cast<std::uint16_t>(std::strlen(pszStartup)),
+                         reinterpret_cast<const std::uint8_t*>(pszStartup));
+    return 0;
+}
+
+void AppClose() {
+    ScriptStop();
+    const std::uint8_t byChannel = AppLinkChannel();
+    if (IsSerialChannel(byChannel)) {
+        RsmClose(AppSerialPort());
+    } else if (IsTcpChannel(byChannel) && g_bySession != kNoSession) {
+        IpmClose(g_bySession);
+        g_bySession = kNoSession;
+    }
+    MdsDeregisterMsgHandler(APPC_MSG_TERMINAL_REQUEST);
+    for (std::uint16_t wType = 0; wType <= 0xFF; ++wType) {
+        if (MdsDeregisterMsgHandler(static_cast<std::uint8_t>(wType)) != 0) {
+            break;
+        }
+    }
+    ScriptCloseResfile();
+    FnTabRelease();
+}
+
+int AppMain(int argc, char** argv) {
+    OssInit();
+    LogInit();
+    UasInit();
+    IpsInit();
+
+    GpsTmrInit();
+    MdsInit();
+    TrmInit();
+    RsmInit();
+    IpmInit();
+    TrmOpen();
+
+    if (AppParseOptions(argc, argv) != 0 || AppOpenLink() != 0) {
+        OssExit(0);
+    }
+
+    OssRun();
+
+    AppClose();
+
+    TrmClose();
+    MdsClose();
+    IpmTerminate();
+    RsmTerminate();
+    TrmTerminate();
+    GpsTmrTerminate();
+
+    IpsTerminate();
+    UasTerminate();
+    LogTerminate();
+    OssTerminate();
+
+    return OssGetExitCode();
+}

@@ -1,0 +1,167 @@
+// The command-line options of talvo_rc: banner, option letters, the start-up script argument,
+// the baud-rate rounding, the generic display handler for every message type and the loading of
+// the definition files.
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "Application/AppDisplay.h"
+#include "Application/AppFnTab.h"
+#include "Application/AppMain.h"
+#include "Runtime/Log.h"
+#include "Runtime/Mds.h"
+
+namespace {
+
+constexpr std::array<std::uint32_t, 5> kBaudrates = {115200, 57600, 38400, 19200, 9600};
+constexpr std::uint8_t kDefaultPort = 1; // COM2
+constexpr std::uint32_t kDefaultBaudrate = 19200;
+constexpr std::uint8_t kMaxPortIndex = 3; // COM4
+
+constexpr const char* kUsage =
+    "Usage: talvo_rc [options] [-D<deffile>] [<scrfile>]\n\noptions: <-L> <-I[hostname or "
+    "ip-address]> <-S[1|2|3|4][:Baudrate]> <-P[F|S|T]>\n\t\tdefault -S2:19200 -PF\n\t\t(serial "
+    "COM2, baudrate 19200, Full protocol)\n  -L : Set local event logging on\n  -I : TCP/IP "
+    "communication\n  -S : Serial communication\n  -P : Serial Protocol (Full/Simple/Terminal)\n\n"
+    "deffile: definition file (default = FNID.DEF)\nscrfile: script file for automatic command "
+    "processing\n";
+
+std::uint8_t g_byPort = kDefaultPort;
+std::uint32_t g_dwBaudrate = kDefaultBaudrate;
+std::uint16_t g_wProtocol = APPC_PROTOCOL_FULL;
+std::array<char, APPC_HOST_MAX + 1> g_szHost{};
+std::string g_definitionFiles = APPC_DEFAULT_DEF_FILES;
+
+void PrintUsage() {
+    std::fputs(kUsage, AppConsole());
+    std::fflush(AppConsole());
+}
+
+// Applies one option argument (starting with '-' or '/'). Returns 0, or 1 to stop.
+std::uint16_t ApplyOption(const char* pszArg) {
+    const char* pszValue = pszArg[1] != '\0' ? pszArg + 2 : pszArg + 1;
+    switch (pszArg[1]) {
+    case 'D':
+    case 'd':
+        g_definitionFiles = pszValue;
+        return 0;
+    case 'L':
+    case 'l':
+        LogSetFilter(1, "");
+        return 0;
+    case 'I':
+    case 'i':
+        if (std::strlen(pszValue) > APPC_HOST_MAX) {
+            // The host setting holds 252 characters; a cut name would reach the wrong host.
+            std::fprintf(AppConsole(), "Host name longer than %zu characters: %.20s...\n",
+                         APPC_HOST_MAX, pszValue);
+            std::fflush(AppConsole());
+            return 1;
+        }
+        AppSetLinkChannel(MDSC_TCPIP_SESSION_BASE);
+        std::snprintf(g_szHost.data(), g_szHost.size(), "%s", pszValue);
+        return 0;
+    case 'P':
+    case 'p':
+        if (pszValue[0] == 'S' || pszValue[0] == 's') {
+            g_wProtocol = APPC_PROTOCOL_SIMPLE;
+        } else if (pszValue[0] == 'T' || pszValue[0] == 't') {
+            g_wProtocol = APPC_PROTOCOL_TERMINAL;
+        } else {
+            g_wProtocol = APPC_PROTOCOL_FULL;
+        }
+        return 0;
+    case 'S':
+    case 's': {
+        AppSetLinkChannel(MDSC_SERIAL_CHANNEL_0);
+        if (pszValue[0] >= '0' && pszValue[0] <= '9') {
+            const int iIndex = pszValue[0] - '1';
+            g_byPort = (iIndex < 0 || iIndex > kMaxPortIndex) ? kDefaultPort
+                                                              : static_cast<std::uint8_t>(iIndex);
+        }
+        const char* pszColon = std::strchr(pszArg, ':');
+        if (pszColon != nullptr) {
+            const unsigned long ulRate = std::strtoul(pszColon + 1, nullptr, 0);
+            const std::uint32_t dwRate =
+                ulRate > 0xFFFFFFFFUL ? 0xFFFFFFFFU : static_cast<std::uint32_t>(ulRate);
+            g_dwBaudrate = AppRoundBaudrate(dwRate);
+        }
+        return 0;
+    }
+    default:
+        PrintUsage();
+        return 1;
+    }
+}
+
+} // namespace
+
+std::uint8_t AppSerialPort() {
+    return g_byPort;
+}
+
+std::uint32_t AppBaudrate() {
+    return g_dwBaudrate;
+}
+
+std::uint16_t AppSerialProtocol() {
+    return g_wProtocol;
+}
+
+const char* AppHost() {
+    return g_szHost.data();
+}
+
+const char* AppDefinitionFiles() {
+    return g_definitionFiles.c_str();
+}
+
+std::uint32_t AppRoundBaudrate(std::uint32_t dwRequested) {
+    for (const std::uint32_t dwRate : kBaudrates) {
+        if (dwRate <= dwRequested) {
+            return dwRate;
+        }
+    }
+    return kBaudrates.back();
+}
+
+std::uint16_t AppParseOptions(int argc, char** argv) {
+    AppSetResponseStream(nullptr);
+    std::fprintf(AppConsole(), "%s%s %s\n", "Talvo RC version ", APPC_VERSION, "");
+    std::fflush(AppConsole());
+
+    for (int i = 1; i < argc; ++i) {
+        const char* pszArg = argv[i];
+        if (pszArg[0] != '-' && pszArg[0] != '/') {
+            std::snprintf(AppStartupLine(), APPC_STARTUP_LINE_SIZE, "SCRIPT %.40s", pszArg);
+            continue;
+        }
+        if (ApplyOption(pszArg) != 0) {
+            return 1;
+        }
+    }
+
+    for (std::uint16_t wType = 0;; ++wType) {
+        if (wType > 0xFF ||
+            MdsRegisterMsgHandler(static_cast<std::uint8_t>(wType), MsgGenericHandler) != 0) {
+            break;
+        }
+    }
+
+    const std::uint16_t wResult = FnTabLoad(g_definitionFiles.c_str());
+    if (wResult == APPC_LOAD_ALLOCATION) {
+        PrintUsage();
+    }
+    return wResult;
+}
+
+void AppResetForTest() {
+    AppResetStreamsForTest();
+    g_byPort = kDefaultPort;
+    g_dwBaudrate = kDefaultBaudrate;
+    g_wProtocol = APPC_PROTOCOL_FULL;
+    g_szHost.fill('\0');
+    g_definitionFiles = APPC_DEFAULT_DEF_FILES;
+}
