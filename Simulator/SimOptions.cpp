@@ -46,10 +46,6 @@ bool ReadNumber(const char* pszText, std::uint32_t dwMax, std::uint32_t& rValue)
     return true;
 }
 
-struct NumberOption {
-    const char* pszName;
-    std::uint32_t dwMax;
-};
 
 } // namespace
 

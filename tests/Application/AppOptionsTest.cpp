@@ -1,0 +1,141 @@
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+#include "Application/AppFnTab.h"
+#include "Application/AppMain.h"
+#include "Runtime/Log.h"
+#include "Runtime/Mds.h"
+
+namespace {
+
+const std::string kDefinitionOption = std::string("-D") + TALVO_SOURCE_DIR "/examples/FNID.DEF";
+
+class AppOptionsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        AppResetForTest();
+        MdsResetForTest();
+        LogResetForTest();
+        m_pConsole = std::tmpfile();
+        AppSetConsole(m_pConsole);
+    }
+    void TearDown() override {
+        FnTabRelease();
+        AppResetForTest();
+        MdsResetForTest();
+        std::fclose(m_pConsole);
+    }
+
+    std::uint16_t Parse(std::vector<std::string> args) {
+        args.insert(args.begin(), "talvo_rc");
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        return AppParseOptions(static_cast<int>(argv.size()), argv.data());
+    }
+
+    std::string Console() {
+        std::fflush(m_pConsole);
+        std::rewind(m_pConsole);
+        std::string text;
+        for (int c = std::fgetc(m_pConsole); c != EOF; c = std::fgetc(m_pConsole)) {
+            text.push_back(static_cast<char>(c));
+        }
+        return text;
+    }
+
+    std::FILE* m_pConsole = nullptr;
+};
+
+TEST_F(AppOptionsTest, BaudRatesRoundDownToTheTable) {
+    EXPECT_EQ(AppRoundBaudrate(20000), 19200U);
+    EXPECT_EQ(AppRoundBaudrate(200000), 115200U);
+    EXPECT_EQ(AppRoundBaudrate(57601), 57600U);
+    EXPECT_EQ(AppRoundBaudrate(38400), 38400U);
+    EXPECT_EQ(AppRoundBaudrate(300), 9600U);
+    EXPECT_EQ(AppRoundBaudrate(0), 9600U);
+}
+
+TEST_F(AppOptionsTest, DefaultsAreCom2At19200WithFullProtocol) {
+    ASSERT_EQ(Parse({kDefinitionOption}), 0);
+    EXPECT_EQ(AppLinkChannel(), MDSC_SERIAL_CHANNEL_0);
+    EXPECT_EQ(AppSerialPort(), 1);
+    EXPECT_EQ(AppBaudrate(), 19200U);
+    EXPECT_EQ(AppSerialProtocol(), APPC_PROTOCOL_FULL);
+    EXPECT_STREQ(AppStartupLine(), "");
+    EXPECT_EQ(Console().rfind("Talvo RC version 4.20.6275 \n", 0), 0U);
+}
+
+TEST_F(AppOptionsTest, SerialPortAndBaudRateOptions) {
+    ASSERT_EQ(Parse({kDefinitionOption, "-S4:300"}), 0);
+    EXPECT_EQ(AppSerialPort(), 3);
+    EXPECT_EQ(AppBaudrate(), 9600U);
+    AppResetForTest();
+    ASSERT_EQ(Parse({kDefinitionOption, "-S9"}), 0);
+    EXPECT_EQ(AppSerialPort(), 1);
+    AppResetForTest();
+    ASSERT_EQ(Parse({kDefinitionOption, "-S3", "-S:57601"}), 0);
+    EXPECT_EQ(AppSerialPort(), 2); // no digit: the port stays
+    EXPECT_EQ(AppBaudrate(), 57600U);
+    AppResetForTest();
+    ASSERT_EQ(Parse({kDefinitionOption, "/s1:0x1C200"}), 0);
+    EXPECT_EQ(AppSerialPort(), 0);
+    EXPECT_EQ(AppBaudrate(), 115200U);
+}
+
+TEST_F(AppOptionsTest, ProtocolLetters) {
+    ASSERT_EQ(Parse({kDefinitionOption, "-PT"}), 0);
+    EXPECT_EQ(AppSerialProtocol(), APPC_PROTOCOL_TERMINAL);
+    ASSERT_EQ(Parse({kDefinitionOption, "-ps"}), 0);
+    EXPECT_EQ(AppSerialProtocol(), APPC_PROTOCOL_SIMPLE);
+    ASSERT_EQ(Parse({kDefinitionOption, "-P"}), 0);
+    EXPECT_EQ(AppSerialProtocol(), APPC_PROTOCOL_FULL);
+}
+
+TEST_F(AppOptionsTest, TheLaterLinkOptionWins) {
+    ASSERT_EQ(Parse({kDefinitionOption, "-I127.0.0.1", "-S1"}), 0);
+    EXPECT_EQ(AppLinkChannel(), MDSC_SERIAL_CHANNEL_0);
+    EXPECT_EQ(AppSerialPort(), 0);
+    ASSERT_EQ(Parse({kDefinitionOption, "-S1", "-i127.0.0.1"}), 0);
+    EXPECT_EQ(AppLinkChannel(), MDSC_TCPIP_SESSION_BASE);
+    EXPECT_STREQ(AppHost(), "127.0.0.1");
+}
+
+TEST_F(AppOptionsTest, LastScriptArgumentIsCutToFortyCharacters) {
+    const std::string longName(60, 'a');
+    ASSERT_EQ(Parse({"first.scr", kDefinitionOption, longName}), 0);
+    EXPECT_EQ(std::string(AppStartupLine()), "SCRIPT " + std::string(40, 'a'));
+}
+
+TEST_F(AppOptionsTest, UnknownLetterPrintsUsageAndStops) {
+    EXPECT_EQ(Parse({"-X", kDefinitionOption}), 1);
+    const std::string text = Console();
+    EXPECT_NE(text.find("Usage: talvo_rc [options] [-D<deffile>] [<scrfile>]\n"),
+              std::string::npos);
+    EXPECT_EQ(FnTabCount(), 0); // stopped before loading
+}
+
+TEST_F(AppOptionsTest, HostLongerThanTheSettingIsRefusedNotCut) {
+    EXPECT_EQ(Parse({kDefinitionOption, "-I" + std::string(APPC_HOST_MAX + 1, 'h')}), 1);
+    EXPECT_EQ(AppLinkChannel(), MDSC_SERIAL_CHANNEL_0);
+    EXPECT_NE(Console().find("Host name longer than 252 characters"), std::string::npos);
+    AppResetForTest();
+    EXPECT_EQ(Parse({kDefinitionOption, "-I" + std::string(APPC_HOST_MAX, 'h')}), 0);
+    EXPECT_EQ(std::string(AppHost()).size(), APPC_HOST_MAX);
+}
+
+TEST_F(AppOptionsTest, MissingDefinitionFileStopsWithItsResult) {
+    EXPECT_EQ(Parse({"-D/nonexistent/FNID.DEF"}), APPC_LOAD_NOT_FOUND);
+}
+
+TEST_F(AppOptionsTest, GenericHandlerCoversTypes0To254) {
+    ASSERT_EQ(Parse({kDefinitionOption}), 0);
+    EXPECT_EQ(MdsDeregisterMsgHandler(0), 0);
+    EXPECT_EQ(MdsDeregisterMsgHandler(254), 0);
+    EXPECT_EQ(MdsDeregisterMsgHandler(255), MDSC_ERROR);
+}
+
+} // namespace

@@ -1,0 +1,46 @@
+// Runs the built programs as a user would: with arguments, environment, standard input from a
+// text, output captured, and a time limit after which the program is killed.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct RunResult {
+    int iExitCode = -1;     // exit status, or -1 when killed or not started
+    bool bTimedOut = false; // the time limit ran out
+    std::string output;     // standard output and standard error, interleaved
+};
+
+// Runs a program to its end (or the time limit). Each entry of env is "NAME=value".
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& input, int iTimeoutMs,
+                     const std::vector<std::string>& env = {});
+
+// A program running in the background with its output collected on demand.
+class BackgroundProgram {
+  public:
+    BackgroundProgram(const std::string& program, const std::vector<std::string>& args);
+    ~BackgroundProgram(); // SIGTERM, then SIGKILL after a second
+    BackgroundProgram(const BackgroundProgram&) = delete;
+    BackgroundProgram& operator=(const BackgroundProgram&) = delete;
+
+    bool Started() const { return m_pid > 0; }
+    // Waits until the collected output contains text; returns the output so far or "" on time-out.
+    std::string WaitFor(const std::string& text, int iTimeoutMs);
+    std::string Output(); // everything collected so far
+    int Stop();           // SIGTERM and wait; the exit status, or -1
+
+  private:
+    void Collect(int iWaitMs);
+    pid_t m_pid = -1;
+    int m_fd = -1;
+    std::string m_output;
+};
+
+// A file in a temporary directory made once per test program run.
+std::string TempPath(const std::string& name);
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& text);
+// Number of times text occurs in haystack.
+std::size_t CountOf(const std::string& haystack, const std::string& text);
