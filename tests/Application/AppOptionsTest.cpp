@@ -133,9 +133,11 @@ TEST_F(AppOptionsTest, MissingDefinitionFileStopsWithItsResult) {
 
 TEST_F(AppOptionsTest, GenericHandlerCoversTypes0To254) {
     ASSERT_EQ(Parse({kDefinitionOption}), 0);
-    EXPECT_EQ(MdsDeregisterMsgHandler(0), 0);
-    EXPECT_EQ(MdsDeregisterMsgHandler(254), 0);
-    EXPECT_EQ(MdsDeregisterMsgHandler(255), MDSC_ERROR);
+    AppSetResponseStream(m_pConsole);
+    EXPECT_EQ(MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, 0, 0, nullptr), 0);
+    EXPECT_EQ(MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, 254, 0, nullptr), 0);
+    EXPECT_EQ(MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, 255, 0, nullptr), MDSC_ERROR);
+    EXPECT_NE(Console().find("TYPE(254) Message, 0 bytes in length...\n"), std::string::npos);
 }
 
 } // namespace
