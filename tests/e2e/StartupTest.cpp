@@ -1,0 +1,82 @@
+// talvo_rc started as a user starts it: banner, usage, link selection messages and exit status.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/E2eSupport.h"
+
+namespace {
+
+const std::string kDefinitions = std::string("-D") + TALVO_SOURCE_DIR "/examples/FNID.DEF";
+const std::string kBanner = "Talvo RC version 4.20.6275 \n";
+// Serial ports that lead nowhere, so that no test touches a real device.
+const std::vector<std::string> kNoDevices = {
+    "TALVO_RC_COM1=/nonexistent/com1", "TALVO_RC_COM2=/nonexistent/com2",
+    "TALVO_RC_COM3=/nonexistent/com3", "TALVO_RC_COM4=/nonexistent/com4"};
+
+RunResult Run(const std::vector<std::string>& args, const std::string& input = "EXIT\n") {
+    return RunProgram(TALVO_RC_BIN, args, input, 10000, kNoDevices);
+}
+
+TEST(StartupTest, UnknownOptionPrintsBannerAndUsageAndEndsWithoutLink) {
+    const RunResult result = Run({"-X", kDefinitions});
+    EXPECT_EQ(result.iExitCode, 0);
+    EXPECT_EQ(result.output.rfind(kBanner + "Usage: talvo_rc [options] [-D<deffile>] [<scrfile>]\n"
+                                            "\noptions: <-L>",
+                                  0),
+              0U)
+        << result.output;
+    EXPECT_EQ(result.output.find("Using "), std::string::npos);
+}
+
+TEST(StartupTest, DefaultLinkIsCom2At19200Full) {
+    const RunResult result = Run({kDefinitions});
+    EXPECT_EQ(result.iExitCode, 0);
+    EXPECT_EQ(result.output.rfind(kBanner, 0), 0U) << result.output;
+    EXPECT_NE(result.output.find("Using COM2: for serial communication\n"
+                                 "   Baudrate = 19200, Protocol = Full\n"),
+              std::string::npos)
+        << result.output;
+}
+
+TEST(StartupTest, SerialOptionsReachTheLinkMessage) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* pszExpected;
+    };
+    const Case cases[] = {
+        {{"-S4:300"},
+         "Using COM4: for serial communication\n   Baudrate = 9600, Protocol = Full\n"},
+        {{"-S9"}, "Using COM2: for serial communication\n   Baudrate = 19200, Protocol = Full\n"},
+        {{"/s3", "-S:57601"},
+         "Using COM3: for serial communication\n   Baudrate = 57600, Protocol = Full\n"},
+        {{"-PT"}, "Using COM2: for serial communication\n   Baudrate = 19200, Protocol = Simple\n"},
+        {{"-I127.0.0.1", "-S1"},
+         "Using COM1: for serial communication\n   Baudrate = 19200, Protocol = Full\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back(kDefinitions);
+        const RunResult result = Run(args);
+        EXPECT_EQ(result.iExitCode, 0);
+        EXPECT_NE(result.output.find(c.pszExpected), std::string::npos) << c.args.front() << ":\n"
+                                                                        << result.output;
+    }
+}
+
+TEST(StartupTest, MissingDefinitionFileEndsWithoutLink) {
+    const RunResult result = Run({"-D/nonexistent/FNID.DEF"});
+    EXPECT_EQ(result.iExitCode, 0);
+    EXPECT_NE(result.output.find("Can't open defintion file: /nonexistent/FNID.DEF\n"),
+              std::string::npos)
+        << result.output;
+    EXPECT_EQ(result.output.find("Using "), std::string::npos);
+}
+
+TEST(StartupTest, EndOfInputWithoutExitStillEnds) {
+    // A closed standard input gives no more keys; the tool keeps running until EXIT, so a
+    // program fed from an empty pipe must be stopped by the operator. Here EXIT comes late.
+    const RunResult result = Run({kDefinitions}, "HELP\nEXIT\n");
+    EXPECT_EQ(result.iExitCode, 0);
+    EXPECT_FALSE(result.bTimedOut);
+}
+
+} // namespace
