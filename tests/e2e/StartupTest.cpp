@@ -71,9 +71,7 @@ TEST(StartupTest, MissingDefinitionFileEndsWithoutLink) {
     EXPECT_EQ(result.output.find("Using "), std::string::npos);
 }
 
-TEST(StartupTest, EndOfInputWithoutExitStillEnds) {
-    // A closed standard input gives no more keys; the tool keeps running until EXIT, so a
-    // program fed from an empty pipe must be stopped by the operator. Here EXIT comes late.
+TEST(StartupTest, HelpThenExitEndsWithStatus0) {
     const RunResult result = Run({kDefinitions}, "HELP\nEXIT\n");
     EXPECT_EQ(result.iExitCode, 0);
     EXPECT_FALSE(result.bTimedOut);
