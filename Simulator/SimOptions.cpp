@@ -46,7 +46,6 @@ bool ReadNumber(const char* pszText, std::uint32_t dwMax, std::uint32_t& rValue)
     return true;
 }
 
-
 } // namespace
 
 void SimPrintHelp(std::FILE* pOut) {

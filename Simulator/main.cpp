@@ -1,0 +1,85 @@
+// talvo_sim: a stand-in for the TALVO unit. Answers the tool's remote calls by the definition
+// file over TCP or a serial line (or a pseudo-terminal it creates), with optional faults.
+#include <cstdio>
+
+#include "Application/AppFnTab.h"
+#include "Application/AppMain.h"
+#include "Communication/Ipm/IpmIni.h"
+#include "Communication/Ips/Ips.h"
+#include "Communication/Rsm/Rsm.h"
+#include "Driver/Uas/Uas.h"
+#include "Platform/PltConsole.h"
+#include "Runtime/GpsTmr.h"
+#include "Runtime/Log.h"
+#include "Runtime/Mds.h"
+#include "Runtime/Oss.h"
+#include "Simulator/SimLink.h"
+#include "Simulator/SimOptions.h"
+
+namespace {
+
+// Ctrl-C and SIGTERM only raise a flag; this task turns it into the normal shut-down.
+void StopTask() {
+    if (PltStopRequested()) {
+        OssExit(0);
+    }
+}
+
+int PrintLogLine(const char* pszText) {
+    std::fprintf(stderr, "%s\n", pszText);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    SimOptions options;
+    const std::uint16_t wParse = SimParseOptions(argc, argv, options, stderr);
+    if (wParse == SIMC_OPTIONS_HELP) {
+        return 0;
+    }
+    if (wParse != SIMC_OPTIONS_RUN) {
+        return 2;
+    }
+
+    OssInit();
+    LogInit();
+    UasInit();
+    IpsInit();
+    GpsTmrInit();
+    MdsInit();
+    RsmInit();
+    IpmInit();
+    LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLogLine);
+    PltInstallStopSignals();
+
+    // The unit prints nothing of the table's loading unless asked to talk.
+    if (options.unit.bQuiet) {
+        AppSetConsole(std::fopen("/dev/null", "w"));
+    } else {
+        AppSetConsole(stderr);
+    }
+    AppSetResponseStream(options.unit.bQuiet ? AppConsole() : stdout);
+    int iExit = 0;
+    if (FnTabLoad(options.definitionFile.c_str()) != APPC_LOAD_OK) {
+        std::fprintf(stderr, "talvo_sim: cannot load the definition file %s\n",
+                     options.definitionFile.c_str());
+        iExit = 1;
+    } else if (SimLinkOpen(options) != 0) {
+        iExit = 1;
+    } else {
+        OssCreateThread(StopTask, 3);
+        OssRun();
+    }
+
+    SimLinkClose();
+    FnTabRelease();
+    IpmTerminate();
+    RsmTerminate();
+    GpsTmrTerminate();
+    IpsTerminate();
+    UasTerminate();
+    LogTerminate();
+    OssTerminate();
+    return iExit;
+}
