@@ -202,4 +202,23 @@ TEST_F(AppDisplayTest, DisplayIsFlushedToTheResponseStream) {
     AppSetResponseStream(response.File());
 }
 
+TEST_F(AppDisplayTest, AnswerOfTheExampleDefinitionFile) {
+    FnTabRelease();
+    ASSERT_EQ(APPC_LOAD_OK, FnTabLoad(TALVO_SOURCE_DIR "/examples/FNID.DEF"));
+    Bytes answer{0x01, 0x00, 0x00, 0x00};
+    for (char c : std::string("TALVO RC 4.2")) {
+        answer.push_back(static_cast<std::uint8_t>(c));
+    }
+    answer.resize(4 + 16);
+    for (std::uint8_t by : {4, 0, 2, 0, 0x2C, 0x01}) {
+        answer.push_back(by);
+    }
+    EXPECT_EQ("\nRFS_RESPONSE (4) Message, 26 bytes in length...\n"
+              "FnId    : 0x0001,  GETVERSION,  OutStruc={ S16 W3  }\n"
+              "Error   : 0x0000\n"
+              " String   : TALVO RC 4.2    \n"
+              " WORD     : 4 2 300 \n",
+              Show(4, answer));
+}
+
 } // namespace

@@ -274,4 +274,20 @@ TEST_F(AppRfcTest, FieldTypeTableAndCountReader) {
     EXPECT_EQ(20u, digits);
 }
 
+TEST_F(AppRfcTest, CallsOfTheExampleDefinitionFile) {
+    FnTabRelease();
+    ASSERT_EQ(APPC_LOAD_OK, FnTabLoad(TALVO_SOURCE_DIR "/examples/FNID.DEF"));
+    EXPECT_EQ(APPC_CMD_DONE, Call("GETVERSION"));
+    EXPECT_EQ(APPC_CMD_DONE, Call("SETOUTPUTS 1 1 2 0 3 1 4 0"));
+    EXPECT_EQ(APPC_CMD_DONE, Call("SENDTEXT 2 \"PUMP 3 ON\""));
+    EXPECT_EQ(APPC_CMD_DONE, Call("ALARM 0x8001 4 1700000000"));
+    ASSERT_EQ(4u, sent.size());
+    EXPECT_EQ((Bytes{0x01, 0x00}), sent[0].data);
+    EXPECT_EQ((Bytes{0x12, 0x00, 1, 1, 2, 0, 3, 1, 4, 0}), sent[1].data);
+    ASSERT_EQ(2u + 1u + 40u, sent[2].data.size());
+    EXPECT_EQ(0, std::memcmp(sent[2].data.data() + 3, "PUMP 3 ON", 10));
+    EXPECT_EQ(APPC_MSG_PC_NOTIFY, sent[3].byType);
+    EXPECT_EQ((Bytes{0x01, 0x01, 0x01, 0x80, 4, 0x00, 0xF1, 0x53, 0x65}), sent[3].data);
+}
+
 } // namespace
