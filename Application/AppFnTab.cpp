@@ -18,7 +18,9 @@
 namespace {
 
 constexpr std::size_t APPC_PIECE_SIZE = 128; // one line piece: 127 characters and the zero
-constexpr const char* APPC_BLANKS = " \t\n"; // separators of names, numbers and '{'
+// Separators of names, numbers and '{'; a carriage return counts as one so that files written
+// with CR LF line ends read the same on every platform.
+constexpr const char* APPC_BLANKS = " \t\r\n";
 
 std::array<FunctionRecord, APPC_MAX_FUNCTIONS> g_atFunctionTable;
 std::uint16_t g_wCount = 0;

@@ -140,6 +140,12 @@ TEST_F(AppFnTabTest, StructureTextRules) {
     EXPECT_NE(std::string::npos, console.Take().find("No RSP-Structure found in: " + file));
 }
 
+TEST_F(AppFnTabTest, CarriageReturnLineEndsReadLikeNewlines) {
+    ASSERT_EQ(APPC_LOAD_OK, Load("A 1 { B } { W }\r\n; note\r\nB 2 { W } { B }\r\n"));
+    EXPECT_EQ(2, FnTabCount());
+    EXPECT_EQ(2, FnTabFindByName("B")->wFnId);
+}
+
 TEST_F(AppFnTabTest, TypeCodeWrittenRightAfterBraceIsKept) {
     ASSERT_EQ(APPC_LOAD_OK, Load("A 1 {B W} {W}\n"));
     EXPECT_EQ("B W", FnTabFindByName("A")->request);
