@@ -255,25 +255,6 @@ TEST_F(AppRfcTest, FnTabReleaseEndsCallUnderConstruction) {
     EXPECT_TRUE(sent.empty());
 }
 
-TEST_F(AppRfcTest, FieldTypeTableAndCountReader) {
-    const std::string codes = "CBXSIUPWHED(";
-    const std::string widths = "111122222240";
-    for (std::size_t n = 0; n < codes.size(); ++n) {
-        const FieldType* type = RfcFindFieldType(codes[n]);
-        ASSERT_NE(nullptr, type);
-        EXPECT_EQ(widths[n] - '0', type->byWidth) << codes[n];
-    }
-    EXPECT_EQ(nullptr, RfcFindFieldType(')'));
-    EXPECT_EQ(nullptr, RfcFindFieldType('A'));
-    std::size_t digits = 0;
-    EXPECT_EQ(1u, RfcReadCount(")", &digits));
-    EXPECT_EQ(0u, digits);
-    EXPECT_EQ(1u, RfcReadCount("00 5", &digits));
-    EXPECT_EQ(2u, digits);
-    EXPECT_EQ(APPC_MAX_FIELD_COUNT, RfcReadCount("99999999999999999999", &digits));
-    EXPECT_EQ(20u, digits);
-}
-
 TEST_F(AppRfcTest, CallsOfTheExampleDefinitionFile) {
     FnTabRelease();
     ASSERT_EQ(APPC_LOAD_OK, FnTabLoad(TALVO_SOURCE_DIR "/examples/FNID.DEF"));
