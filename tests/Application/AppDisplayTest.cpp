@@ -29,6 +29,7 @@ class AppDisplayTest : public ::testing::Test {
         ASSERT_EQ(APPC_LOAD_OK, FnTabLoad(file.c_str()));
     }
     void TearDown() override {
+        RemoveDefFiles();
         FnTabRelease();
         AppResetStreamsForTest();
     }

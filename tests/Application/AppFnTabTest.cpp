@@ -17,6 +17,7 @@ class AppFnTabTest : public ::testing::Test {
         FnTabRelease();
     }
     void TearDown() override {
+        RemoveDefFiles();
         FnTabRelease();
         AppResetStreamsForTest();
     }

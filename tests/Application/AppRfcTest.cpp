@@ -67,6 +67,7 @@ class AppRfcTest : public ::testing::Test {
         console.Take();
     }
     void TearDown() override {
+        RemoveDefFiles();
         FnTabRelease();
         MdsResetForTest();
         RfcSetRequestMode(APPC_REQUEST_MODE_REQ);
