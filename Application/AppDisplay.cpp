@@ -95,8 +95,9 @@ void PrintValue(std::FILE* pOut, const FieldType& type, std::uint32_t dwValue) {
         std::fprintf(pOut, "%c", static_cast<int>(dwValue));
         break;
     case FieldClass::SignedWord:
-        // A signed word shows its sign: 0xFFFB is -5.
-        std::fprintf(pOut, "%d ", static_cast<int>(static_cast<std::int16_t>(dwValue)));
+        // Int values print as their masked word, so 0xFFFB shows as 65531: the unit's own tools
+        // print them the same way and logs are compared against each other.
+        std::fprintf(pOut, type.pszFormat, static_cast<int>(dwValue));
         break;
     case FieldClass::Byte:
     case FieldClass::Word:

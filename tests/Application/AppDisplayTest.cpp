@@ -90,11 +90,11 @@ TEST_F(AppDisplayTest, RestBytesAreDumpedSixteenToALine) {
               Show(5, data));
 }
 
-TEST_F(AppDisplayTest, IntFieldPrintsNegativeValueSigned) {
+TEST_F(AppDisplayTest, IntFieldPrintsTheMaskedWord) {
     EXPECT_EQ("\nRFS_RESPONSE (4) Message, 8 bytes in length...\n"
               "FnId    : 0x0203,  INT,  OutStruc={ I2  }\n"
               "Error   : 0x0000\n"
-              " Int      : -5 32767 \n",
+              " Int      : 65531 32767 \n",
               Show(4, {0x03, 0x02, 0, 0, 0xFB, 0xFF, 0xFF, 0x7F}));
 }
 
