@@ -95,8 +95,7 @@ void PrintValue(std::FILE* pOut, const FieldType& type, std::uint32_t dwValue) {
         std::fprintf(pOut, "%c", static_cast<int>(dwValue));
         break;
     case FieldClass::SignedWord:
-        // Int values print as their masked word, so 0xFFFB shows as 65531: the unit's own tools
-        // print them the same way and logs are compared against each other.
+        // Int values print as the masked word, never negative: 0xFFFB shows as 65531.
         std::fprintf(pOut, type.pszFormat, static_cast<int>(dwValue));
         break;
     case FieldClass::Byte:
