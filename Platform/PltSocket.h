@@ -47,7 +47,7 @@ int PltSocketLastError(); // error number of the last failed call of this layer
 struct PltSocketReady {
     bool bReadable = false;
     bool bWritable = false;
-    bool bError = false; // error or invalid descriptor condition
+    bool bError = false; // error condition; PltSocketLastError() then holds the socket's error
 };
 
 PltSocketHandle PltSocketCreateTcp();                  // IPv4 stream socket, or PLTC_INVALID_SOCKET

@@ -144,7 +144,8 @@ std::uint16_t IpsIsConnected(IpsSocket* pSocket) {
     if (pSocket->tType == IpsType::IPSC_CONNECTING) {
         // A socket whose connect failed also shows as ready: only a clear pending error means
         // the connection stands.
-        const int nError = PltSocketPendingError(Handle(pSocket));
+        // (An error condition found by the poll has already taken the pending error.)
+        const int nError = tReady.bError ? -1 : PltSocketPendingError(Handle(pSocket));
         if (nError != 0) {
             LogError("IpsIsConnected", IPSC_ERROR, "Connect failure, errno=%d",
                      nError < 0 ? PltSocketLastError() : nError);
