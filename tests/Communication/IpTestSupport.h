@@ -143,6 +143,20 @@ inline int PeerListen(std::uint16_t* pwPort) {
     return fd;
 }
 
+// A port on which nothing listens. It lies below the system's range of ephemeral ports, so a
+// connect to it can never meet itself (a socket whose local port equals the target port).
+inline std::uint16_t ClosedPort() {
+    for (std::uint16_t wPort = 23000; wPort < 24000; ++wPort) {
+        std::uint16_t wTry = wPort;
+        const int fd = PeerListen(&wTry);
+        if (fd >= 0) {
+            ::close(fd);
+            return wPort;
+        }
+    }
+    return 0;
+}
+
 inline void PeerSend(int fd, const Bytes& data) {
     std::size_t sent = 0;
     while (sent < data.size()) {

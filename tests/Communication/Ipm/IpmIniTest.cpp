@@ -12,20 +12,6 @@ using namespace iptest;
 
 class IpmIniTest : public IpFixture {};
 
-// A port on which nothing listens. It lies below the system's range of ephemeral ports, so a
-// connect to it can never meet itself (a socket whose local port equals the target port).
-std::uint16_t ClosedPort() {
-    for (std::uint16_t wPort = 23000; wPort < 24000; ++wPort) {
-        std::uint16_t wTry = wPort;
-        const int fd = PeerListen(&wTry);
-        if (fd >= 0) {
-            ::close(fd);
-            return wPort;
-        }
-    }
-    return 0;
-}
-
 TEST_F(IpmIniTest, ListeningAndConnectingSessionsExchangeMessages) {
     std::uint16_t wPort = 0;
     const std::uint8_t byListen = OpenListener(IPMC_PROTOCOL_OIP, &wPort);
