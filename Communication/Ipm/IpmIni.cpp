@@ -417,12 +417,15 @@ IpmSessionData* IpmSessionForTest(std::uint8_t bySlot) {
 }
 
 void IpmResetForTest() {
-    if (bIpmInitialized) {
-        IpmTerminate();
-    }
+    // The scheduler is left alone: tests start it afresh and its slot ids mean nothing now.
     for (IpmSessionData& tSession : atSessions) {
+        if (tSession.bySessionId != IPMC_NO_SESSION) {
+            MdsDeregisterResponseHandler(tSession.byChannelId);
+        }
         ReleaseSlot(tSession);
     }
+    wConnectionThread = OSSC_NO_THREAD;
+    wSessionThread = OSSC_NO_THREAD;
     bIpmInitialized = false;
     nSessionCount = 0;
 }

@@ -92,4 +92,4 @@ bool IpmCheck(bool bHolds, const char* pszCondition, const char* pszFile, int nL
 #define IPM_CHECK(condition) IpmCheck((condition), #condition, __FILE__, __LINE__)
 
 IpmSessionData* IpmSessionForTest(std::uint8_t bySlot); // a slot of the table (tests only)
-void IpmResetForTest(); // closes what is open and forgets the tasks (test set-up only)
+void IpmResetForTest(); // releases every slot, forgets the tasks, uninitialised (tests only)
