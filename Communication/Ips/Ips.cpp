@@ -1,0 +1,325 @@
+// Ips: the IP socket layer over the platform's sockets.
+#include "Communication/Ips/Ips.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "Platform/PltSocket.h"
+#include "Runtime/Log.h"
+
+namespace {
+
+bool bIsInitialised = false;
+
+// Prints the failed precondition and lets the caller carry on.
+bool Check(bool bHolds, const char* pszCondition, int nLine) {
+    if (!bHolds) {
+        std::printf("Assertion failed: %s, file %s, line %d\r\n", pszCondition, __FILE__, nLine);
+    }
+    return bHolds;
+}
+#define IPS_CHECK(condition) Check((condition), #condition, __LINE__)
+
+// The descriptor value the operating system reports for "no socket".
+constexpr std::uint32_t INVALID_SOCKET = 0xFFFFFFFFu;
+
+PltSocketHandle Handle(const IpsSocket* pSocket) {
+    return static_cast<PltSocketHandle>(pSocket->socketDescr);
+}
+
+// Gives a socket the layer's modes. Logs the first failing step under pszName.
+bool SetModes(PltSocketHandle hSocket, const char* pszName) {
+    if (!PltSocketSetNoDelay(hSocket)) {
+        LogError(pszName, IPSC_ERROR, "setsockopt TCP_NODELAY failed, errno=%d",
+                 PltSocketLastError());
+        return false;
+    }
+    if (!PltSocketSetKeepAlive(hSocket)) {
+        LogError(pszName, IPSC_ERROR, "setsockopt SO_KEEPALIVE failed, errno=%d",
+                 PltSocketLastError());
+        return false;
+    }
+    if (!PltSocketSetNonBlocking(hSocket)) {
+        LogError(pszName, IPSC_ERROR, "Could not set nonblocking mode, errno=%d",
+                 PltSocketLastError());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::uint16_t IpsInit() {
+    IPS_CHECK(!bIsInitialised);
+    // The platform's sockets need no start-up.
+    bIsInitialised = true;
+    return IPSC_OK;
+}
+
+std::uint16_t IpsTerminate() {
+    IPS_CHECK(bIsInitialised);
+    bIsInitialised = false;
+    return IPSC_OK;
+}
+
+std::uint16_t IpsCreateSocket(IpsSocket* pSocket) {
+    IPS_CHECK(bIsInitialised);
+    if (!IPS_CHECK(NULL != pSocket)) {
+        return IPSC_ERROR;
+    }
+    pSocket->tType = IpsType::IPSC_NONE;
+    const PltSocketHandle hSocket = PltSocketCreateTcp();
+    if (hSocket == PLTC_INVALID_SOCKET) {
+        LogError("IpsCreateSocket", IPSC_ERROR, "Could not construct socket, errno=%d",
+                 PltSocketLastError());
+        pSocket->socketDescr = 0;
+        return IPSC_ERROR;
+    }
+    pSocket->socketDescr = static_cast<std::uint32_t>(hSocket);
+    if (!SetModes(hSocket, "IpsCreateSocket")) {
+        IpsCloseSocket(pSocket);
+        return IPSC_ERROR;
+    }
+    return IPSC_OK;
+}
+
+std::uint16_t IpsCloseSocket(IpsSocket* pSocket) {
+    IPS_CHECK(bIsInitialised);
+    if (!IPS_CHECK(NULL != pSocket)) {
+        return IPSC_ERROR;
+    }
+    IPS_CHECK(INVALID_SOCKET != pSocket->socketDescr);
+    // Descriptor 0 is "no socket": there is nothing to close (and standard input stays open).
+    if (pSocket->socketDescr != 0 && pSocket->socketDescr != INVALID_SOCKET) {
+        if (!PltSocketClose(Handle(pSocket))) {
+            LogError("IpsCloseSocket", IPSC_ERROR, "Could not close socket, errno=%d",
+                     PltSocketLastError());
+            return IPSC_ERROR;
+        }
+    }
+    pSocket->socketDescr = 0;
+    pSocket->tType = IpsType::IPSC_NONE;
+    return IPSC_OK;
+}
+
+std::uint16_t IpsConnect(std::uint16_t wPort, const char* pszAddress, IpsSocket* pSocket) {
+    IPS_CHECK(bIsInitialised);
+    if (!IPS_CHECK(NULL != pSocket)) {
+        return IPSC_ERROR;
+    }
+    IPS_CHECK(INVALID_SOCKET != pSocket->socketDescr);
+    const std::uint32_t dwAddress = PltSocketParseAddress(pszAddress);
+    if (dwAddress == PLTC_ADDRESS_NONE) {
+        LogError("IpsConnect", IPSC_ERROR, "Could not convert IP Address, errno=%d",
+                 PltSocketLastError());
+        return IPSC_ERROR;
+    }
+    if (pSocket->socketDescr == 0) {
+        LogError("IpsConnect", IPSC_ERROR, "Connect failure, errno=%d", 0);
+        return IPSC_ERROR;
+    }
+    const int nError = PltSocketConnect(Handle(pSocket), dwAddress, wPort);
+    if (nError != 0) {
+        LogError("IpsConnect", IPSC_ERROR, "Connect failure, errno=%d", nError);
+        return IPSC_ERROR;
+    }
+    pSocket->tType = IpsType::IPSC_CONNECTING;
+    return IPSC_OK;
+}
+
+std::uint16_t IpsIsConnected(IpsSocket* pSocket) {
+    IPS_CHECK(bIsInitialised);
+    if (!IPS_CHECK(NULL != pSocket)) {
+        return 0;
+    }
+    IPS_CHECK(INVALID_SOCKET != pSocket->socketDescr);
+    if (pSocket->socketDescr == 0) {
+        return 0;
+    }
+    PltSocketReady tReady;
+    if (PltSocketPoll(Handle(pSocket), false, true, IPS_POLL_TIMEOUT_US, &tReady) != 1 ||
+        !(tReady.bWritable || tReady.bError)) {
+        return 0;
+    }
+    if (pSocket->tType == IpsType::IPSC_CONNECTING) {
+        // A socket whose connect failed also shows as ready: only a clear pending error means
+        // the connection stands.
+        // (An error condition found by the poll has already taken the pending error.)
+        const int nError = tReady.bError ? -1 : PltSocketPendingError(Handle(pSocket));
+        if (nError != 0) {
+            LogError("IpsIsConnected", IPSC_ERROR, "Connect failure, errno=%d",
+                     nError < 0 ? PltSocketLastError() : nError);
+            pSocket->tType = IpsType::IPSC_NONE;
+            return 0;
+        }
+        pSocket->tType = IpsType::IPSC_CONNECTED;
+        return 1;
+    }
+    return tReady.bWritable ? 1 : 0;
+}
+
+std::uint16_t IpsListen(std::uint16_t wPort, IpsSocket* pSocket) {
+    IPS_CHECK(bIsInitialised);
+    if (!IPS_CHECK(NULL != pSocket)) {
+        return IPSC_ERROR;
+    }
+    IPS_CHECK(INVALID_SOCKET != pSocket->socketDescr);
+    pSocket->tType = IpsType::IPSC_PASSIVE;
+    const PltSocketHandle hSocket = Handle(pSocket);
+    const char* pszFailure = nullptr;
+    if (pSocket->socketDescr == 0) {
+        pszFailure = "Could not bind to socket, errno=%d";
+    } else if (!PltSocketSetReuseAddress(hSocket) || !PltSocketBind(hSocket, wPort)) {
+        pszFailure = "Could not bind to socket, errno=%d";
+    } else if (!PltSocketListen(hSocket, IPSC_LISTEN_BACKLOG)) {
+        pszFailure = "Socket listen error, errno=%d";
+    }
+    if (pszFailure == nullptr) {
+        return IPSC_OK;
+    }
+    LogError("IpsListen", IPSC_ERROR, pszFailure, PltSocketLastError());
+    // The socket is of no further use; close it here so that it does not leak.
+    if (pSocket->socketDescr != 0) {
+        PltSocketClose(hSocket);
+    }
+    pSocket->socketDescr = 0;
+    return IPSC_ERROR;
+}
+
+std::uint16_t IpsAccept(IpsSocket* pListenSocket, IpsSocket* pAcceptedSocket) {
+    IPS_CHECK(bIsInitialised);
+    const bool bListen = IPS_CHECK(NULL != pListenSocket);
+    if (!IPS_CHECK(NULL != pAcceptedSocket) || !bListen) {
+        return IPSC_ERROR;
+    }
+    IPS_CHECK(IpsType::IPSC_PASSIVE == pListenSocket->tType);
+    pAcceptedSocket->tType = IpsType::IPSC_ACCEPTED;
+    pAcceptedSocket->socketDescr = 0;
+    if (pListenSocket->socketDescr == 0) {
+        return IPSC_OK;
+    }
+    PltSocketReady tReady;
+    const int nReady =
+        PltSocketPoll(Handle(pListenSocket), true, false, IPS_POLL_TIMEOUT_US, &tReady);
+    if (nReady < 0 || tReady.bError) {
+        LogError("IpsAccept", IPSC_ERROR, "Socket error on select, errno=%d", PltSocketLastError());
+        return IPSC_ERROR;
+    }
+    if (nReady == 0 || !tReady.bReadable) {
+        return IPSC_OK;
+    }
+    const PltSocketHandle hAccepted = PltSocketAccept(Handle(pListenSocket));
+    if (hAccepted == PLTC_INVALID_SOCKET) {
+        if (PltSocketWouldBlock(PltSocketLastError())) {
+            return IPSC_OK; // the connection went away again before it was taken
+        }
+        LogError("IpsAccept", IPSC_ERROR, "Socket accept error, errno=%d", PltSocketLastError());
+        return IPSC_ERROR;
+    }
+    // Accepted sockets do not inherit every mode of the listening one: set them here.
+    if (!SetModes(hAccepted, "IpsAccept")) {
+        PltSocketClose(hAccepted);
+        return IPSC_ERROR;
+    }
+    pAcceptedSocket->socketDescr = static_cast<std::uint32_t>(hAccepted);
+    return IPSC_OK;
+}
+
+std::uint16_t IpsWrite(IpsSocket* pSocket, const void* pvBuffer, std::uint32_t dwLength) {
+    IPS_CHECK(bIsInitialised);
+    const bool bSocket = IPS_CHECK(NULL != pSocket);
+    if (!IPS_CHECK(NULL != pvBuffer) || !bSocket) {
+        return IPSC_ERROR;
+    }
+    PltSocketReady tReady;
+    if (pSocket->socketDescr == 0 ||
+        PltSocketPoll(Handle(pSocket), false, true, IPS_POLL_TIMEOUT_US, &tReady) != 1 ||
+        !tReady.bWritable || tReady.bError) {
+        LogError("IpsWrite", IPSC_ERROR, "Write to socket failed, errno=%d", PltSocketLastError());
+        return IPSC_ERROR;
+    }
+    const auto* pbyData = static_cast<const std::uint8_t*>(pvBuffer);
+    std::uint32_t dwSent = 0;
+    while (dwSent < dwLength) {
+        const std::uint32_t dwPiece =
+            dwLength - dwSent < IPSC_SEND_PIECE ? dwLength - dwSent : IPSC_SEND_PIECE;
+        const long nTaken = PltSocketSend(Handle(pSocket), pbyData + dwSent, dwPiece);
+        if (nTaken <= 0) {
+            LogError("IpsWrite", IPSC_TRANSFER_ERROR, "Write to socket failed, errno=%d",
+                     PltSocketLastError());
+            return IPSC_TRANSFER_ERROR;
+        }
+        dwSent += static_cast<std::uint32_t>(nTaken);
+    }
+    return IPSC_OK;
+}
+
+std::uint16_t IpsRead(IpsSocket* pSocket, std::uint8_t* pReceiveBuffer, std::uint32_t dwSize,
+                      std::uint32_t* pdwReceived) {
+    IPS_CHECK(bIsInitialised);
+    const bool bSocket = IPS_CHECK(NULL != pSocket);
+    if (!IPS_CHECK(NULL != pReceiveBuffer) || !bSocket || pdwReceived == nullptr) {
+        return IPSC_TRANSFER_ERROR;
+    }
+    *pdwReceived = 0;
+    PltSocketReady tReady;
+    const int nReady = pSocket->socketDescr == 0 ? -1
+                                                 : PltSocketPoll(Handle(pSocket), true, false,
+                                                                 IPS_POLL_TIMEOUT_US, &tReady);
+    if (nReady < 0 || tReady.bError) {
+        LogError("IpsRead", IPSC_ERROR, "Socket error on select, errno=%d", PltSocketLastError());
+        if (dwSize > 0) {
+            pReceiveBuffer[0] = 0;
+        }
+        return IPSC_TRANSFER_ERROR;
+    }
+    if (nReady == 0 || !tReady.bReadable || dwSize == 0) {
+        if (dwSize > 0) {
+            pReceiveBuffer[0] = 0;
+        }
+        return IPSC_OK;
+    }
+    const long nReceived = PltSocketRecv(Handle(pSocket), pReceiveBuffer, dwSize);
+    if (nReceived < 0 && PltSocketWouldBlock(PltSocketLastError())) {
+        return IPSC_OK; // readiness without data: nothing yet
+    }
+    if (nReceived <= 0) {
+        LogError("IpsRead", IPSC_ERROR, "Socket error, errno=%d",
+                 nReceived == 0 ? 0 : PltSocketLastError());
+        return IPSC_TRANSFER_ERROR;
+    }
+    *pdwReceived = static_cast<std::uint32_t>(nReceived);
+    return IPSC_OK;
+}
+
+std::uint16_t IpsIpAddress(const char* pszHost, char* lpszIpAddress) {
+    IPS_CHECK(bIsInitialised);
+    if (!IPS_CHECK(NULL != lpszIpAddress)) {
+        return IPSC_ERROR;
+    }
+    char szHostName[IPSC_HOST_NAME_SIZE] = {};
+    const char* pszName = pszHost;
+    if (pszName == nullptr || pszName[0] == '\0') {
+        pszName = PltSocketHostName(szHostName, sizeof szHostName) ? szHostName : "localhost";
+    }
+    std::uint32_t dwAddress = 0;
+    if (!PltSocketResolve(pszName, &dwAddress)) {
+        LogError("IpsIpAddress", IPSC_ERROR, "Could not resolve host, errno=%d",
+                 PltSocketLastError());
+        return IPSC_ERROR;
+    }
+    std::snprintf(lpszIpAddress, IPSC_ADDRESS_SIZE, "%u.%u.%u.%u", (dwAddress >> 24) & 0xFFu,
+                  (dwAddress >> 16) & 0xFFu, (dwAddress >> 8) & 0xFFu, dwAddress & 0xFFu);
+    return IPSC_OK;
+}
+
+std::uint16_t IpsLocalPort(const IpsSocket* pSocket) {
+    if (pSocket == nullptr || pSocket->socketDescr == 0) {
+        return 0;
+    }
+    return PltSocketLocalPort(Handle(pSocket));
+}
+
+void IpsResetForTest() {
+    bIsInitialised = false;
+}

@@ -1,0 +1,57 @@
+// Ips: the IP socket layer. Non-blocking IPv4 TCP sockets whose every wait is one short
+// readiness poll, so that no scheduler task ever blocks; name resolution to dotted text.
+#pragma once
+
+#include <cstdint>
+
+constexpr std::uint16_t IPSC_OK = 0;                 // success
+constexpr std::uint16_t IPSC_TRANSFER_ERROR = 12500; // sending or receiving failed, peer closed
+constexpr std::uint16_t IPSC_ERROR = 12501;          // a set-up or control step failed
+constexpr std::uint32_t IPS_POLL_TIMEOUT_US = 100;   // readiness poll time-out, microseconds
+constexpr std::uint32_t IPSC_SEND_PIECE = 1024;      // largest piece handed to one send
+constexpr int IPSC_LISTEN_BACKLOG = 2;               // pending connections of a listening socket
+constexpr std::uint32_t IPSC_ADDRESS_SIZE = 16;      // least room for a dotted address text
+constexpr std::uint32_t IPSC_HOST_NAME_SIZE = 32;    // room for this computer's name
+
+// Role and connection state of a socket record.
+enum class IpsType : std::int32_t {
+    IPSC_NONE = 0,       // created or closed
+    IPSC_PASSIVE = 1,    // listening
+    IPSC_CONNECTING = 3, // connect under way
+    IPSC_CONNECTED = 4,  // connect completed
+    IPSC_ACCEPTED = 5,   // accepted from a listening socket
+};
+
+// A socket record, owned by the caller.
+struct IpsSocket {
+    std::uint32_t socketDescr = 0; // the system's descriptor; 0 means no socket
+    IpsType tType = IpsType::IPSC_NONE;
+};
+
+std::uint16_t IpsInit();      // starts the socket layer; second call only reports the check
+std::uint16_t IpsTerminate(); // stops it
+
+std::uint16_t IpsCreateSocket(IpsSocket* pSocket); // TCP socket: no-delay, keep-alive, non-blocking
+std::uint16_t IpsCloseSocket(IpsSocket* pSocket);  // closes it; record becomes {0, IPSC_NONE}
+// Starts a connect to the dotted address; the record becomes IPSC_CONNECTING.
+std::uint16_t IpsConnect(std::uint16_t wPort, const char* pszAddress, IpsSocket* pSocket);
+// 1 when the connect has completed (IPSC_CONNECTED), else 0. A connect that failed is written
+// to the event log and leaves the record IPSC_NONE, so the caller can start a new one.
+std::uint16_t IpsIsConnected(IpsSocket* pSocket);
+// Listens on the port on every local address (address reuse on); record becomes IPSC_PASSIVE.
+std::uint16_t IpsListen(std::uint16_t wPort, IpsSocket* pSocket);
+// Accepts one pending connection into pAccepted (IPSC_ACCEPTED, same modes as the layer's own
+// sockets); socketDescr 0 with status 0 when none is pending.
+std::uint16_t IpsAccept(IpsSocket* pListenSocket, IpsSocket* pAcceptedSocket);
+// Sends all bytes in pieces of at most IPSC_SEND_PIECE.
+std::uint16_t IpsWrite(IpsSocket* pSocket, const void* pvBuffer, std::uint32_t dwLength);
+// Receives what has arrived, up to dwSize; count 0 with status 0 when nothing has.
+std::uint16_t IpsRead(IpsSocket* pSocket, std::uint8_t* pReceiveBuffer, std::uint32_t dwSize,
+                      std::uint32_t* pdwReceived);
+// First IPv4 address of the host (none or empty: this computer) as dotted text into
+// lpszIpAddress (IPSC_ADDRESS_SIZE bytes at least).
+std::uint16_t IpsIpAddress(const char* pszHost, char* lpszIpAddress);
+
+std::uint16_t IpsLocalPort(const IpsSocket* pSocket); // bound local port, 0 when unknown
+
+void IpsResetForTest(); // uninitialised state, whatever came before (test set-up only)

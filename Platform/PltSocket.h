@@ -1,0 +1,83 @@
+// Platform sockets: non-blocking IPv4 TCP sockets, short readiness polls and name resolution.
+// The system calls are reached through a replaceable table so that tests can inject EINTR,
+// short transfers and failures.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using PltSocketHandle = int;                             // descriptor of an open socket
+constexpr PltSocketHandle PLTC_INVALID_SOCKET = -1;      // "no socket" result
+constexpr std::uint32_t PLTC_ADDRESS_NONE = 0xFFFFFFFFu; // address text that does not convert
+constexpr std::size_t PLTC_MAX_HOST_NAME = 253;          // longest name handed to the resolver
+
+struct pollfd;
+struct sockaddr;
+struct addrinfo;
+struct timespec;
+
+// The system calls used by this layer; PltSocketCalls() may be changed by tests and
+// PltSocketRestoreCalls() puts the real ones back.
+struct PltSocketSysCalls {
+    int (*pfSocket)(int domain, int type, int protocol);
+    int (*pfSetSockOpt)(int fd, int level, int name, const void* value, unsigned len);
+    int (*pfGetSockOpt)(int fd, int level, int name, void* value, unsigned* len);
+    int (*pfFcntl)(int fd, int cmd, int arg);
+    int (*pfConnect)(int fd, const sockaddr* address, unsigned len);
+    int (*pfBind)(int fd, const sockaddr* address, unsigned len);
+    int (*pfListen)(int fd, int backlog);
+    int (*pfAccept)(int fd, sockaddr* address, unsigned* len);
+    int (*pfPoll)(pollfd* fds, unsigned long count, const timespec* timeout);
+    long (*pfSend)(int fd, const void* data, std::size_t len, int flags);
+    long (*pfRecv)(int fd, void* buffer, std::size_t len, int flags);
+    int (*pfClose)(int fd);
+    int (*pfGetSockName)(int fd, sockaddr* address, unsigned* len);
+    int (*pfGetAddrInfo)(const char* name, const char* service, const addrinfo* hints,
+                         addrinfo** result);
+    void (*pfFreeAddrInfo)(addrinfo* result);
+    int (*pfGetHostName)(char* name, std::size_t len);
+};
+
+PltSocketSysCalls& PltSocketCalls(); // the table in use
+void PltSocketRestoreCalls();        // back to the operating system's calls
+
+int PltSocketLastError(); // error number of the last failed call of this layer
+
+// Readiness found by PltSocketPoll.
+struct PltSocketReady {
+    bool bReadable = false;
+    bool bWritable = false;
+    bool bError = false; // error condition; PltSocketLastError() then holds the socket's error
+};
+
+PltSocketHandle PltSocketCreateTcp();                  // IPv4 stream socket, or PLTC_INVALID_SOCKET
+bool PltSocketSetNoDelay(PltSocketHandle hSocket);     // TCP_NODELAY on
+bool PltSocketSetKeepAlive(PltSocketHandle hSocket);   // SO_KEEPALIVE on
+bool PltSocketSetNonBlocking(PltSocketHandle hSocket); // O_NONBLOCK on
+bool PltSocketSetReuseAddress(PltSocketHandle hSocket); // SO_REUSEADDR on (before bind)
+bool PltSocketClose(PltSocketHandle hSocket);           // true when closed
+
+// Dotted-decimal text to an address in host byte order; PLTC_ADDRESS_NONE when it does not convert.
+std::uint32_t PltSocketParseAddress(const char* pszText);
+// Starts a connect to address:port (host byte order). Returns 0 when connected or under way,
+// else the error number.
+int PltSocketConnect(PltSocketHandle hSocket, std::uint32_t dwAddress, std::uint16_t wPort);
+// Error left on the socket by a connect that ended (0 none), or -1 when it cannot be asked.
+int PltSocketPendingError(PltSocketHandle hSocket);
+bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort); // any local address
+bool PltSocketListen(PltSocketHandle hSocket, int nBacklog);
+// Accepts one connection: its handle, or PLTC_INVALID_SOCKET (PltSocketLastError tells why).
+PltSocketHandle PltSocketAccept(PltSocketHandle hSocket);
+// Waits at most dwMicroseconds for the asked conditions. Returns 1 ready (see *ptReady),
+// 0 not ready, -1 failure.
+int PltSocketPoll(PltSocketHandle hSocket, bool bRead, bool bWrite, std::uint32_t dwMicroseconds,
+                  PltSocketReady* ptReady);
+// Bytes handed to the system (>= 0), or -1 on failure; never raises a signal on a closed peer.
+long PltSocketSend(PltSocketHandle hSocket, const std::uint8_t* pbyData, std::size_t len);
+// Bytes received (> 0), 0 when the peer closed, -1 on failure.
+long PltSocketRecv(PltSocketHandle hSocket, std::uint8_t* pbyBuffer, std::size_t len);
+bool PltSocketWouldBlock(int nError); // error number means "try again later"
+// First IPv4 address of the name (host byte order); false when it does not resolve.
+bool PltSocketResolve(const char* pszName, std::uint32_t* pdwAddress);
+bool PltSocketHostName(char* pszName, std::size_t size);   // this computer's name
+std::uint16_t PltSocketLocalPort(PltSocketHandle hSocket); // bound local port, 0 when unknown

@@ -1,0 +1,294 @@
+// Platform sockets on POSIX: BSD sockets, ppoll for sub-millisecond readiness polls and
+// getaddrinfo for names. Every system call goes through the replaceable table.
+#include "Platform/PltSocket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr PltSocketSysCalls realCalls = {
+    [](int domain, int type, int protocol) { return ::socket(domain, type, protocol); },
+    [](int fd, int level, int name, const void* value, unsigned len) {
+        return ::setsockopt(fd, level, name, value, static_cast<socklen_t>(len));
+    },
+    [](int fd, int level, int name, void* value, unsigned* len) {
+        socklen_t size = static_cast<socklen_t>(*len);
+        const int rc = ::getsockopt(fd, level, name, value, &size);
+        *len = static_cast<unsigned>(size);
+        return rc;
+    },
+    [](int fd, int cmd, int arg) { return ::fcntl(fd, cmd, arg); },
+    [](int fd, const sockaddr* address, unsigned len) {
+        return ::connect(fd, address, static_cast<socklen_t>(len));
+    },
+    [](int fd, const sockaddr* address, unsigned len) {
+        return ::bind(fd, address, static_cast<socklen_t>(len));
+    },
+    [](int fd, int backlog) { return ::listen(fd, backlog); },
+    [](int fd, sockaddr* address, unsigned* len) {
+        socklen_t size = static_cast<socklen_t>(*len);
+        const int rc = ::accept(fd, address, &size);
+        *len = static_cast<unsigned>(size);
+        return rc;
+    },
+    [](pollfd* fds, unsigned long count, const timespec* timeout) {
+        return ::ppoll(fds, static_cast<nfds_t>(count), timeout, nullptr);
+    },
+    [](int fd, const void* data, std::size_t len, int flags) {
+        return static_cast<long>(::send(fd, data, len, flags));
+    },
+    [](int fd, void* buffer, std::size_t len, int flags) {
+        return static_cast<long>(::recv(fd, buffer, len, flags));
+    },
+    [](int fd) { return ::close(fd); },
+    [](int fd, sockaddr* address, unsigned* len) {
+        socklen_t size = static_cast<socklen_t>(*len);
+        const int rc = ::getsockname(fd, address, &size);
+        *len = static_cast<unsigned>(size);
+        return rc;
+    },
+    [](const char* name, const char* service, const addrinfo* hints, addrinfo** result) {
+        return ::getaddrinfo(name, service, hints, result);
+    },
+    [](addrinfo* result) { ::freeaddrinfo(result); },
+    [](char* name, std::size_t len) { return ::gethostname(name, len); },
+};
+
+PltSocketSysCalls calls = realCalls;
+int lastError = 0;
+
+// Runs a call again while it is interrupted by a signal.
+template <typename Call> auto Retry(Call call) {
+    auto rc = call();
+    while (rc < 0 && errno == EINTR) {
+        rc = call();
+    }
+    if (rc < 0) {
+        lastError = errno;
+    }
+    return rc;
+}
+
+bool SetIntOption(PltSocketHandle hSocket, int level, int name) {
+    const int one = 1;
+    return Retry([&] { return calls.pfSetSockOpt(hSocket, level, name, &one, sizeof one); }) == 0;
+}
+
+sockaddr_in MakeAddress(std::uint32_t dwAddress, std::uint16_t wPort) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(wPort);
+    address.sin_addr.s_addr = htonl(dwAddress);
+    return address;
+}
+
+} // namespace
+
+PltSocketSysCalls& PltSocketCalls() {
+    return calls;
+}
+
+void PltSocketRestoreCalls() {
+    calls = realCalls;
+}
+
+int PltSocketLastError() {
+    return lastError;
+}
+
+PltSocketHandle PltSocketCreateTcp() {
+    int fd = Retry([] { return calls.pfSocket(AF_INET, SOCK_STREAM, 0); });
+    if (fd == 0) {
+        // Descriptor 0 means "no socket" to the callers: move the socket to a higher number.
+        const int moved = Retry([] { return calls.pfFcntl(0, F_DUPFD_CLOEXEC, 1); });
+        calls.pfClose(0);
+        fd = moved;
+    }
+    if (fd < 0) {
+        return PLTC_INVALID_SOCKET;
+    }
+    return fd;
+}
+
+bool PltSocketSetNoDelay(PltSocketHandle hSocket) {
+    return SetIntOption(hSocket, IPPROTO_TCP, TCP_NODELAY);
+}
+
+bool PltSocketSetKeepAlive(PltSocketHandle hSocket) {
+    return SetIntOption(hSocket, SOL_SOCKET, SO_KEEPALIVE);
+}
+
+bool PltSocketSetReuseAddress(PltSocketHandle hSocket) {
+    return SetIntOption(hSocket, SOL_SOCKET, SO_REUSEADDR);
+}
+
+bool PltSocketSetNonBlocking(PltSocketHandle hSocket) {
+    const int flags = Retry([&] { return calls.pfFcntl(hSocket, F_GETFL, 0); });
+    if (flags < 0) {
+        return false;
+    }
+    return Retry([&] { return calls.pfFcntl(hSocket, F_SETFL, flags | O_NONBLOCK); }) == 0;
+}
+
+bool PltSocketClose(PltSocketHandle hSocket) {
+    // Not repeated on EINTR: the descriptor is released whatever close reports then.
+    const int rc = calls.pfClose(hSocket);
+    if (rc < 0 && errno != EINTR) {
+        lastError = errno;
+        return false;
+    }
+    return true;
+}
+
+std::uint32_t PltSocketParseAddress(const char* pszText) {
+    in_addr address{};
+    if (pszText == nullptr || inet_pton(AF_INET, pszText, &address) != 1) {
+        return PLTC_ADDRESS_NONE;
+    }
+    return ntohl(address.s_addr);
+}
+
+int PltSocketConnect(PltSocketHandle hSocket, std::uint32_t dwAddress, std::uint16_t wPort) {
+    const sockaddr_in address = MakeAddress(dwAddress, wPort);
+    const int rc =
+        calls.pfConnect(hSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    if (rc == 0) {
+        return 0;
+    }
+    // An interrupted connect goes on in the background like one under way.
+    if (errno == EINPROGRESS || errno == EINTR || errno == EALREADY) {
+        return 0;
+    }
+    lastError = errno;
+    return errno;
+}
+
+int PltSocketPendingError(PltSocketHandle hSocket) {
+    int error = 0;
+    unsigned len = sizeof error;
+    if (Retry([&] { return calls.pfGetSockOpt(hSocket, SOL_SOCKET, SO_ERROR, &error, &len); }) <
+        0) {
+        return -1;
+    }
+    if (error != 0) {
+        lastError = error;
+    }
+    return error;
+}
+
+bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort) {
+    const sockaddr_in address = MakeAddress(INADDR_ANY, wPort);
+    return Retry([&] {
+               return calls.pfBind(hSocket, reinterpret_cast<const sockaddr*>(&address),
+                                   sizeof address);
+           }) == 0;
+}
+
+bool PltSocketListen(PltSocketHandle hSocket, int nBacklog) {
+    return Retry([&] { return calls.pfListen(hSocket, nBacklog); }) == 0;
+}
+
+PltSocketHandle PltSocketAccept(PltSocketHandle hSocket) {
+    sockaddr_in peer{};
+    unsigned len = sizeof peer;
+    const int fd =
+        Retry([&] { return calls.pfAccept(hSocket, reinterpret_cast<sockaddr*>(&peer), &len); });
+    return fd < 0 ? PLTC_INVALID_SOCKET : fd;
+}
+
+int PltSocketPoll(PltSocketHandle hSocket, bool bRead, bool bWrite, std::uint32_t dwMicroseconds,
+                  PltSocketReady* ptReady) {
+    *ptReady = PltSocketReady{};
+    pollfd entry{};
+    entry.fd = hSocket;
+    entry.events = static_cast<short>((bRead ? POLLIN : 0) | (bWrite ? POLLOUT : 0));
+    timespec timeout{};
+    timeout.tv_sec = static_cast<time_t>(dwMicroseconds / 1000000u);
+    timeout.tv_nsec = static_cast<long>(dwMicroseconds % 1000000u) * 1000L;
+    const int rc = Retry([&] { return calls.pfPoll(&entry, 1, &timeout); });
+    if (rc < 0) {
+        return -1;
+    }
+    if (rc == 0) {
+        return 0;
+    }
+    // A closed peer shows as readable (the next receive then reports the end of the stream).
+    ptReady->bReadable = (entry.revents & (POLLIN | POLLHUP)) != 0 && bRead;
+    ptReady->bWritable = (entry.revents & POLLOUT) != 0 && bWrite;
+    ptReady->bError = (entry.revents & (POLLERR | POLLNVAL)) != 0;
+    if (ptReady->bError) {
+        lastError = (entry.revents & POLLNVAL) != 0 ? EBADF : PltSocketPendingError(hSocket);
+    }
+    return 1;
+}
+
+long PltSocketSend(PltSocketHandle hSocket, const std::uint8_t* pbyData, std::size_t len) {
+    return Retry([&] { return calls.pfSend(hSocket, pbyData, len, MSG_NOSIGNAL); });
+}
+
+long PltSocketRecv(PltSocketHandle hSocket, std::uint8_t* pbyBuffer, std::size_t len) {
+    return Retry([&] { return calls.pfRecv(hSocket, pbyBuffer, len, 0); });
+}
+
+bool PltSocketWouldBlock(int nError) {
+    return nError == EAGAIN || nError == EWOULDBLOCK;
+}
+
+bool PltSocketResolve(const char* pszName, std::uint32_t* pdwAddress) {
+    if (pszName == nullptr || std::strlen(pszName) > PLTC_MAX_HOST_NAME) {
+        lastError = EINVAL;
+        return false;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    const int rc = calls.pfGetAddrInfo(pszName, nullptr, &hints, &result);
+    if (rc != 0 || result == nullptr) {
+        lastError = rc == EAI_SYSTEM ? errno : rc;
+        return false;
+    }
+    bool found = false;
+    for (const addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
+            sockaddr_in address{};
+            std::memcpy(&address, entry->ai_addr, sizeof address);
+            *pdwAddress = ntohl(address.sin_addr.s_addr);
+            found = true;
+            break;
+        }
+    }
+    calls.pfFreeAddrInfo(result);
+    if (!found) {
+        lastError = EAI_NONAME;
+    }
+    return found;
+}
+
+bool PltSocketHostName(char* pszName, std::size_t size) {
+    if (size == 0 || calls.pfGetHostName(pszName, size) != 0) {
+        lastError = errno;
+        return false;
+    }
+    pszName[size - 1] = '\0';
+    return true;
+}
+
+std::uint16_t PltSocketLocalPort(PltSocketHandle hSocket) {
+    sockaddr_in address{};
+    unsigned len = sizeof address;
+    if (calls.pfGetSockName(hSocket, reinterpret_cast<sockaddr*>(&address), &len) != 0 ||
+        address.sin_family != AF_INET) {
+        return 0;
+    }
+    return ntohs(address.sin_port);
+}
