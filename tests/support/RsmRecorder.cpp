@@ -52,10 +52,18 @@ void TearDown() {
     OssFreezeTime(0);
 }
 
-std::vector<Delivered>& Messages() { return messages; }
-std::vector<Event>& Events() { return events; }
-void Notify(std::uint16_t wEvent, std::uint8_t byChannel) { events.push_back({wEvent, byChannel}); }
-void SetHandlerResult(std::uint16_t wResult) { handlerResult = wResult; }
+std::vector<Delivered>& Messages() {
+    return messages;
+}
+std::vector<Event>& Events() {
+    return events;
+}
+void Notify(std::uint16_t wEvent, std::uint8_t byChannel) {
+    events.push_back({wEvent, byChannel});
+}
+void SetHandlerResult(std::uint16_t wResult) {
+    handlerResult = wResult;
+}
 
 std::vector<std::string> LogRecords() {
     std::vector<std::string> records;

@@ -26,8 +26,8 @@ void TearDown(); // closes what is open, puts the real driver back
 std::vector<Delivered>& Messages();
 std::vector<Event>& Events();
 void Notify(std::uint16_t wEvent, std::uint8_t byChannel); // callback for RsmOpen
-void SetHandlerResult(std::uint16_t wResult); // what the recording handler returns
-std::vector<std::string> LogRecords();        // every kept event-log record, oldest first
+void SetHandlerResult(std::uint16_t wResult);              // what the recording handler returns
+std::vector<std::string> LogRecords(); // every kept event-log record, oldest first
 bool LogContains(const std::string& text);
 
 // Advances the frozen clock by wMs and runs both slots' tasks once.

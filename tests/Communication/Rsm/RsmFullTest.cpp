@@ -118,8 +118,9 @@ TEST_F(RsmFullTest, DataFramesGoOutExactlyAsOnTheLine) {
     EXPECT_TRUE(FakeLink::TakeOutput(TEST_PORT).empty());
     FakeLink::Inject(TEST_PORT, Control(0x40, 1));
     Step();
-    EXPECT_EQ(Concat({Preamble(2), {0xC8, 0x24, 0x02, 0x03, 0x02, 0x00, 0x34, 0x12, 0x01, 0x14,
-                                    0x00, 0x00, 0x00, 0xB1}}),
+    EXPECT_EQ(Concat({Preamble(2),
+                      {0xC8, 0x24, 0x02, 0x03, 0x02, 0x00, 0x34, 0x12, 0x01, 0x14, 0x00, 0x00, 0x00,
+                       0xB1}}),
               FakeLink::TakeOutput(TEST_PORT));
 }
 
@@ -207,9 +208,9 @@ TEST_F(RsmFullTest, NakOfAnySequenceRetransmitsTheOldestFrame) {
     FakeLink::TakeOutput(TEST_PORT);
     FakeLink::Inject(TEST_PORT, Control(0x23, 77));
     Step();
-    EXPECT_EQ(Concat({Control(0x3F, 0), {0xC8, 0x24, 0x00, 0x03, 0x02, 0x00, 0x34, 0x12, 0x13,
-                                          0xB5}}),
-              FakeLink::TakeOutput(TEST_PORT));
+    EXPECT_EQ(
+        Concat({Control(0x3F, 0), {0xC8, 0x24, 0x00, 0x03, 0x02, 0x00, 0x34, 0x12, 0x13, 0xB5}}),
+        FakeLink::TakeOutput(TEST_PORT));
     RsmStatistics stats;
     RsmGetStatistics(TEST_PORT, &stats);
     EXPECT_EQ(1, stats.wNackReceived);
@@ -398,8 +399,8 @@ std::uint16_t CloseOnDelivery(std::uint8_t, std::uint8_t, std::uint16_t, const s
 TEST_F(RsmFullTest, HandlerClosingThePortDuringDeliveryIsSafe) {
     OpenTestPort();
     MdsRegisterMsgHandler(9, CloseOnDelivery);
-    FakeLink::Inject(TEST_PORT, Concat({DataFrame(0, {{9, Bytes(50, 7)}, {3, {1}}}),
-                                        DataFrame(1, {{3, {2}}})}));
+    FakeLink::Inject(
+        TEST_PORT, Concat({DataFrame(0, {{9, Bytes(50, 7)}, {3, {1}}}), DataFrame(1, {{3, {2}}})}));
     Step();
     EXPECT_TRUE(Messages().empty()); // nothing after the close
     EXPECT_FALSE(FakeLink::IsOpen(TEST_PORT));
