@@ -1,0 +1,380 @@
+// Call encoding: reads the arguments of a typed remote function call by the function's structure
+// text into the request message, over as many input lines as the structure needs, and hands the
+// finished message to the link's channel.
+#include "Application/AppRfc.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+
+#include "Application/AppDisplay.h"
+#include "Application/AppFnTab.h"
+#include "Application/AppMain.h"
+#include "Runtime/Log.h"
+#include "Runtime/Mds.h"
+
+namespace {
+
+constexpr std::uint16_t APPC_NO_POSITION = 0xFFFF; // no call under construction
+constexpr std::size_t APPC_NAME_SIZE = 128;        // longest name a definition file can hold
+
+constexpr std::array<FieldType, 12> g_atFieldTypes{{
+    {'C', FieldClass::Character, 1, "Char     : ", "%c", 0xFF},
+    {'B', FieldClass::Byte, 1, "BYTE     : ", "%u ", 0xFF},
+    {'X', FieldClass::Byte, 1, "hexByte  : ", "%02X ", 0xFF},
+    {'S', FieldClass::String, 1, "String   : ", "%s", 0xFF},
+    {'I', FieldClass::SignedWord, 2, "Int      : ", "%d ", 0xFFFF},
+    {'U', FieldClass::Word, 2, "UnitNr   : ", "%u ", 0xFFFF},
+    {'P', FieldClass::Word, 2, "DelId    : ", "%u ", 0xFFFF},
+    {'W', FieldClass::Word, 2, "WORD     : ", "%u ", 0xFFFF},
+    {'H', FieldClass::HexWord, 2, "HexWord  : ", "%04X ", 0xFFFF},
+    {'E', FieldClass::HexWord, 2, "ErrorCode: ", "%04X ", 0xFFFF},
+    {'D', FieldClass::DoubleWord, 4, "DWORD    : ", "%lu ", 0xFFFFFFFF},
+    {'(', FieldClass::Group, 0, "Structure ...", "", 0},
+}};
+
+// The call under construction.
+struct CallBuilder {
+    std::uint16_t wPosition = APPC_NO_POSITION; // element being filled in the expanded text
+    std::uint16_t wLength = 0;                  // bytes of the request message so far
+    std::uint32_t dwNeeded = 0;                 // values (string bytes) the element still needs
+    std::uint8_t byMsgType = APPC_MSG_RFS_REQUEST;
+    const char* pszStructure = nullptr; // request structure or the response-mode text
+    std::array<char, APPC_EXPANDED_SIZE> szExpanded{};
+    std::array<char, APPC_RESPONSE_MODE_SIZE> szResponseMode{};
+};
+
+CallBuilder g_tCall;
+std::uint8_t g_byRequestMode = APPC_REQUEST_MODE_REQ;
+
+enum class Expansion { Done, Unbalanced, TooLong };
+enum class Encoding { Done, More, TooLong };
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+bool AtEnd(const char* p) {
+    return *p == '\0' || *p == '\r' || *p == '\n';
+}
+
+// Writes the structure text with every group written out into the expanded text.
+Expansion Expand(const char* pszText) {
+    auto& out = g_tCall.szExpanded;
+    out.fill('\0');
+    std::size_t wOut = 0;
+    auto append = [&](const char* p, std::size_t wCount) {
+        if (wOut + wCount > out.size() - 1) {
+            return false;
+        }
+        std::memcpy(out.data() + wOut, p, wCount);
+        wOut += wCount;
+        return true;
+    };
+    const char* p = pszText;
+    while (*p != '\0') {
+        if (*p != '(') {
+            if (!append(p, 1)) {
+                return Expansion::TooLong;
+            }
+            ++p;
+            continue;
+        }
+        const char* pszClose = std::strchr(p + 1, ')');
+        if (pszClose == nullptr) {
+            return Expansion::Unbalanced;
+        }
+        const char* pszInner = p + 1;
+        const std::size_t wInner = static_cast<std::size_t>(pszClose - pszInner);
+        if (std::memchr(pszInner, '(', wInner) != nullptr) {
+            return Expansion::Unbalanced; // nested groups are not encoded
+        }
+        std::size_t wDigits = 0;
+        const std::uint32_t dwRepeat = RfcReadCount(pszClose + 1, &wDigits);
+        for (std::uint32_t dw = 0; dw < dwRepeat; ++dw) {
+            // Every copy after the first adds at least its blank, so this ends at the limit.
+            if ((dw > 0 && !append(" ", 1)) || !append(pszInner, wInner)) {
+                return Expansion::TooLong;
+            }
+        }
+        p = pszClose + 1 + wDigits;
+    }
+    return Expansion::Done;
+}
+
+void PutValue(std::span<std::uint8_t> buffer, std::uint32_t dwValue, std::uint8_t byWidth) {
+    for (std::uint8_t by = 0; by < byWidth; ++by) {
+        buffer[g_tCall.wLength++] = static_cast<std::uint8_t>(dwValue >> (8 * by));
+    }
+}
+
+// Fills a string field from quoted or unquoted text; *ppText moves on.
+void EncodeString(std::span<std::uint8_t> buffer, const char** ppText) {
+    const char* p = *ppText;
+    if (*p == '"') {
+        ++p;
+        while (g_tCall.dwNeeded > 0 && !AtEnd(p) && *p != '"') {
+            buffer[g_tCall.wLength++] = static_cast<std::uint8_t>(*p++);
+            --g_tCall.dwNeeded;
+        }
+        if (g_tCall.dwNeeded == 0) {
+            if (*p == '"') {
+                ++p; // the field is full and the string ends here: its quote is used up
+            }
+            *ppText = p;
+            return;
+        }
+        buffer[g_tCall.wLength] = 0; // within the field: at least one byte is still needed
+        if (*p == '"' && p[1] == '\\') {
+            *ppText = p + std::strlen(p); // the string goes on in the next line
+            return;
+        }
+        if (*p == '"') {
+            ++p;
+        }
+        std::memset(&buffer[g_tCall.wLength], 0, g_tCall.dwNeeded);
+        g_tCall.wLength = static_cast<std::uint16_t>(g_tCall.wLength + g_tCall.dwNeeded);
+        g_tCall.dwNeeded = 0;
+        *ppText = p;
+        return;
+    }
+    // Unquoted: the rest of the line, zero padded, with a zero in the field's last byte.
+    const std::size_t wField = g_tCall.dwNeeded;
+    std::size_t wCopy = 0;
+    while (wCopy < wField && !AtEnd(p + wCopy)) {
+        ++wCopy;
+    }
+    std::memcpy(&buffer[g_tCall.wLength], p, wCopy);
+    std::memset(&buffer[g_tCall.wLength + wCopy], 0, wField - wCopy);
+    buffer[g_tCall.wLength + wField - 1] = 0;
+    g_tCall.wLength = static_cast<std::uint16_t>(g_tCall.wLength + wField);
+    g_tCall.dwNeeded = 0;
+    *ppText = p + std::strlen(p);
+}
+
+// Reads the parameter text against the expanded structure from the current element on.
+Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
+    const char* p = pszText;
+    const char* pszExpanded = g_tCall.szExpanded.data();
+    for (;;) {
+        while (IsBlank(*p)) {
+            ++p;
+        }
+        if (*p == '!') {
+            return Encoding::Done;
+        }
+        const FieldType* ptType = nullptr;
+        while (pszExpanded[g_tCall.wPosition] != '\0' &&
+               (ptType = RfcFindFieldType(pszExpanded[g_tCall.wPosition])) == nullptr) {
+            ++g_tCall.wPosition;
+        }
+        if (ptType == nullptr) {
+            return Encoding::Done;
+        }
+        if (g_tCall.dwNeeded == 0) {
+            std::size_t wDigits = 0;
+            g_tCall.dwNeeded = RfcReadCount(&pszExpanded[g_tCall.wPosition + 1], &wDigits);
+            // The whole element must fit into the request message before any of it is written.
+            const std::uint64_t qwBytes =
+                static_cast<std::uint64_t>(g_tCall.dwNeeded) * ptType->byWidth;
+            if (g_tCall.wLength + qwBytes > buffer.size()) {
+                return Encoding::TooLong;
+            }
+        }
+        if (AtEnd(p)) {
+            return Encoding::More;
+        }
+        switch (ptType->tClass) {
+        case FieldClass::String:
+            EncodeString(buffer, &p);
+            break;
+        case FieldClass::Character:
+            while (g_tCall.dwNeeded > 0 && !AtEnd(p)) {
+                while (IsBlank(*p)) {
+                    ++p;
+                }
+                if (AtEnd(p) || *p == '!') {
+                    break;
+                }
+                PutValue(buffer, static_cast<unsigned char>(*p++), 1);
+                --g_tCall.dwNeeded;
+            }
+            break;
+        default:
+            while (g_tCall.dwNeeded > 0 && !AtEnd(p)) {
+                while (IsBlank(*p)) {
+                    ++p;
+                }
+                // A blank at the end of the line is no value: the rest comes with the next line.
+                if (AtEnd(p) || *p == '!') {
+                    break;
+                }
+                char* pszEnd = nullptr;
+                const unsigned long ulValue = std::strtoul(p, &pszEnd, 0);
+                p = pszEnd;
+                PutValue(buffer, static_cast<std::uint32_t>(ulValue), ptType->byWidth);
+                --g_tCall.dwNeeded;
+            }
+            break;
+        }
+        if (g_tCall.dwNeeded == 0) {
+            ++g_tCall.wPosition;
+        }
+    }
+}
+
+void Print(const char* pszFormat, auto... args) {
+    std::fprintf(AppConsole(), pszFormat, args...);
+}
+
+// Starts a call of the function named by the line's first token; returns the parameter text, or
+// nullptr when there is no call (no token, unknown function, no buffer) with *pwResult set.
+const char* OpenCall(char* pszLine, std::span<std::uint8_t> buffer, std::uint16_t* pwResult) {
+    *pwResult = APPC_CMD_DONE;
+    const char* p = pszLine;
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') {
+        ++p;
+    }
+    const std::size_t wName = std::strcspn(p, " \t\r\n");
+    if (wName == 0) {
+        return nullptr;
+    }
+    std::array<char, APPC_NAME_SIZE> szName{};
+    const FunctionRecord* ptRecord = nullptr;
+    if (wName < szName.size()) {
+        std::memcpy(szName.data(), p, wName);
+        ptRecord = FnTabFindByName(szName.data());
+    }
+    if (ptRecord == nullptr) {
+        Print("Remote Function '%.*s' not present in the definition file\n",
+              static_cast<int>(wName), p);
+        return nullptr;
+    }
+    if (buffer.size() < 2) {
+        Print("Request message too long, call not sent\n");
+        *pwResult = APPC_CMD_ERROR;
+        return nullptr;
+    }
+    buffer[0] = static_cast<std::uint8_t>(ptRecord->wFnId);
+    buffer[1] = static_cast<std::uint8_t>(ptRecord->wFnId >> 8);
+    g_tCall.wLength = 2;
+    g_tCall.dwNeeded = 0;
+    if (ptRecord->bySectionKind == APPC_SECTION_REQUEST &&
+        g_byRequestMode == APPC_REQUEST_MODE_RSP) {
+        const int nWritten =
+            std::snprintf(g_tCall.szResponseMode.data(), g_tCall.szResponseMode.size(), "E %s",
+                          ptRecord->response.c_str());
+        if (nWritten < 0 || static_cast<std::size_t>(nWritten) >= g_tCall.szResponseMode.size()) {
+            Print("Structure too long to expand, call not sent\n");
+            *pwResult = APPC_CMD_ERROR;
+            return nullptr;
+        }
+        g_tCall.byMsgType = APPC_MSG_RFS_RESPONSE;
+        g_tCall.pszStructure = g_tCall.szResponseMode.data();
+    } else {
+        g_tCall.byMsgType = ptRecord->bySectionKind;
+        g_tCall.pszStructure = ptRecord->request.c_str();
+    }
+    g_tCall.wPosition = 0;
+    Print("%s(%d) message\nFnId    : 0x%04X,  StructToSend={ %s }\n",
+          MsgTypeName(g_tCall.byMsgType), static_cast<int>(g_tCall.byMsgType),
+          static_cast<unsigned>(ptRecord->wFnId), g_tCall.pszStructure);
+    p += wName;
+    if (*p != '\0') {
+        ++p; // the separator that ended the name
+    }
+    return p;
+}
+
+} // namespace
+
+const FieldType* RfcFindFieldType(char cCode) {
+    for (const FieldType& type : g_atFieldTypes) {
+        if (type.cCode == cCode) {
+            return &type;
+        }
+    }
+    return nullptr;
+}
+
+std::uint32_t RfcReadCount(const char* pszText, std::size_t* pwDigits) {
+    std::uint32_t dwCount = 0;
+    std::size_t wDigits = 0;
+    while (pszText[wDigits] >= '0' && pszText[wDigits] <= '9') {
+        const std::uint32_t dwDigit = static_cast<std::uint32_t>(pszText[wDigits] - '0');
+        dwCount = dwCount > (APPC_MAX_FIELD_COUNT - dwDigit) / 10 ? APPC_MAX_FIELD_COUNT
+                                                                  : dwCount * 10 + dwDigit;
+        ++wDigits;
+    }
+    if (pwDigits != nullptr) {
+        *pwDigits = wDigits;
+    }
+    return dwCount == 0 ? 1 : dwCount;
+}
+
+std::uint16_t TriggerRFC(char* pszLine, std::uint8_t byChannel) {
+    if (pszLine == nullptr) {
+        return APPC_CMD_DONE;
+    }
+    const std::span<std::uint8_t> buffer = FnTabRequestBuffer();
+    const char* pszParams = pszLine;
+    if (g_tCall.wPosition == APPC_NO_POSITION) {
+        std::uint16_t wResult = APPC_CMD_DONE;
+        pszParams = OpenCall(pszLine, buffer, &wResult);
+        if (pszParams == nullptr) {
+            return wResult;
+        }
+    }
+    switch (Expand(g_tCall.pszStructure)) {
+    case Expansion::Done:
+        break;
+    case Expansion::Unbalanced:
+        Print("Error during unwrapping of parameter string");
+        RfcReset();
+        return APPC_CMD_ERROR;
+    case Expansion::TooLong:
+        Print("Structure too long to expand, call not sent\n");
+        RfcReset();
+        return APPC_CMD_ERROR;
+    }
+    switch (Encode(pszParams, buffer)) {
+    case Encoding::More: {
+        Print("\nExpecting more");
+        const FieldType* ptType = RfcFindFieldType(g_tCall.szExpanded[g_tCall.wPosition]);
+        if (ptType != nullptr) {
+            Print("%u;(%ux) %s", static_cast<unsigned>(g_tCall.wPosition),
+                  static_cast<unsigned>(g_tCall.dwNeeded), ptType->pszLabel);
+        }
+        return APPC_CMD_MORE;
+    }
+    case Encoding::TooLong:
+        Print("Request message too long, call not sent\n");
+        RfcReset();
+        return APPC_CMD_ERROR;
+    case Encoding::Done:
+        break;
+    }
+    const std::uint16_t wStatus =
+        MdsExecuteResponseHandler(byChannel, g_tCall.byMsgType, g_tCall.wLength, buffer.data());
+    if (wStatus != 0) {
+        LogError("TriggerRFC", wStatus, "Execution error");
+    }
+    RfcReset();
+    return APPC_CMD_DONE;
+}
+
+void RfcReset() {
+    g_tCall.wPosition = APPC_NO_POSITION;
+    g_tCall.dwNeeded = 0;
+    g_tCall.pszStructure = nullptr;
+}
+
+void RfcSetRequestMode(std::uint8_t byMode) {
+    g_byRequestMode = byMode;
+}
+
+std::uint8_t RfcGetRequestMode() {
+    return g_byRequestMode;
+}

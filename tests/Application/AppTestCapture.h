@@ -1,0 +1,51 @@
+// Test helpers of the application modules: an output stream whose text can be taken back, and
+// definition files written to the temporary directory.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+// A temporary file standing in for the console or the response stream.
+class CapturedStream {
+  public:
+    CapturedStream() : m_pFile(std::tmpfile()) {}
+    ~CapturedStream() { std::fclose(m_pFile); }
+    CapturedStream(const CapturedStream&) = delete;
+    CapturedStream& operator=(const CapturedStream&) = delete;
+
+    std::FILE* File() const { return m_pFile; }
+
+    // Everything written since the last take, the stream flushed first.
+    std::string Take() {
+        std::fflush(m_pFile);
+        return TakeUnflushed();
+    }
+
+    // Everything written since the last take, read through the file descriptor so that text
+    // still held in the stream's buffer is not seen.
+    std::string TakeUnflushed() {
+        std::string text;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = pread(fileno(m_pFile), buffer, sizeof buffer, m_lOffset)) > 0) {
+            text.append(buffer, static_cast<std::size_t>(n));
+            m_lOffset += n;
+        }
+        return text;
+    }
+
+  private:
+    std::FILE* m_pFile;
+    off_t m_lOffset = 0;
+};
+
+// Writes a definition file with the given text into the temporary directory; returns its path.
+inline std::string WriteDefFile(const std::string& name, const std::string& text) {
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("talvo_" + std::to_string(getpid()) + "_" + name);
+    std::ofstream(path, std::ios::binary) << text;
+    return path.string();
+}
