@@ -3,13 +3,29 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 // A command handler: (line, link channel) -> APPC_CMD_DONE, _MORE (route the next line to me)
 // or _ERROR.
 using CmdHandler = std::uint16_t (*)(char* pszLine, std::uint8_t byChannel);
+
+constexpr std::uint8_t APPC_TERMINAL_TYPE_DEFAULT = 6; // TERM strings go as TERMINAL_REQUEST
+constexpr std::size_t APPC_TERM_STRING_MAX = 80;       // characters of one TERM string
+constexpr const char* APPC_SEPARATORS = " \t\r\n";     // separators of command arguments
 
 // Message handler for type 6: interprets one line (from channel 34) or prints it (other channels).
 std::uint16_t CmdLineHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                              std::uint16_t wLength, const std::uint8_t* pbyData);
 std::uint8_t CmdGetTerminalType(); // message type of TERM strings (6 initially)
 void CmdResetForTest();            // idle interpreter, initial settings
+
+// Helpers shared by the command handlers.
+// Next token after the separators at pszCursor (APPC_SEPARATORS); pszCursor moves past it.
+// An empty view when the line has no more tokens.
+std::string_view CmdNextToken(const char*& pszCursor);
+// Unsigned number in decimal, "0x" hexadecimal or leading-zero octal notation, read up to the
+// first character that does not belong to it; 0 when there is none; UINT32_MAX when too large.
+std::uint32_t CmdParseUnsigned(std::string_view number);
+// The same place as pszUpper in the line being interpreted, in the case the user typed it (file
+// names keep their case). pszUpper itself when it does not point into that line.
+const char* CmdTypedText(const char* pszUpper);

@@ -1,0 +1,353 @@
+// Console command interpreter: the command table, the built-in commands EXIT, HELP, LOG,
+// TERMTYPE, TERM, MSGTYPE, PFNID, LOADDB[S], and the prompt.
+#include "Application/AppCmd.h"
+
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <string>
+
+#include "Application/AppDisplay.h"
+#include "Application/AppFnTab.h"
+#include "Application/AppMain.h"
+#include "Application/AppProtocol.h"
+#include "Application/AppRfc.h"
+#include "Application/AppScript.h"
+#include "Application/AppTfc.h"
+#include "Runtime/Log.h"
+#include "Runtime/Mds.h"
+#include "Runtime/Oss.h"
+
+namespace {
+
+constexpr const char* APPC_PROMPT = "\nFunction ==> ";
+constexpr const char* APPC_ERROR_LINE = "Error in last function . . . . . . .";
+constexpr const char* APPC_HELP_TEXT =
+    "Commands present in the system:\n"
+    "   EXIT              : Leave program\n"
+    "   LOG <ON>|<OFF>    : turn local logging on/off\n"
+    "   TERM     <S80>    : Enter terminal string\n"
+    "   TERMTYPE <typeNr> : Set terminal type number\n"
+    "   MSGTYPE  <type>   : Set Message type: REQ or RSP. Default is REQuest\n"
+    "   HELP              : This tekst\n"
+    "   SCRIPT <Filename> : Run a scriptfile to generate remote function calls\n"
+    "   REPEAT <ON|OFF>   : Set repeating of a script file On or Off(=def.)\n"
+    "   RESFILE [<Name>]  : Use file <Name> to write response to. Default Stdout\n"
+    "   PFNID             : Show FnId waiting for responce (script)\n"
+    "   TFC <sec> <FnId [args] >\n"
+    "                     : Insert a TimedFunctionCall. Use TFC without params\n"
+    "                     : to stop the Timed function.\n"
+    "   LOADDB[S] <file>  : import names and transmit to TALVO.\n"
+    "   PROTOCOL ....     : Procotol manupilation (PROTOCOL HELP for information).\n"
+    "\n"
+    " All other commands are assumed to be remote functions, defined in\n"
+    " the definition file.\n";
+
+CmdHandler currentHandler = nullptr; // handler that asked for the next line, or none
+std::uint8_t terminalType = APPC_TERMINAL_TYPE_DEFAULT;
+bool termWaiting = false; // TERM printed its prompt and takes the next line whole
+bool exitCalled = false;  // EXIT ran for the line being interpreted: no prompt follows
+
+// The line being interpreted, upper case and as typed, with the same length.
+struct LineCopies {
+    const std::string* upper = nullptr;
+    const std::string* typed = nullptr;
+};
+LineCopies currentLine;
+
+std::FILE* Con() {
+    return AppConsole();
+}
+
+std::uint16_t ExitCommand(char* /*pszLine*/, std::uint8_t /*byChannel*/) {
+    OssExit(0);
+    exitCalled = true;
+    return APPC_CMD_DONE;
+}
+
+std::uint16_t HelpCommand(char* /*pszLine*/, std::uint8_t /*byChannel*/) {
+    std::fputs(APPC_HELP_TEXT, Con());
+    return APPC_CMD_DONE;
+}
+
+std::uint16_t LogCommand(char* pszLine, std::uint8_t /*byChannel*/) {
+    const char* cursor = pszLine;
+    CmdNextToken(cursor);
+    const std::string_view argument = CmdNextToken(cursor);
+    if (argument.empty()) {
+        return APPC_CMD_ERROR;
+    }
+    if (argument == "VIEW") {
+        std::array<char, LOGC_RECORD_SIZE> record{};
+        std::uint16_t mode = LOGC_READ_FIRST;
+        while (LogReadEntry(mode, record.data()) == 0) {
+            std::fprintf(Con(), "%s\n", record.data());
+            mode = LOGC_READ_NEXT;
+        }
+    } else if (argument == "ON") {
+        LogSetFilter(1, "");
+        std::fprintf(Con(), "Logging is turned %s\n", "ON");
+    } else {
+        LogSetFilter(0, "");
+        std::fprintf(Con(), "Logging is turned %s\n", "OFF");
+    }
+    return APPC_CMD_DONE;
+}
+
+std::uint16_t TermTypeCommand(char* pszLine, std::uint8_t /*byChannel*/) {
+    const char* cursor = pszLine;
+    const std::string_view word = CmdNextToken(cursor);
+    const std::string_view argument = CmdNextToken(cursor);
+    if (argument.empty()) {
+        std::fprintf(Con(), "Usage: %.*s <Type number>\n", static_cast<int>(word.size()),
+                     word.data());
+        return APPC_CMD_ERROR;
+    }
+    terminalType = static_cast<std::uint8_t>(CmdParseUnsigned(argument) & 0xFFu);
+    std::fprintf(Con(), "Terminal type set to value: %u\n", static_cast<unsigned>(terminalType));
+    return APPC_CMD_DONE;
+}
+
+std::uint16_t TermCommand(char* pszLine, std::uint8_t byChannel) {
+    const char* text = nullptr;
+    if (!termWaiting) {
+        const char* blank = std::strchr(pszLine, ' ');
+        if (blank != nullptr) {
+            while (*blank == ' ') {
+                ++blank;
+            }
+            if (*blank != '\0') {
+                text = blank;
+            }
+        }
+        if (text == nullptr) {
+            termWaiting = true;
+            std::fputs("Terminal Command: ", Con());
+            return APPC_CMD_MORE;
+        }
+    } else {
+        text = pszLine;
+        termWaiting = false;
+    }
+    const std::size_t length = std::strlen(text);
+    if (length > APPC_TERM_STRING_MAX) {
+        std::fprintf(Con(), "Terminal string longer than %zu characters\n", APPC_TERM_STRING_MAX);
+        return APPC_CMD_ERROR;
+    }
+    // The terminating zero byte is part of the message.
+    MdsExecuteResponseHandler(byChannel, terminalType, static_cast<std::uint16_t>(length + 1),
+                              reinterpret_cast<const std::uint8_t*>(text));
+    return APPC_CMD_DONE;
+}
+
+std::uint16_t MsgTypeCommand(char* pszLine, std::uint8_t /*byChannel*/) {
+    const char* cursor = pszLine;
+    CmdNextToken(cursor);
+    const std::string_view argument = CmdNextToken(cursor);
+    if (argument == "REQ") {
+        RfcSetRequestMode(APPC_REQUEST_MODE_REQ);
+    } else if (argument == "RSP") {
+        RfcSetRequestMode(APPC_REQUEST_MODE_RSP);
+    } else {
+        return APPC_CMD_ERROR;
+    }
+    return APPC_CMD_DONE;
+}
+
+std::uint16_t PendingFnIdCommand(char* /*pszLine*/, std::uint8_t /*byChannel*/) {
+    const std::uint16_t fnId = GetPendingFnId();
+    std::fprintf(Con(), "Current Pending Fnid = 0x%04X", static_cast<unsigned>(fnId));
+    const FunctionRecord* record = FnTabFindByFnId(fnId);
+    if (record != nullptr) {
+        std::fprintf(Con(), ",  %s\n", record->name.c_str());
+    } else {
+        std::fputs("\n", Con());
+    }
+    return APPC_CMD_DONE;
+}
+
+// The function table is loaded once at start-up; these commands accept their line and do nothing.
+std::uint16_t LoadDbCommand(char* /*pszLine*/, std::uint8_t /*byChannel*/) {
+    return APPC_CMD_DONE;
+}
+
+struct CommandEntry {
+    const char* pszName; // nullptr: the last entry, matching every line
+    CmdHandler pfHandler;
+};
+
+// Matched in this order by the line's first characters: TERMTYPE before TERM, LOADDB before
+// LOADDBS (which the LOADDB entry therefore takes).
+const std::array<CommandEntry, 15> CommandTable{{
+    {"EXIT", ExitCommand},
+    {"HELP", HelpCommand},
+    {"LOG", LogCommand},
+    {"TERMTYPE", TermTypeCommand},
+    {"TERM", TermCommand},
+    {"MSGTYPE", MsgTypeCommand},
+    {"SCRIPT", ScriptCommand},
+    {"REPEAT", RepeatCommand},
+    {"RESFILE", ResfileCommand},
+    {"PFNID", PendingFnIdCommand},
+    {"TFC", TfcCommand},
+    {"LOADDB", LoadDbCommand},
+    {"LOADDBS", LoadDbCommand},
+    {"PROTOCOL", ProtocolCommand},
+    {nullptr, TriggerRFC},
+}};
+
+CmdHandler FindCommand(const char* pszLine) {
+    for (const CommandEntry& entry : CommandTable) {
+        if (entry.pszName == nullptr ||
+            std::strncmp(pszLine, entry.pszName, std::strlen(entry.pszName)) == 0) {
+            return entry.pfHandler;
+        }
+    }
+    return TriggerRFC;
+}
+
+// Back to the idle interpreter: no continuing handler, no call under construction.
+void EndCommand() {
+    currentHandler = nullptr;
+    termWaiting = false;
+    RfcReset();
+}
+
+void FlushOutput() {
+    std::fflush(Con());
+    std::fflush(AppResponseStream());
+}
+
+std::uint16_t InterpretLine(std::uint16_t wLength, const std::uint8_t* pbyData) {
+    std::fputs("\n", Con());
+    // The caller's data stay untouched: the interpreter works on its own copies, one upper case
+    // for matching and one as typed for file names.
+    const std::string typed(reinterpret_cast<const char*>(pbyData), wLength);
+    std::string upper(typed);
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const LineCopies outerLine = currentLine; // a line may arrive while another one is handled
+    currentLine = LineCopies{&upper, &typed};
+
+    char* line = upper.data();
+    while (*line != '\0' && std::isspace(static_cast<unsigned char>(*line))) {
+        ++line;
+    }
+    if (currentHandler == nullptr) {
+        currentHandler = FindCommand(line);
+    }
+    exitCalled = false;
+    const std::uint16_t result = currentHandler(line, AppLinkChannel());
+    currentLine = outerLine;
+    return result;
+}
+
+} // namespace
+
+std::uint16_t CmdLineHandler(std::uint8_t byChannelId, std::uint8_t /*byMsgType*/,
+                             std::uint16_t wLength, const std::uint8_t* pbyData) {
+    if (pbyData == nullptr) {
+        wLength = 0;
+    }
+    if (byChannelId != MDSC_TERMINAL_CHANNEL) {
+        // A line from elsewhere is shown, not executed: up to its first zero byte, padded to its
+        // length.
+        const int width = static_cast<int>(wLength);
+        std::fprintf(Con(), "%-*.*s\n", width, width,
+                     pbyData != nullptr ? reinterpret_cast<const char*>(pbyData) : "");
+        FlushOutput();
+        return 0;
+    }
+    if (wLength != 0) {
+        const std::uint16_t result = InterpretLine(wLength, pbyData);
+        if (exitCalled) {
+            exitCalled = false;
+            EndCommand();
+            FlushOutput();
+            return 0;
+        }
+        if (result != APPC_CMD_DONE && result != APPC_CMD_ERROR) {
+            FlushOutput();
+            return 0; // the handler stays current and takes the next line
+        }
+        if (result == APPC_CMD_ERROR) {
+            std::fputs(APPC_ERROR_LINE, Con());
+        }
+    }
+    std::fputs(APPC_PROMPT, Con());
+    EndCommand();
+    FlushOutput();
+    return 0;
+}
+
+std::uint8_t CmdGetTerminalType() {
+    return terminalType;
+}
+
+void CmdResetForTest() {
+    currentHandler = nullptr;
+    terminalType = APPC_TERMINAL_TYPE_DEFAULT;
+    termWaiting = false;
+    exitCalled = false;
+    currentLine = LineCopies{};
+}
+
+std::string_view CmdNextToken(const char*& pszCursor) {
+    if (pszCursor == nullptr) {
+        return {};
+    }
+    const char* start = pszCursor + std::strspn(pszCursor, APPC_SEPARATORS);
+    const std::size_t length = std::strcspn(start, APPC_SEPARATORS);
+    pszCursor = start + length;
+    return {start, length};
+}
+
+std::uint32_t CmdParseUnsigned(std::string_view number) {
+    std::size_t pos = 0;
+    unsigned base = 10;
+    if (number.size() >= 2 && number[0] == '0' && (number[1] == 'x' || number[1] == 'X')) {
+        base = 16;
+        pos = 2;
+    } else if (!number.empty() && number[0] == '0') {
+        base = 8;
+    }
+    std::uint64_t value = 0;
+    for (; pos < number.size(); ++pos) {
+        const char c = number[pos];
+        unsigned digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<unsigned>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<unsigned>(c - 'a') + 10u;
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<unsigned>(c - 'A') + 10u;
+        } else {
+            break;
+        }
+        if (digit >= base) {
+            break;
+        }
+        value = value * base + digit;
+        if (value > std::numeric_limits<std::uint32_t>::max()) {
+            return std::numeric_limits<std::uint32_t>::max();
+        }
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+const char* CmdTypedText(const char* pszUpper) {
+    if (pszUpper == nullptr || currentLine.upper == nullptr) {
+        return pszUpper;
+    }
+    const char* begin = currentLine.upper->data();
+    const char* end = begin + currentLine.upper->size();
+    const std::less<const char*> before;
+    if (before(pszUpper, begin) || before(end, pszUpper)) {
+        return pszUpper;
+    }
+    return currentLine.typed->data() + (pszUpper - begin);
+}

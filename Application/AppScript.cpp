@@ -1,0 +1,256 @@
+// Script runner and response file: SCRIPT, REPEAT and RESFILE, and the script task that hands one
+// script line per run to the interpreter and waits for the answer of each remote call.
+#include "Application/AppScript.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "Application/AppCmd.h"
+#include "Application/AppDisplay.h"
+#include "Application/AppFnTab.h"
+#include "Application/AppMain.h"
+#include "Application/AppRfc.h"
+#include "Platform/PltClock.h"
+#include "Runtime/Mds.h"
+#include "Runtime/Oss.h"
+
+namespace {
+
+constexpr std::uint16_t APPC_SCRIPT_TASK_TYPE = 3; // the script task runs every fourth pass
+constexpr std::uint8_t APPC_CONSOLE_CHANNEL = MDSC_TERMINAL_CHANNEL;
+constexpr std::size_t APPC_DATE_SIZE = 16; // "mm/dd/yy" and room to spare
+
+struct FileCloser {
+    void operator()(std::FILE* pFile) const { std::fclose(pFile); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+FileHandle scriptFile;
+FileHandle responseFile;
+std::uint16_t scriptTask = OSSC_NO_THREAD;
+bool repeatOn = false;
+std::uint32_t pauseUntil = 0;
+std::array<char, APPC_SCRIPT_LINE_SIZE> lineBuffer{};
+std::uint32_t (*calendarSeconds)() = PltCalendarSeconds;
+
+std::FILE* Con() {
+    return AppConsole();
+}
+
+// Second token of a line (the first is the command word), in the case the user typed it.
+std::string TypedArgument(const char* pszLine) {
+    const char* cursor = pszLine;
+    CmdNextToken(cursor);
+    const std::string_view argument = CmdNextToken(cursor);
+    if (argument.empty()) {
+        return {};
+    }
+    return std::string(CmdTypedText(argument.data()), argument.size());
+}
+
+std::string UpperCase(const char* pszText) {
+    std::string upper(pszText);
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper;
+}
+
+// The script waits for the answer of the function the line calls, if it names one.
+void SetPendingFnIdFromLine(const char* pszLine) {
+    const char* cursor = pszLine;
+    const std::string name(CmdNextToken(cursor));
+    const FunctionRecord* record = name.empty() ? nullptr : FnTabFindByName(name.c_str());
+    if (record != nullptr) {
+        SetPendingFnId(record->wFnId);
+    }
+}
+
+// Opens a script for reading; a file that opens but cannot be read (a directory) is refused too.
+FileHandle OpenScript(const std::string& name) {
+    FileHandle file(std::fopen(name.c_str(), "r"));
+    if (!file) {
+        return file;
+    }
+    const int first = std::fgetc(file.get());
+    if (first == EOF) {
+        if (std::ferror(file.get()) != 0) {
+            return FileHandle{};
+        }
+        std::clearerr(file.get()); // an empty script still gives its one empty line
+    } else {
+        std::ungetc(first, file.get());
+    }
+    return file;
+}
+
+void HandleScriptLine(std::uint32_t dwNow) {
+    const std::string upper = UpperCase(lineBuffer.data());
+    if (upper.compare(0, 5, "PAUSE") == 0) {
+        const char* cursor = upper.c_str();
+        CmdNextToken(cursor);
+        const std::string_view seconds = CmdNextToken(cursor);
+        if (!seconds.empty()) {
+            const std::uint64_t until =
+                static_cast<std::uint64_t>(dwNow) + CmdParseUnsigned(seconds);
+            pauseUntil = static_cast<std::uint32_t>(std::min<std::uint64_t>(until, UINT32_MAX));
+        }
+    } else if (upper[0] == ';' || upper.compare(0, 2, "//") == 0) {
+        // comment line
+    } else {
+        SetPendingFnIdFromLine(upper.c_str());
+        // Delivered as written: the interpreter upper-cases its own copy, file names keep their
+        // case.
+        MdsExecuteMsgHandler(APPC_CONSOLE_CHANNEL, APPC_MSG_TERMINAL_REQUEST,
+                             static_cast<std::uint16_t>(std::strlen(lineBuffer.data())),
+                             reinterpret_cast<const std::uint8_t*>(lineBuffer.data()));
+    }
+}
+
+} // namespace
+
+std::uint16_t ScriptCommand(char* pszLine, std::uint8_t /*byChannel*/) {
+    const std::string name = TypedArgument(pszLine);
+    if (name.empty()) {
+        std::fprintf(Con(), "Current Script '%s' closed ...\n", AppStartupLine());
+        ScriptStop();
+        return APPC_CMD_DONE;
+    }
+    // A name that does not fit is refused rather than cut to another file's name. A running
+    // script goes on with its own file and name when the new one cannot be used.
+    FileHandle file = name.size() <= APPC_SCRIPT_NAME_MAX ? OpenScript(name) : FileHandle{};
+    if (!file) {
+        std::fprintf(Con(), "Can't open scriptfile : %s\n", name.c_str());
+        return APPC_CMD_ERROR;
+    }
+    ScriptStop();
+    std::snprintf(AppStartupLine(), APPC_STARTUP_LINE_SIZE, "%s", name.c_str());
+    scriptFile = std::move(file);
+    // A new script does not inherit the wait or the pause of the one it replaces.
+    SetPendingFnId(APPC_NO_FNID);
+    pauseUntil = 0;
+    scriptTask = OssCreateThread(ScriptProcess, APPC_SCRIPT_TASK_TYPE);
+    if (scriptTask == OSSC_NO_THREAD) {
+        std::fputs("OssThread for proccessing ScriptFile not started !!\n\n", Con());
+        scriptFile.reset();
+    }
+    return APPC_CMD_DONE;
+}
+
+void ScriptProcess() {
+    if (!scriptFile || GetPendingFnId() != APPC_NO_FNID) {
+        return; // no script, or waiting for the answer of the last call
+    }
+    std::FILE* file = scriptFile.get();
+    if (std::feof(file) != 0) {
+        if (!repeatOn) {
+            ScriptStop();
+        } else if (std::fseek(file, 0, SEEK_SET) != 0) {
+            std::fprintf(Con(), "Script seek error %d during repeat", errno);
+        }
+        return;
+    }
+    const std::uint32_t now = calendarSeconds();
+    if (now < pauseUntil) {
+        return;
+    }
+    lineBuffer[0] = '\0';
+    if (std::fgets(lineBuffer.data(), static_cast<int>(lineBuffer.size()), file) == nullptr &&
+        std::ferror(file) != 0) {
+        // A read error sets no end-of-file mark: without this stop the script would deliver
+        // empty lines for ever.
+        std::fprintf(Con(), "Can't read scriptfile : %s\n", AppStartupLine());
+        ScriptStop();
+        return;
+    }
+    HandleScriptLine(now);
+    lineBuffer[0] = '\0';
+}
+
+std::uint16_t RepeatCommand(char* pszLine, std::uint8_t /*byChannel*/) {
+    const char* cursor = pszLine;
+    CmdNextToken(cursor);
+    const std::string_view argument = CmdNextToken(cursor);
+    if (argument.empty()) {
+        std::fprintf(Con(), "Repeat state = %s\n", repeatOn ? "ON" : "OFF");
+    } else if (argument == "ON") {
+        repeatOn = true;
+    } else if (argument == "OFF") {
+        repeatOn = false;
+    } else {
+        return APPC_CMD_ERROR;
+    }
+    return APPC_CMD_DONE;
+}
+
+std::uint16_t ResfileCommand(char* pszLine, std::uint8_t /*byChannel*/) {
+    const std::string name = TypedArgument(pszLine);
+    if (name.empty()) {
+        ScriptCloseResfile();
+        return APPC_CMD_DONE;
+    }
+    FileHandle file(std::fopen(name.c_str(), "w"));
+    if (!file) {
+        // Displays keep going where they went before.
+        std::fprintf(Con(), "Can't open response file : %s\n", name.c_str());
+        return APPC_CMD_ERROR;
+    }
+    // Line buffered: every finished display line reaches the file at once (tail -f).
+    std::setvbuf(file.get(), nullptr, _IOLBF, BUFSIZ);
+    ScriptCloseResfile();
+    responseFile = std::move(file);
+    AppSetResponseStream(responseFile.get());
+
+    const std::time_t now = static_cast<std::time_t>(calendarSeconds());
+    std::tm local{};
+    std::array<char, APPC_DATE_SIZE> date{};
+    if (localtime_r(&now, &local) == nullptr ||
+        std::strftime(date.data(), date.size(), "%m/%d/%y", &local) == 0) {
+        date[0] = '\0';
+    }
+    std::fprintf(responseFile.get(), "TALVO_RC Response file\t\tDate : %s\n\n", date.data());
+    std::fflush(responseFile.get());
+    return APPC_CMD_DONE;
+}
+
+void ScriptStop() {
+    if (scriptTask != OSSC_NO_THREAD) {
+        if (OssDeleteThread(scriptTask) != 0) {
+            std::fputs("OssThread for processing ScriptFile not deleted !!\n\n", Con());
+        }
+        scriptTask = OSSC_NO_THREAD;
+    }
+    scriptFile.reset();
+}
+
+void ScriptCloseResfile() {
+    if (responseFile) {
+        AppSetResponseStream(nullptr);
+        responseFile.reset();
+    }
+}
+
+bool ScriptIsRunning() {
+    return scriptFile != nullptr && scriptTask != OSSC_NO_THREAD;
+}
+
+void ScriptSetClockForTest(std::uint32_t (*pfSeconds)()) {
+    calendarSeconds = pfSeconds != nullptr ? pfSeconds : PltCalendarSeconds;
+}
+
+void ScriptResetForTest() {
+    scriptTask = OSSC_NO_THREAD; // the scheduler is reset by the test itself
+    scriptFile.reset();
+    ScriptCloseResfile();
+    repeatOn = false;
+    pauseUntil = 0;
+    lineBuffer.fill('\0');
+    calendarSeconds = PltCalendarSeconds;
+}

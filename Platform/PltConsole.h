@@ -1,0 +1,59 @@
+// Platform console: the keyboard polled without blocking and the console output, one character at
+// a time. A terminal is switched to raw input while the console is open and restored on every way
+// out; a pipe or file gives its bytes as keys with every line end turned into one carriage return.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include <poll.h>
+#include <sys/types.h>
+#include <termios.h>
+
+constexpr std::uint8_t PLTC_KEY_ENTER = 13; // code of the Enter key, whatever the input's line ends
+constexpr std::uint8_t PLTC_KEY_NONE = 0;   // PltConsoleReadKey when no key is waiting
+
+// Switches a terminal on standard input to raw input (no echo, no line buffering, Enter gives a
+// carriage return, output processing and Ctrl-C left on), arranges its restoration at process exit
+// and catches SIGINT, SIGTERM and SIGHUP as a stop request. Returns 0; a second call changes
+// nothing.
+std::uint16_t PltConsoleOpen();
+// Restores the terminal modes and the previous signal actions. Safe to call more than once.
+void PltConsoleClose();
+
+// Non-blocking: true when a key can be read. Reads at most one byte from the input.
+bool PltConsoleKeyWaiting();
+// The waiting key (without echo), or PLTC_KEY_NONE when there is none.
+std::uint8_t PltConsoleReadKey();
+// True once the input has ended (end of file or a broken terminal): no more keys will come.
+bool PltConsoleAtEnd();
+// Descriptor a readiness wait may watch for keys, or -1 when no more keys can come. No key is ever
+// held back between calls, so a readable descriptor is the only sign of waiting input.
+int PltConsoleInputFd();
+// True while the console input is a terminal in raw mode.
+bool PltConsoleIsRaw();
+
+void PltConsoleWriteChar(char c); // writes one character to the console output
+void PltConsoleFlush();           // pushes buffered console output out now
+
+// Number of the signal (SIGINT, SIGTERM, SIGHUP) that asked the program to stop, or 0. The handler
+// only records it; the program ends through its normal shut-down. A second such signal while the
+// first is pending restores the terminal and ends the process at once.
+int PltConsoleStopSignal();
+
+// The system calls of the console backend, replaceable so that tests can inject failures.
+struct PltConsoleSys {
+    ssize_t (*pfRead)(int iFd, void* pvBuffer, size_t wCount);
+    int (*pfPoll)(pollfd* ptFds, nfds_t wCount, int iTimeoutMs);
+    int (*pfIsatty)(int iFd);
+    int (*pfTcgetattr)(int iFd, termios* ptSettings);
+    int (*pfTcsetattr)(int iFd, int iWhen, const termios* ptSettings);
+};
+PltConsoleSys& PltConsoleSysTable(); // the table in use; tests replace entries
+
+// Test hooks: read keys from iFd instead of standard input (-1: standard input again), write the
+// console output to pStream (nullptr: standard output), and forget a recorded stop request, the
+// end of input and any pending line end. Call with the console closed.
+void PltConsoleUseInputForTest(int iFd);
+void PltConsoleUseOutputForTest(std::FILE* pStream);
+void PltConsoleResetForTest(); // also puts the real system calls back
