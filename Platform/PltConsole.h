@@ -40,6 +40,9 @@ void PltConsoleFlush();           // pushes buffered console output out now
 // only records it; the program ends through its normal shut-down. A second such signal while the
 // first is pending restores the terminal and ends the process at once.
 int PltConsoleStopSignal();
+// Catches SIGINT, SIGTERM and SIGHUP as a stop request without touching the terminal, for a
+// program that reads no keys (it may run in the background of a shell).
+void PltConsoleCatchStopSignals();
 
 // The system calls of the console backend, replaceable so that tests can inject failures.
 struct PltConsoleSys {

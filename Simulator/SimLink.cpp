@@ -1,27 +1,39 @@
 // The link of the simulated unit, built from the tool's own link modules.
 #include "Simulator/SimLink.h"
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include "Communication/Ipm/IpmIni.h"
 #include "Communication/Rsm/Rsm.h"
 #include "Driver/Uas/Uas.h"
 #include "Platform/PltSerial.h"
 #include "Runtime/Mds.h"
+#include "Runtime/Oss.h"
 #include "Simulator/SimUnit.h"
 
 namespace {
 
 constexpr std::size_t kPathSize = 256;
+constexpr std::size_t kPacedBacklog = 65536;    // bytes waiting for the paced line at most
+constexpr std::uint32_t kWriteTimeoutMs = 1000; // longest wait for room on the device
+constexpr std::uint32_t kBitsPerByte = 10;      // start bit, 8 data bits, stop bit
+constexpr std::uint8_t kFrameSync = 0xC8;       // first byte of every Full-protocol frame
 
 SimOptions g_options;
 bool g_bTcp = false;
 bool g_bOpen = false;
 std::uint8_t g_byListener = IPMC_NO_SESSION;
-std::uint8_t g_bySession = IPMC_NO_SESSION; // the connected tool
-PltHandle g_hPtyMaster = PLT_INVALID_HANDLE;
-PltHandle g_hPtySlave = PLT_INVALID_HANDLE;
+std::uint8_t g_bySession = IPMC_NO_SESSION;  // the connected tool
+PltHandle g_hDevice = PLTC_INVALID_HANDLE;   // the unit's end of the serial line
+PltHandle g_hPtySlave = PLTC_INVALID_HANDLE; // kept open so the line never hangs up
+std::vector<std::uint8_t> g_paced;           // bytes waiting for their line time
+std::uint64_t g_qwPacedSent = 0;             // bytes the paced line has carried
+std::uint32_t g_dwPaceStart = 0;             // clock when the line last went idle
+std::uint16_t g_wPaceTask = OSSC_NO_THREAD;
 
 void Say(const char* pszText) {
     if (!g_options.unit.bQuiet) {
@@ -91,6 +103,144 @@ std::uint16_t SerialProtocol(SimProtocol protocol) {
     }
 }
 
+// ---- the unit's serial driver: the device or pseudo-terminal, with faults and pacing ----
+
+void DeviceWrite(const std::uint8_t* pbyData, std::size_t wCount) {
+    int iError = 0;
+    (void)PltSerialWrite(g_hDevice, pbyData, wCount, kWriteTimeoutMs, nullptr, &iError);
+}
+
+// Scheduler task of a paced line: hands the device as many bytes as the baud rate allows.
+void PaceTask() {
+    if (g_paced.empty()) {
+        return;
+    }
+    const std::uint32_t dwElapsed = OssGetTime() - g_dwPaceStart;
+    const std::uint64_t qwAllowed =
+        static_cast<std::uint64_t>(dwElapsed) * g_options.dwBaud / kBitsPerByte / 1000U;
+    if (qwAllowed <= g_qwPacedSent) {
+        return;
+    }
+    const std::size_t wCount = static_cast<std::size_t>(
+        std::min<std::uint64_t>(qwAllowed - g_qwPacedSent, g_paced.size()));
+    DeviceWrite(g_paced.data(), wCount);
+    g_paced.erase(g_paced.begin(), g_paced.begin() + static_cast<std::ptrdiff_t>(wCount));
+    g_qwPacedSent += wCount;
+}
+
+std::uint16_t SimDriverOpen(std::uint8_t /*byComport*/, std::uint32_t dwBaudrate,
+                            std::uint8_t byByteSize, std::uint8_t /*byStopBits*/,
+                            std::uint8_t byParity) {
+    if (g_hDevice == PLTC_INVALID_HANDLE) {
+        int iError = 0;
+        g_hDevice = PltSerialOpen(g_options.device.c_str(), &iError);
+        if (g_hDevice == PLTC_INVALID_HANDLE) {
+            std::fprintf(stderr, "talvo_sim: cannot open %s: error %d\n", g_options.device.c_str(),
+                         iError);
+            return UASC_OPEN_FAILED;
+        }
+        std::uint8_t byParityOn = 0;
+        if (PltSerialConfigure(g_hDevice, dwBaudrate, byByteSize, byParity, &byParityOn) !=
+            PltSerialConfig::Ok) {
+            std::fprintf(stderr, "talvo_sim: cannot set up %s\n", g_options.device.c_str());
+            PltHandleClose(g_hDevice);
+            g_hDevice = PLTC_INVALID_HANDLE;
+            return UASC_CONFIG_FAILED;
+        }
+    }
+    if (g_options.bPace) {
+        g_wPaceTask = OssCreateThread(PaceTask, 0);
+    }
+    return 0;
+}
+
+std::uint16_t SimDriverClose(std::uint8_t /*byComport*/) {
+    if (g_wPaceTask != OSSC_NO_THREAD) {
+        OssDeleteThread(g_wPaceTask);
+        g_wPaceTask = OSSC_NO_THREAD;
+    }
+    g_paced.clear();
+    PltHandleClose(g_hDevice);
+    g_hDevice = PLTC_INVALID_HANDLE;
+    return 0;
+}
+
+// Every write of the protocols is one frame (or one piece of terminal text), so the faults of
+// the line act on whole frames: a dropped frame never reaches the line, a corrupted one carries a
+// wrong checksum (its last byte).
+std::uint16_t SimDriverWrite(std::uint8_t /*byComport*/, std::uint16_t wCount,
+                             const std::uint8_t* pbyData) {
+    if (g_hDevice == PLTC_INVALID_HANDLE) {
+        return UASC_ERROR;
+    }
+    if (SimUnitSilent()) {
+        return 0;
+    }
+    std::vector<std::uint8_t> frame(pbyData, pbyData + wCount);
+    if (SimUnitFaultsActive() && wCount > 0) {
+        if (SimUnitDraw(g_options.unit.wDropPercent)) {
+            return 0;
+        }
+        if (SimUnitDraw(g_options.wCorruptPercent)) {
+            std::uint8_t& rLast = frame.back();
+            rLast = static_cast<std::uint8_t>(rLast ^ 0x01);
+            if (rLast == kFrameSync) {
+                rLast = static_cast<std::uint8_t>(rLast ^ 0x03); // never a false frame start
+            }
+        }
+    }
+    if (!g_options.bPace) {
+        DeviceWrite(frame.data(), frame.size());
+        return 0;
+    }
+    if (g_paced.size() + frame.size() > kPacedBacklog) {
+        return UASC_ERROR;
+    }
+    if (g_paced.empty()) {
+        g_dwPaceStart = OssGetTime();
+        g_qwPacedSent = 0;
+    }
+    g_paced.insert(g_paced.end(), frame.begin(), frame.end());
+    PaceTask();
+    return 0;
+}
+
+std::uint16_t SimDriverRead(std::uint8_t /*byComport*/, std::uint16_t wMax, std::uint8_t* pbyData,
+                            std::uint16_t* pwCount) {
+    *pwCount = 0;
+    if (g_hDevice == PLTC_INVALID_HANDLE) {
+        return UASC_ERROR;
+    }
+    int iError = 0;
+    const long lCount = PltSerialRead(g_hDevice, pbyData, wMax, &iError);
+    if (lCount < 0) {
+        return UASC_ERROR;
+    }
+    *pwCount = static_cast<std::uint16_t>(lCount);
+    return 0;
+}
+
+std::uint16_t SimDriverPurge(std::uint8_t /*byComport*/) {
+    g_paced.clear();
+    return PltSerialPurge(g_hDevice) ? 0 : UASC_ERROR;
+}
+
+std::uint8_t SimDriverIsOpen(std::uint8_t /*byComport*/) {
+    return g_hDevice != PLTC_INVALID_HANDLE ? 1 : 0;
+}
+
+std::uint16_t SimDriverSetBaudrate(std::uint8_t /*byComport*/, std::uint32_t dwBaudrate) {
+    return PltSerialSetBaudrate(g_hDevice, dwBaudrate) ? 0 : UASC_BAUDRATE_FAILED;
+}
+
+std::uint16_t SimDriverEnableNotify(std::uint8_t /*byComport*/, std::uint8_t /*bEnable*/) {
+    return 0;
+}
+
+const RsmDriverOps kSimDriver = {SimDriverOpen,        SimDriverClose,       SimDriverWrite,
+                                 SimDriverRead,        SimDriverPurge,       SimDriverIsOpen,
+                                 SimDriverSetBaudrate, SimDriverEnableNotify};
+
 std::uint16_t OpenTcp() {
     g_byListener = IpmOpen(g_options.wPort, nullptr, TcpProtocol(g_options.protocol), TcpEvent);
     if (g_byListener == IPMC_NO_SESSION) {
@@ -105,27 +255,25 @@ std::uint16_t OpenTcp() {
 std::uint16_t OpenSerial() {
     if (g_options.transport == SimTransport::Pty) {
         std::array<char, kPathSize> path{};
-        if (!PltPtyOpen(&g_hPtyMaster, &g_hPtySlave, path.data(), path.size())) {
+        if (!PltPtyOpen(&g_hDevice, &g_hPtySlave, path.data(), path.size())) {
             std::fprintf(stderr, "talvo_sim: cannot create a pseudo-terminal\n");
             return 1;
         }
-        PltSerialAssign(SIMC_SERIAL_PORT, nullptr, g_hPtyMaster);
         std::printf("pty: %s\n", path.data());
-    } else {
-        PltSerialAssign(SIMC_SERIAL_PORT, g_options.device.c_str(), PLT_INVALID_HANDLE);
+        std::fflush(stdout);
     }
-    std::fflush(stdout);
+    RsmSetDriver(&kSimDriver);
     if (RsmOpen(SIMC_SERIAL_PORT, g_options.dwBaud, SerialProtocol(g_options.protocol),
                 SerialEvent) != 0) {
         std::fprintf(stderr, "talvo_sim: cannot open the serial link\n");
         return 1;
     }
-    if (g_options.bPace) {
-        UasSetPacing(SIMC_SERIAL_PORT, g_options.dwBaud);
-    }
     std::uint8_t byChannel = MDSC_SERIAL_CHANNEL_0;
     RsmGetChannelId(SIMC_SERIAL_PORT, &byChannel);
-    return SimUnitStart(g_options.unit, byChannel, SimLinkCloseSession);
+    // On the serial line the faults act on frames in the driver, not on whole answers.
+    SimUnitConfig unit = g_options.unit;
+    unit.wDropPercent = 0;
+    return SimUnitStart(unit, byChannel, SimLinkCloseSession);
 }
 
 } // namespace
@@ -165,10 +313,11 @@ void SimLinkClose() {
     } else if (g_bOpen) {
         RsmClose(SIMC_SERIAL_PORT);
     }
-    if (g_hPtySlave != PLT_INVALID_HANDLE) {
-        PltHandleClose(g_hPtySlave);
-        g_hPtySlave = PLT_INVALID_HANDLE;
+    if (g_hDevice != PLTC_INVALID_HANDLE) {
+        SimDriverClose(SIMC_SERIAL_PORT);
     }
-    g_hPtyMaster = PLT_INVALID_HANDLE; // the serial driver owns it after the open
+    PltHandleClose(g_hPtySlave);
+    g_hPtySlave = PLTC_INVALID_HANDLE;
+    RsmSetDriver(nullptr);
     g_bOpen = false;
 }

@@ -218,10 +218,6 @@ std::uint16_t Send(std::uint8_t byChannel, std::uint8_t byType,
                                      data.data());
 }
 
-bool Silent() {
-    return g_config.dwSilentAfter != 0 && g_dwAnswered >= g_config.dwSilentAfter;
-}
-
 void QueueDelayed(std::uint8_t byChannel, std::span<const std::uint8_t> answer) {
     for (DelayedAnswer& rSlot : g_delayed) {
         if (!rSlot.bUsed) {
@@ -240,7 +236,7 @@ std::uint16_t RequestHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                              std::uint16_t wLength, const std::uint8_t* pbyData) {
     g_byChannel = byChannelId;
     Trace("<-", byMsgType, wLength, pbyData);
-    if (Silent()) {
+    if (SimUnitSilent()) {
         return 0;
     }
     std::array<std::uint8_t, SIMC_MESSAGE_SIZE> answer{};
@@ -272,7 +268,7 @@ std::uint16_t TerminalHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                               std::uint16_t wLength, const std::uint8_t* pbyData) {
     g_byChannel = byChannelId;
     Trace("<-", byMsgType, wLength, pbyData);
-    if (Silent()) {
+    if (SimUnitSilent()) {
         return 0;
     }
     std::array<char, kTerminalReplySize> reply{};
@@ -317,7 +313,7 @@ std::uint16_t OtherHandler(std::uint8_t byChannelId, std::uint8_t byMsgType, std
 }
 
 void SendNotifications() {
-    if (g_byChannel == MDSC_INVALID_ID || Silent()) {
+    if (g_byChannel == MDSC_INVALID_ID || SimUnitSilent()) {
         return;
     }
     std::array<std::uint8_t, SIMC_MESSAGE_SIZE> message{};
@@ -430,6 +426,10 @@ void SimUnitStop() {
 
 std::uint32_t SimUnitAnswered() {
     return g_dwAnswered;
+}
+
+bool SimUnitSilent() {
+    return g_config.dwSilentAfter != 0 && g_dwAnswered >= g_config.dwSilentAfter;
 }
 
 bool SimUnitFaultsActive() {

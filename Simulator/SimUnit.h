@@ -40,6 +40,7 @@ void SimUnitSetChannel(std::uint8_t byChannel); // the link's channel changed (a
 void SimUnitStop();                             // deregisters, deletes timers
 std::uint32_t SimUnitAnswered();                // remote calls answered so far
 bool SimUnitFaultsActive();                     // true once --faults-after calls were answered
+bool SimUnitSilent(); // true once --silent-after answers were sent: the unit sends nothing more
 // Draws a fault with the given percentage from the unit's deterministic generator.
 bool SimUnitDraw(std::uint16_t wPercent);
 void SimUnitResetForTest();

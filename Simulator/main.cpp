@@ -20,7 +20,7 @@ namespace {
 
 // Ctrl-C and SIGTERM only raise a flag; this task turns it into the normal shut-down.
 void StopTask() {
-    if (PltStopRequested()) {
+    if (PltConsoleStopSignal() != 0) {
         OssExit(0);
     }
 }
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     RsmInit();
     IpmInit();
     LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLogLine);
-    PltInstallStopSignals();
+    PltConsoleCatchStopSignals();
 
     // The unit prints nothing of the table's loading unless asked to talk.
     if (options.unit.bQuiet) {

@@ -166,7 +166,8 @@ struct RsmDriverOps {
     std::uint16_t (*pfEnableNotify)(std::uint8_t byComport, std::uint8_t bEnable);
 };
 const RsmDriverOps& RsmDriver();                    // the driver in use
-void RsmSetDriverForTest(const RsmDriverOps* pOps); // nullptr: the serial port driver
+// Replaces the byte driver (tests, and the unit simulator's own line); nullptr: the serial port driver.
+void RsmSetDriver(const RsmDriverOps* pOps);
 
 // ---- operations ----
 std::uint16_t RsmInit();      // clears both records; 0

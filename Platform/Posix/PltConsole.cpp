@@ -213,6 +213,10 @@ void PltConsoleFlush() {
     std::fflush(Out());
 }
 
+void PltConsoleCatchStopSignals() {
+    InstallSignalHandlers();
+}
+
 int PltConsoleStopSignal() {
     return stopSignal.load();
 }
