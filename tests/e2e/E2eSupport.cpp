@@ -34,7 +34,7 @@ std::vector<char*> Argv(const std::string& program, const std::vector<std::strin
 
 // Starts the program with stdout+stderr on a pipe; stdin from inFd (or /dev/null when -1).
 pid_t Spawn(const std::string& program, const std::vector<std::string>& args, int inFd, int& rOutFd,
-            const std::vector<std::string>& env) {
+            const std::vector<std::string>& env, const std::string& cwd = "") {
     int outPipe[2];
     if (pipe(outPipe) != 0) {
         return -1;
@@ -52,6 +52,9 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args, in
             putenv(const_cast<char*>(entry.c_str()));
         }
         setpgid(0, 0);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
+            _exit(126);
+        }
         execv(program.c_str(), argv.data());
         _exit(127);
     }
@@ -86,15 +89,15 @@ int ExitStatus(int iStatus) {
 } // namespace
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& input, int iTimeoutMs,
-                     const std::vector<std::string>& env) {
+                     const std::string& input, int iTimeoutMs, const std::vector<std::string>& env,
+                     const std::string& cwd) {
     RunResult result;
     int inPipe[2];
     if (pipe(inPipe) != 0) {
         return result;
     }
     int outFd = -1;
-    const pid_t pid = Spawn(program, args, inPipe[0], outFd, env);
+    const pid_t pid = Spawn(program, args, inPipe[0], outFd, env, cwd);
     close(inPipe[0]);
     if (pid < 0) {
         close(inPipe[1]);
@@ -196,14 +199,18 @@ int BackgroundProgram::Stop() {
     return bExited ? ExitStatus(iStatus) : -1;
 }
 
-std::string TempPath(const std::string& name) {
+std::string TempDirectory() {
     static std::string directory;
     if (directory.empty()) {
         char templ[] = "/tmp/talvo_e2e_XXXXXX";
         const char* pszDir = mkdtemp(templ);
         directory = pszDir != nullptr ? pszDir : "/tmp";
     }
-    return directory + "/" + name;
+    return directory;
+}
+
+std::string TempPath(const std::string& name) {
+    return TempDirectory() + "/" + name;
 }
 
 std::string ReadFile(const std::string& path) {

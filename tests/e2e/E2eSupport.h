@@ -12,10 +12,13 @@ struct RunResult {
     std::string output;     // standard output and standard error, interleaved
 };
 
-// Runs a program to its end (or the time limit). Each entry of env is "NAME=value".
+// Runs a program to its end (or the time limit). Each entry of env is "NAME=value"; the program
+// starts in directory cwd when it is not empty.
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& input, int iTimeoutMs,
-                     const std::vector<std::string>& env = {});
+                     const std::vector<std::string>& env = {}, const std::string& cwd = "");
+// The directory that TempPath names files in.
+std::string TempDirectory();
 
 // A program running in the background with its output collected on demand.
 class BackgroundProgram {

@@ -12,12 +12,12 @@ const std::vector<std::string> kNoDevices = {
     "TALVO_RC_COM1=/nonexistent/com1", "TALVO_RC_COM2=/nonexistent/com2",
     "TALVO_RC_COM3=/nonexistent/com3", "TALVO_RC_COM4=/nonexistent/com4"};
 
-RunResult Run(const std::vector<std::string>& args, const std::string& input = "EXIT\n") {
+RunResult RunTool(const std::vector<std::string>& args, const std::string& input = "EXIT\n") {
     return RunProgram(TALVO_RC_BIN, args, input, 10000, kNoDevices);
 }
 
 TEST(StartupTest, UnknownOptionPrintsBannerAndUsageAndEndsWithoutLink) {
-    const RunResult result = Run({"-X", kDefinitions});
+    const RunResult result = RunTool({"-X", kDefinitions});
     EXPECT_EQ(result.iExitCode, 0);
     EXPECT_EQ(result.output.rfind(kBanner + "Usage: talvo_rc [options] [-D<deffile>] [<scrfile>]\n"
                                             "\noptions: <-L>",
@@ -28,7 +28,7 @@ TEST(StartupTest, UnknownOptionPrintsBannerAndUsageAndEndsWithoutLink) {
 }
 
 TEST(StartupTest, DefaultLinkIsCom2At19200Full) {
-    const RunResult result = Run({kDefinitions});
+    const RunResult result = RunTool({kDefinitions});
     EXPECT_EQ(result.iExitCode, 0);
     EXPECT_EQ(result.output.rfind(kBanner, 0), 0U) << result.output;
     EXPECT_NE(result.output.find("Using COM2: for serial communication\n"
@@ -55,7 +55,7 @@ TEST(StartupTest, SerialOptionsReachTheLinkMessage) {
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
         args.push_back(kDefinitions);
-        const RunResult result = Run(args);
+        const RunResult result = RunTool(args);
         EXPECT_EQ(result.iExitCode, 0);
         EXPECT_NE(result.output.find(c.pszExpected), std::string::npos) << c.args.front() << ":\n"
                                                                         << result.output;
@@ -63,7 +63,7 @@ TEST(StartupTest, SerialOptionsReachTheLinkMessage) {
 }
 
 TEST(StartupTest, MissingDefinitionFileEndsWithoutLink) {
-    const RunResult result = Run({"-D/nonexistent/FNID.DEF"});
+    const RunResult result = RunTool({"-D/nonexistent/FNID.DEF"});
     EXPECT_EQ(result.iExitCode, 0);
     EXPECT_NE(result.output.find("Can't open defintion file: /nonexistent/FNID.DEF\n"),
               std::string::npos)
@@ -72,7 +72,7 @@ TEST(StartupTest, MissingDefinitionFileEndsWithoutLink) {
 }
 
 TEST(StartupTest, HelpThenExitEndsWithStatus0) {
-    const RunResult result = Run({kDefinitions}, "HELP\nEXIT\n");
+    const RunResult result = RunTool({kDefinitions}, "HELP\nEXIT\n");
     EXPECT_EQ(result.iExitCode, 0);
     EXPECT_FALSE(result.bTimedOut);
 }
