@@ -184,7 +184,7 @@ const RsmDriverOps& RsmDriver() {
     return *pDriver;
 }
 
-void RsmSetDriverForTest(const RsmDriverOps* pOps) {
+void RsmSetDriver(const RsmDriverOps* pOps) {
     pDriver = pOps != nullptr ? pOps : &RSMC_UAS_DRIVER;
 }
 

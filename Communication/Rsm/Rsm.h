@@ -165,8 +165,8 @@ struct RsmDriverOps {
     std::uint16_t (*pfSetBaudrate)(std::uint8_t byComport, std::uint32_t dwBaudrate);
     std::uint16_t (*pfEnableNotify)(std::uint8_t byComport, std::uint8_t bEnable);
 };
-const RsmDriverOps& RsmDriver();                    // the driver in use
-void RsmSetDriverForTest(const RsmDriverOps* pOps); // nullptr: the serial port driver
+const RsmDriverOps& RsmDriver();             // the driver in use
+void RsmSetDriver(const RsmDriverOps* pOps); // nullptr: the serial port driver (tests, simulator)
 
 // ---- operations ----
 std::uint16_t RsmInit();      // clears both records; 0

@@ -103,7 +103,7 @@ std::uint32_t UasWriteThread(void* pvPort) {
 
 // Closes what an open step created, in the order of the close.
 void CloseHandles(UasPort& port) {
-    PltHandleClose(port.hDevice);
+    PltSerialClose(port.hDevice);
     PltHandleClose(port.hPipeRead);
     PltHandleClose(port.hPipeWrite);
     port.hDevice = PLTC_INVALID_HANDLE;

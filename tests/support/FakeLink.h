@@ -11,7 +11,7 @@
 namespace FakeLink {
 
 void Reset();              // all ports closed, queues empty, no faults
-const RsmDriverOps* Ops(); // the driver table to hand to RsmSetDriverForTest
+const RsmDriverOps* Ops(); // the driver table to hand to RsmSetDriver
 void Inject(std::uint8_t byPort, const std::vector<std::uint8_t>& bytes); // input of a port
 std::vector<std::uint8_t> TakeOutput(std::uint8_t byPort); // what a port wrote since last taken
 bool IsOpen(std::uint8_t byPort);

@@ -33,7 +33,7 @@ void SetUp() {
     LogInit();
     LogResetForTest();
     FakeLink::Reset();
-    RsmSetDriverForTest(FakeLink::Ops());
+    RsmSetDriver(FakeLink::Ops());
     RsmResetForTest();
     messages.clear();
     events.clear();
@@ -47,7 +47,7 @@ void SetUp() {
 
 void TearDown() {
     RsmResetForTest();
-    RsmSetDriverForTest(nullptr);
+    RsmSetDriver(nullptr);
     MdsResetForTest();
     OssFreezeTime(0);
 }

@@ -31,7 +31,7 @@ class RsmPtyTest : public ::testing::Test {
   protected:
     void SetUp() override {
         RsmRecorder::SetUp();
-        RsmSetDriverForTest(nullptr); // the real driver
+        RsmSetDriver(nullptr); // the real driver
         OssFreezeTime(0);
         UasResetForTest();
         UasInit();
