@@ -49,6 +49,10 @@ long PltSerialWrite(PltHandle hDevice, const std::uint8_t* pbyData, std::size_t 
 // Discards output not yet sent by the device. False on failure.
 bool PltSerialPurge(PltHandle hDevice);
 
+// Gives up the exclusive use asked for by PltSerialOpen and closes the device, so that the
+// next open of the same device (while the far end keeps it open) succeeds.
+void PltSerialClose(PltHandle hDevice);
+
 // Closes a device, pipe end or terminal; PLTC_INVALID_HANDLE is ignored.
 void PltHandleClose(PltHandle hHandle);
 

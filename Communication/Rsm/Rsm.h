@@ -165,9 +165,8 @@ struct RsmDriverOps {
     std::uint16_t (*pfSetBaudrate)(std::uint8_t byComport, std::uint32_t dwBaudrate);
     std::uint16_t (*pfEnableNotify)(std::uint8_t byComport, std::uint8_t bEnable);
 };
-const RsmDriverOps& RsmDriver();                    // the driver in use
-// Replaces the byte driver (tests, and the unit simulator's own line); nullptr: the serial port driver.
-void RsmSetDriver(const RsmDriverOps* pOps);
+const RsmDriverOps& RsmDriver();             // the driver in use
+void RsmSetDriver(const RsmDriverOps* pOps); // nullptr: the serial port driver (tests, simulator)
 
 // ---- operations ----
 std::uint16_t RsmInit();      // clears both records; 0

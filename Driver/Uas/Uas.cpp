@@ -32,6 +32,8 @@ struct UasPort {
 
 std::array<UasPort, NR_OF_PORTS> ports;
 std::array<std::uint8_t, NR_OF_PORTS> bInUse{};
+std::array<PltHandle, NR_OF_PORTS> adoptedDevices = {PLTC_INVALID_HANDLE, PLTC_INVALID_HANDLE,
+                                                     PLTC_INVALID_HANDLE, PLTC_INVALID_HANDLE};
 bool bUASInitialised = false;
 
 // Prints a failed entry check; the operation then carries on as its caller decides.
@@ -103,7 +105,7 @@ std::uint32_t UasWriteThread(void* pvPort) {
 
 // Closes what an open step created, in the order of the close.
 void CloseHandles(UasPort& port) {
-    PltHandleClose(port.hDevice);
+    PltSerialClose(port.hDevice);
     PltHandleClose(port.hPipeRead);
     PltHandleClose(port.hPipeWrite);
     port.hDevice = PLTC_INVALID_HANDLE;
@@ -145,7 +147,13 @@ std::uint16_t UasOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uin
     PltSerialDeviceName(byComport, szDevice.data(), szDevice.size());
 
     int iError = 0;
-    port.hDevice = PltSerialOpen(szDevice.data(), &iError);
+    if (adoptedDevices[byComport] != PLTC_INVALID_HANDLE) {
+        port.hDevice = adoptedDevices[byComport];
+        adoptedDevices[byComport] = PLTC_INVALID_HANDLE; // the port owns it from here on
+        std::snprintf(szDevice.data(), szDevice.size(), "handle %d", port.hDevice);
+    } else {
+        port.hDevice = PltSerialOpen(szDevice.data(), &iError);
+    }
     if (port.hDevice == PLTC_INVALID_HANDLE) {
         LogError("UasOpen", 0, "Unable to open the communication port: %s", szDevice.data());
         return UASC_OPEN_FAILED;
@@ -185,6 +193,15 @@ std::uint16_t UasOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uin
         return UASC_ERROR;
     }
     bInUse[byComport] = 1;
+    return 0;
+}
+
+std::uint16_t UasSetDeviceHandle(std::uint8_t byComport, PltHandle hDevice) {
+    if (byComport >= NR_OF_PORTS || bInUse[byComport] != 0) {
+        return UASC_ERROR;
+    }
+    PltHandleClose(adoptedDevices[byComport]);
+    adoptedDevices[byComport] = hDevice;
     return 0;
 }
 
@@ -324,6 +341,8 @@ void UasResetForTest() {
             (void)UasClose(i);
         }
         ResetRecord(ports[i]);
+        PltHandleClose(adoptedDevices[i]);
+        adoptedDevices[i] = PLTC_INVALID_HANDLE;
     }
     bUASInitialised = false;
 }

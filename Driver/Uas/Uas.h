@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "Platform/PltSerial.h"
+
 constexpr std::uint8_t NR_OF_PORTS = 4;               // port indexes 0..3 (COM1..COM4)
 constexpr std::uint16_t UASC_BUFFER_SIZE = 3500;      // read buffer, writer transfer buffer
 constexpr std::uint32_t UASC_PIPE_SIZE = 7000;        // capacity of a port's write pipe
@@ -26,6 +28,11 @@ std::uint16_t UasTerminate(); // clears the initialised flag; closes nothing; 0
 // always; byStopBits is not used) and starts its writer thread. 0 or a code above.
 std::uint16_t UasOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uint8_t byByteSize,
                       std::uint8_t byStopBits, std::uint8_t byParity);
+// Hands an already open device (such as the master side of a pseudo-terminal pair, for the unit
+// simulator) to port index byComport: its next UasOpen configures and uses this handle instead
+// of opening the device by name, and UasClose closes it. 0, or UASC_ERROR for a bad index or a
+// port in use.
+std::uint16_t UasSetDeviceHandle(std::uint8_t byComport, PltHandle hDevice);
 std::uint16_t UasClose(std::uint8_t byComport); // stops the writer, closes everything; 0
 // Appends the bytes to the write pipe in one piece: 0, or UASC_ERROR when the port is not open,
 // its writer thread has stopped, or no room came within UASC_PIPE_WAIT_MS.

@@ -269,6 +269,13 @@ bool PltSerialPurge(PltHandle hDevice) {
     return sys.pfTcflush(hDevice, TCOFLUSH) == 0;
 }
 
+void PltSerialClose(PltHandle hDevice) {
+    if (hDevice != PLTC_INVALID_HANDLE) {
+        (void)sys.pfIoctlInt(hDevice, TIOCNXCL, nullptr);
+        PltHandleClose(hDevice);
+    }
+}
+
 void PltHandleClose(PltHandle hHandle) {
     if (hHandle != PLTC_INVALID_HANDLE) {
         (void)sys.pfClose(hHandle); // no retry on EINTR: the descriptor is gone either way

@@ -100,4 +100,29 @@ TEST_F(RsmPtyTest, TwoFullManagersConnectOverBridgedLines) {
     EXPECT_EQ(RSMC_EVENT_ESTABLISHED, RsmRecorder::Events()[0].wEvent);
 }
 
+TEST_F(RsmPtyTest, ManagerOnTheMasterSideTalksToOneOnTheOtherSide) {
+    // The unit simulator's arrangement: one end adopts the master of a pair, the other opens
+    // the device path.
+    PltHandle master = PLTC_INVALID_HANDLE;
+    PltHandle slaveKeep = PLTC_INVALID_HANDLE;
+    char path[PLTC_DEVICE_NAME_SIZE];
+    ASSERT_TRUE(PltPtyOpen(&master, &slaveKeep, path, sizeof path));
+    ASSERT_EQ(0, UasSetDeviceHandle(2, master));
+    setenv("TALVO_RC_COM4", path, 1);
+    ASSERT_EQ(0, RsmOpen(2, 115200, RSMC_PROTOCOL_FULL, RsmRecorder::Notify));
+    ASSERT_EQ(0, RsmOpen(3, 115200, RSMC_PROTOCOL_FULL, RsmRecorder::Notify));
+    const Bytes data = {0xC8, 0x00, 0xC8};
+    EXPECT_EQ(0, MdsExecuteResponseHandler(MDSC_SERIAL_CHANNEL_1, 3, 3, data.data()));
+    ASSERT_TRUE(RunUntil([] { return !Messages().empty(); }));
+    EXPECT_EQ(MDSC_SERIAL_CHANNEL_0, Messages()[0].byChannel);
+    EXPECT_EQ(data, Messages()[0].data);
+    EXPECT_EQ(0, MdsExecuteResponseHandler(MDSC_SERIAL_CHANNEL_0, 4, 3, data.data()));
+    ASSERT_TRUE(RunUntil([] { return Messages().size() >= 2; }));
+    EXPECT_EQ(MDSC_SERIAL_CHANNEL_1, Messages()[1].byChannel);
+    EXPECT_EQ(0, RsmClose(2));
+    EXPECT_EQ(0, RsmClose(3));
+    PltHandleClose(slaveKeep);
+    PtyPeer::DetachPort(3);
+}
+
 } // namespace

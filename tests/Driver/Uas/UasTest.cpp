@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -239,6 +240,43 @@ TEST_F(UasTest, WriteBufferFailsAtOnceWhenTheWriterStoppedAndThePipeIsFull) {
     const std::uint32_t closeStart = PltGetTickCount();
     EXPECT_EQ(0, UasClose(PORT));
     EXPECT_LT(PltGetTickCount() - closeStart, 500u);
+}
+
+std::atomic<bool> lineBlocked{false};
+ssize_t BlockableDeviceWrite(int fd, const void* data, size_t count) {
+    if (fd == deviceFd && lineBlocked.load()) {
+        errno = EAGAIN; // the line takes nothing (handshake held back)
+        return -1;
+    }
+    return realWrite(fd, data, count);
+}
+
+TEST_F(UasTest, CloseEndsAWriterStuckOnABlockedLinePromptly) {
+    RecordDeviceFd();
+    realWrite = PltPosixSysTable().pfWrite;
+    PltPosixSysTable().pfWrite = BlockableDeviceWrite;
+    lineBlocked = true;
+    ASSERT_EQ(0, UasOpen(PORT, 9600, 8, 1, 0));
+    EXPECT_EQ(0, UasPutChar(PORT, 0x41));
+    PltSleepMicroseconds(50000);
+    const std::uint32_t start = PltGetTickCount();
+    EXPECT_EQ(0, UasClose(PORT));
+    EXPECT_LT(PltGetTickCount() - start, 200u);
+    lineBlocked = false;
+}
+
+TEST_F(UasTest, BlockThatMissesItsTimeOutIsDroppedAndTheNextOneGoesOut) {
+    RecordDeviceFd();
+    realWrite = PltPosixSysTable().pfWrite;
+    PltPosixSysTable().pfWrite = BlockableDeviceWrite;
+    lineBlocked = true;
+    ASSERT_EQ(0, UasOpen(PORT, 9600, 8, 1, 0));
+    EXPECT_EQ(0, UasWriteBuffer(PORT, 2, reinterpret_cast<const std::uint8_t*>("AB")));
+    PltSleepMicroseconds(1200000); // longer than one second plus the block's line time
+    lineBlocked = false;
+    EXPECT_EQ(1, UasIsOpen(PORT));
+    EXPECT_EQ(0, UasWriteBuffer(PORT, 2, reinterpret_cast<const std::uint8_t*>("CD")));
+    EXPECT_EQ((std::vector<std::uint8_t>{'C', 'D'}), peer.Receive(4, 300));
 }
 
 TEST_F(UasTest, TerminateLeavesPortsOpenAndPurgeOfAClosedPortIsFine) {
