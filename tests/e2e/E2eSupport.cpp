@@ -171,6 +171,22 @@ std::string BackgroundProgram::WaitFor(const std::string& text, int iTimeoutMs) 
     return m_output;
 }
 
+std::string BackgroundProgram::WaitForLine(const std::string& prefix, int iTimeoutMs) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(iTimeoutMs);
+    for (;;) {
+        const std::size_t start = ("\n" + m_output).find("\n" + prefix);
+        const std::size_t end =
+            start == std::string::npos ? std::string::npos : m_output.find('\n', start);
+        if (end != std::string::npos) {
+            return m_output.substr(start + prefix.size(), end - start - prefix.size());
+        }
+        if (MillisecondsLeft(deadline) == 0) {
+            return "";
+        }
+        Collect(20);
+    }
+}
+
 std::string BackgroundProgram::Output() {
     Collect(0);
     return m_output;

@@ -31,6 +31,8 @@ class BackgroundProgram {
     bool Started() const { return m_pid > 0; }
     // Waits until the collected output contains text; returns the output so far or "" on time-out.
     std::string WaitFor(const std::string& text, int iTimeoutMs);
+    // Waits for a whole output line that starts with prefix; returns the rest of it, or "".
+    std::string WaitForLine(const std::string& prefix, int iTimeoutMs);
     std::string Output(); // everything collected so far
     int Stop();           // SIGTERM and wait; the exit status, or -1
 

@@ -36,15 +36,9 @@ Session RunScript(const std::string& name, const std::vector<std::string>& linkA
     return session;
 }
 
-// Starts the simulator on a new pseudo-terminal; returns its path or "".
-std::string StartPty(BackgroundProgram& rSim) {
-    const std::string output = rSim.WaitFor("\n", 5000);
-    const std::size_t pos = output.find("pty: ");
-    if (pos == std::string::npos) {
-        return "";
-    }
-    const std::size_t end = output.find('\n', pos);
-    return output.substr(pos + 5, end - pos - 5);
+// The path of the simulator's pseudo-terminal, from its "pty: <path>" line; "" when none came.
+std::string PtyPath(BackgroundProgram& rSim) {
+    return rSim.WaitForLine("pty: ", 5000);
 }
 
 void ExpectStandardAnswers(const Session& session) {
@@ -84,7 +78,7 @@ TEST_P(SerialProtocolTest, ScriptOverPseudoTerminal) {
     const auto [pszSimProtocol, pszToolOption] = GetParam();
     BackgroundProgram sim(TALVO_SIM_BIN,
                           {"--pty", "--protocol", pszSimProtocol, "-D", kDefinitionFile});
-    const std::string path = StartPty(sim);
+    const std::string path = PtyPath(sim);
     ASSERT_NE(path, "") << sim.Output();
     const Session session =
         RunScript(std::string("SER") + pszToolOption, {"-S2", std::string("-P") + pszToolOption},
@@ -102,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(AllFramings, SerialProtocolTest,
 TEST(SimLinkTest, FullProtocolDeliversEveryAnswerOnceOverALossyLine) {
     BackgroundProgram sim(TALVO_SIM_BIN, {"--pty", "--quiet", "--drop", "10", "--corrupt", "5",
                                           "--faults-after", "1", "-D", kDefinitionFile});
-    const std::string path = StartPty(sim);
+    const std::string path = PtyPath(sim);
     ASSERT_NE(path, "") << sim.Output();
     std::string body = "PROTOCOL BOTHPARAMS 5 10 1\nGETVERSION\n";
     constexpr int kCallCount = 200;
