@@ -199,7 +199,9 @@ std::uint8_t IpmOpen(std::uint16_t wPort, const char* pszHost, std::int32_t tPro
         LogError("IpmFailed", IPMC_ERROR, "Invalid protocol %d", tProtocol);
         return IPMC_NO_SESSION;
     }
-    char szAddress[IPSC_ADDRESS_SIZE] = {};
+    // Room for a dotted address and for an unresolved host text of up to 30 characters.
+    static_assert(IPMC_ADDRESS_SIZE >= IPSC_ADDRESS_SIZE);
+    char szAddress[IPMC_ADDRESS_SIZE] = {};
     if (pszHost != nullptr) {
         if (IpsIpAddress(pszHost, szAddress) != IPSC_OK) {
             // Kept as text, resolved again at every connect attempt; it has to fit the field.
