@@ -137,8 +137,8 @@ bool FetchOneByte() {
         return heldKey >= 0;
     }
     if (byte == '\n' && lastWasCr) {
-        lastWasCr = false; // second half of a CR LF pair
-        return false;
+        lastWasCr = false; // second half of a CR LF pair: look at the byte after it
+        return FetchOneByte();
     }
     if (byte == '\r' || byte == '\n') {
         lastWasCr = byte == '\r';
