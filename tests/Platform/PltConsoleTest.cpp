@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -161,6 +162,40 @@ TEST_F(PltConsoleTerminalTest, RefusedRawModeLeavesTheTerminalAsItWas) {
     termios after{};
     ASSERT_EQ(0, tcgetattr(slave, &after));
     EXPECT_EQ(before.c_lflag, after.c_lflag);
+}
+
+// Local modes of the terminal, polled until they have the wanted echo bit or time runs out.
+tcflag_t WaitForEcho(int iFd, tcflag_t wanted) {
+    termios modes{};
+    for (int tries = 0; tries < 200; ++tries) {
+        tcgetattr(iFd, &modes);
+        if ((modes.c_lflag & ECHO) == wanted) {
+            break;
+        }
+        usleep(5000);
+    }
+    return modes.c_lflag & ECHO;
+}
+
+TEST_F(PltConsoleTerminalTest, CtrlZHandsTheShellItsModesAndFgTakesRawInputBack) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setpgid(0, 0); // its own process group, so that the stop is not discarded
+        PltConsoleOpen();
+        std::raise(SIGTSTP);
+        for (;;) {
+            pause();
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, WUNTRACED));
+    EXPECT_TRUE(WIFSTOPPED(status));
+    EXPECT_EQ(before.c_lflag & ECHO, WaitForEcho(slave, before.c_lflag & ECHO));
+    kill(child, SIGCONT);
+    EXPECT_EQ(0u, WaitForEcho(slave, 0));
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
 }
 
 TEST_F(PltConsoleTest, StopSignalIsRecordedAndHandlersRestoredAtClose) {
