@@ -95,8 +95,8 @@ void PrintValue(std::FILE* pOut, const FieldType& type, std::uint32_t dwValue) {
         std::fprintf(pOut, "%c", static_cast<int>(dwValue));
         break;
     case FieldClass::SignedWord:
-        // A signed word shows its sign: 0xFFFB is -5.
-        std::fprintf(pOut, "%d ", static_cast<int>(static_cast<std::int16_t>(dwValue)));
+        // Int values print as the masked word, never negative: 0xFFFB shows as 65531.
+        std::fprintf(pOut, type.pszFormat, static_cast<int>(dwValue));
         break;
     case FieldClass::Byte:
     case FieldClass::Word:
@@ -194,13 +194,14 @@ std::uint64_t PrintStructure(std::FILE* pOut, const char* pszText, std::size_t w
             PrintString(pOut, pbyData + qwUsed, qwAvailable - qwUsed, dwCount);
             qwUsed = SatAdd(qwUsed, dwCount);
         } else {
-            for (std::uint32_t dw = 0; dw < dwCount; ++dw) {
-                if (qwUsed < qwAvailable) {
-                    PrintValue(pOut, *ptType,
-                               ReadValue(pbyData + qwUsed, qwAvailable - qwUsed, ptType->byWidth));
-                }
-                qwUsed = SatAdd(qwUsed, ptType->byWidth);
+            std::uint32_t dw = 0;
+            for (; dw < dwCount && qwUsed < qwAvailable; ++dw) {
+                PrintValue(pOut, *ptType,
+                           ReadValue(pbyData + qwUsed, qwAvailable - qwUsed, ptType->byWidth));
+                qwUsed += ptType->byWidth;
             }
+            // Values beyond the message are counted at their full size.
+            qwUsed = SatAdd(qwUsed, SatMul(dwCount - dw, ptType->byWidth));
         }
         std::fputc('\n', pOut);
     }

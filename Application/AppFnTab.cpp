@@ -18,13 +18,15 @@
 namespace {
 
 constexpr std::size_t APPC_PIECE_SIZE = 128; // one line piece: 127 characters and the zero
-constexpr const char* APPC_BLANKS = " \t\n"; // separators of names, numbers and '{'
+// Separators of names, numbers and '{'; a carriage return counts as one so that files written
+// with CR LF line ends read the same on every platform.
+constexpr const char* APPC_BLANKS = " \t\r\n";
 
-std::array<FunctionRecord, APPC_MAX_FUNCTIONS> g_atTable;
+std::array<FunctionRecord, APPC_MAX_FUNCTIONS> g_atFunctionTable;
 std::uint16_t g_wCount = 0;
-std::array<std::uint16_t, APPC_MAX_FUNCTIONS> g_awIndex{}; // table positions sorted by FnId
-std::unique_ptr<std::uint8_t[]> g_pbyRequest;              // request message buffer
-std::uint8_t g_bySectionKind = APPC_SECTION_REQUEST;       // kept from one file to the next
+std::array<std::uint16_t, APPC_MAX_FUNCTIONS> g_awFunctionIndex{}; // table positions sorted by FnId
+std::unique_ptr<std::uint8_t[]> g_pbyRequest;                      // request message buffer
+std::uint8_t g_bySectionKind = APPC_SECTION_REQUEST;               // kept from one file to the next
 
 struct FileCloser {
     void operator()(std::FILE* pFile) const { std::fclose(pFile); }
@@ -226,7 +228,7 @@ std::uint16_t ReadFile(const char* pszFile) {
             Print("Too Many Functions in: %s\n", pszFile);
             return APPC_LOAD_FORMAT;
         }
-        FunctionRecord& record = g_atTable[g_wCount];
+        FunctionRecord& record = g_atFunctionTable[g_wCount];
         record = FunctionRecord{};
         record.bySectionKind = g_bySectionKind;
         if (!CopyUpper(token, &record.name)) {
@@ -275,16 +277,17 @@ bool FileExists(const char* pszFile) {
 }
 
 void BuildOrder() {
-    std::sort(g_atTable.begin(), g_atTable.begin() + g_wCount,
+    std::sort(g_atFunctionTable.begin(), g_atFunctionTable.begin() + g_wCount,
               [](const FunctionRecord& a, const FunctionRecord& b) {
                   return std::strcmp(a.name.c_str(), b.name.c_str()) < 0;
               });
     for (std::uint16_t w = 0; w < g_wCount; ++w) {
-        g_awIndex[w] = w;
+        g_awFunctionIndex[w] = w;
     }
-    std::sort(
-        g_awIndex.begin(), g_awIndex.begin() + g_wCount,
-        [](std::uint16_t a, std::uint16_t b) { return g_atTable[a].wFnId < g_atTable[b].wFnId; });
+    std::sort(g_awFunctionIndex.begin(), g_awFunctionIndex.begin() + g_wCount,
+              [](std::uint16_t a, std::uint16_t b) {
+                  return g_atFunctionTable[a].wFnId < g_atFunctionTable[b].wFnId;
+              });
 }
 
 } // namespace
@@ -339,8 +342,8 @@ const FunctionRecord* FnTabFindByName(const char* pszName) {
     if (pszName == nullptr) {
         return nullptr;
     }
-    const auto end = g_atTable.begin() + g_wCount;
-    const auto it = std::lower_bound(g_atTable.begin(), end, pszName,
+    const auto end = g_atFunctionTable.begin() + g_wCount;
+    const auto it = std::lower_bound(g_atFunctionTable.begin(), end, pszName,
                                      [](const FunctionRecord& record, const char* pszKey) {
                                          return std::strcmp(record.name.c_str(), pszKey) < 0;
                                      });
@@ -351,15 +354,15 @@ const FunctionRecord* FnTabFindByName(const char* pszName) {
 }
 
 const FunctionRecord* FnTabFindByFnId(std::uint16_t wFnId) {
-    const auto end = g_awIndex.begin() + g_wCount;
-    const auto it = std::lower_bound(g_awIndex.begin(), end, wFnId,
+    const auto end = g_awFunctionIndex.begin() + g_wCount;
+    const auto it = std::lower_bound(g_awFunctionIndex.begin(), end, wFnId,
                                      [](std::uint16_t wPosition, std::uint16_t wKey) {
-                                         return g_atTable[wPosition].wFnId < wKey;
+                                         return g_atFunctionTable[wPosition].wFnId < wKey;
                                      });
-    if (it == end || g_atTable[*it].wFnId != wFnId) {
+    if (it == end || g_atFunctionTable[*it].wFnId != wFnId) {
         return nullptr;
     }
-    return &g_atTable[*it];
+    return &g_atFunctionTable[*it];
 }
 
 std::uint16_t FnTabCount() {
@@ -367,7 +370,7 @@ std::uint16_t FnTabCount() {
 }
 
 const FunctionRecord* FnTabAt(std::uint16_t wPosition) {
-    return wPosition < g_wCount ? &g_atTable[wPosition] : nullptr;
+    return wPosition < g_wCount ? &g_atFunctionTable[wPosition] : nullptr;
 }
 
 std::span<std::uint8_t> FnTabRequestBuffer() {
@@ -379,7 +382,7 @@ std::span<std::uint8_t> FnTabRequestBuffer() {
 
 void FnTabRelease() {
     RfcReset(); // the call under construction refers to the table and the buffer
-    for (FunctionRecord& record : g_atTable) {
+    for (FunctionRecord& record : g_atFunctionTable) {
         record = FunctionRecord{};
     }
     g_wCount = 0;

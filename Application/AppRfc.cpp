@@ -20,7 +20,7 @@ namespace {
 constexpr std::uint16_t APPC_NO_POSITION = 0xFFFF; // no call under construction
 constexpr std::size_t APPC_NAME_SIZE = 128;        // longest name a definition file can hold
 
-constexpr std::array<FieldType, 12> g_atFieldTypes{{
+constexpr std::array<FieldType, 12> g_atFieldTypeTable{{
     {'C', FieldClass::Character, 1, "Char     : ", "%c", 0xFF},
     {'B', FieldClass::Byte, 1, "BYTE     : ", "%u ", 0xFF},
     {'X', FieldClass::Byte, 1, "hexByte  : ", "%02X ", 0xFF},
@@ -46,7 +46,7 @@ struct CallBuilder {
     std::array<char, APPC_RESPONSE_MODE_SIZE> szResponseMode{};
 };
 
-CallBuilder g_tCall;
+CallBuilder g_tCallBuilder;
 std::uint8_t g_byRequestMode = APPC_REQUEST_MODE_REQ;
 
 enum class Expansion { Done, Unbalanced, TooLong };
@@ -62,7 +62,7 @@ bool AtEnd(const char* p) {
 
 // Writes the structure text with every group written out into the expanded text.
 Expansion Expand(const char* pszText) {
-    auto& out = g_tCall.szExpanded;
+    auto& out = g_tCallBuilder.szExpanded;
     out.fill('\0');
     std::size_t wOut = 0;
     auto append = [&](const char* p, std::size_t wCount) {
@@ -106,7 +106,7 @@ Expansion Expand(const char* pszText) {
 
 void PutValue(std::span<std::uint8_t> buffer, std::uint32_t dwValue, std::uint8_t byWidth) {
     for (std::uint8_t by = 0; by < byWidth; ++by) {
-        buffer[g_tCall.wLength++] = static_cast<std::uint8_t>(dwValue >> (8 * by));
+        buffer[g_tCallBuilder.wLength++] = static_cast<std::uint8_t>(dwValue >> (8 * by));
     }
 }
 
@@ -115,18 +115,18 @@ void EncodeString(std::span<std::uint8_t> buffer, const char** ppText) {
     const char* p = *ppText;
     if (*p == '"') {
         ++p;
-        while (g_tCall.dwNeeded > 0 && !AtEnd(p) && *p != '"') {
-            buffer[g_tCall.wLength++] = static_cast<std::uint8_t>(*p++);
-            --g_tCall.dwNeeded;
+        while (g_tCallBuilder.dwNeeded > 0 && !AtEnd(p) && *p != '"') {
+            buffer[g_tCallBuilder.wLength++] = static_cast<std::uint8_t>(*p++);
+            --g_tCallBuilder.dwNeeded;
         }
-        if (g_tCall.dwNeeded == 0) {
+        if (g_tCallBuilder.dwNeeded == 0) {
             if (*p == '"') {
                 ++p; // the field is full and the string ends here: its quote is used up
             }
             *ppText = p;
             return;
         }
-        buffer[g_tCall.wLength] = 0; // within the field: at least one byte is still needed
+        buffer[g_tCallBuilder.wLength] = 0; // within the field: at least one byte is still needed
         if (*p == '"' && p[1] == '\\') {
             *ppText = p + std::strlen(p); // the string goes on in the next line
             return;
@@ -134,30 +134,31 @@ void EncodeString(std::span<std::uint8_t> buffer, const char** ppText) {
         if (*p == '"') {
             ++p;
         }
-        std::memset(&buffer[g_tCall.wLength], 0, g_tCall.dwNeeded);
-        g_tCall.wLength = static_cast<std::uint16_t>(g_tCall.wLength + g_tCall.dwNeeded);
-        g_tCall.dwNeeded = 0;
+        std::memset(&buffer[g_tCallBuilder.wLength], 0, g_tCallBuilder.dwNeeded);
+        g_tCallBuilder.wLength =
+            static_cast<std::uint16_t>(g_tCallBuilder.wLength + g_tCallBuilder.dwNeeded);
+        g_tCallBuilder.dwNeeded = 0;
         *ppText = p;
         return;
     }
     // Unquoted: the rest of the line, zero padded, with a zero in the field's last byte.
-    const std::size_t wField = g_tCall.dwNeeded;
+    const std::size_t wField = g_tCallBuilder.dwNeeded;
     std::size_t wCopy = 0;
     while (wCopy < wField && !AtEnd(p + wCopy)) {
         ++wCopy;
     }
-    std::memcpy(&buffer[g_tCall.wLength], p, wCopy);
-    std::memset(&buffer[g_tCall.wLength + wCopy], 0, wField - wCopy);
-    buffer[g_tCall.wLength + wField - 1] = 0;
-    g_tCall.wLength = static_cast<std::uint16_t>(g_tCall.wLength + wField);
-    g_tCall.dwNeeded = 0;
+    std::memcpy(&buffer[g_tCallBuilder.wLength], p, wCopy);
+    std::memset(&buffer[g_tCallBuilder.wLength + wCopy], 0, wField - wCopy);
+    buffer[g_tCallBuilder.wLength + wField - 1] = 0;
+    g_tCallBuilder.wLength = static_cast<std::uint16_t>(g_tCallBuilder.wLength + wField);
+    g_tCallBuilder.dwNeeded = 0;
     *ppText = p + std::strlen(p);
 }
 
 // Reads the parameter text against the expanded structure from the current element on.
 Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
     const char* p = pszText;
-    const char* pszExpanded = g_tCall.szExpanded.data();
+    const char* pszExpanded = g_tCallBuilder.szExpanded.data();
     for (;;) {
         while (IsBlank(*p)) {
             ++p;
@@ -166,20 +167,21 @@ Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
             return Encoding::Done;
         }
         const FieldType* ptType = nullptr;
-        while (pszExpanded[g_tCall.wPosition] != '\0' &&
-               (ptType = RfcFindFieldType(pszExpanded[g_tCall.wPosition])) == nullptr) {
-            ++g_tCall.wPosition;
+        while (pszExpanded[g_tCallBuilder.wPosition] != '\0' &&
+               (ptType = RfcFindFieldType(pszExpanded[g_tCallBuilder.wPosition])) == nullptr) {
+            ++g_tCallBuilder.wPosition;
         }
         if (ptType == nullptr) {
             return Encoding::Done;
         }
-        if (g_tCall.dwNeeded == 0) {
+        if (g_tCallBuilder.dwNeeded == 0) {
             std::size_t wDigits = 0;
-            g_tCall.dwNeeded = RfcReadCount(&pszExpanded[g_tCall.wPosition + 1], &wDigits);
+            g_tCallBuilder.dwNeeded =
+                RfcReadCount(&pszExpanded[g_tCallBuilder.wPosition + 1], &wDigits);
             // The whole element must fit into the request message before any of it is written.
             const std::uint64_t qwBytes =
-                static_cast<std::uint64_t>(g_tCall.dwNeeded) * ptType->byWidth;
-            if (g_tCall.wLength + qwBytes > buffer.size()) {
+                static_cast<std::uint64_t>(g_tCallBuilder.dwNeeded) * ptType->byWidth;
+            if (g_tCallBuilder.wLength + qwBytes > buffer.size()) {
                 return Encoding::TooLong;
             }
         }
@@ -191,7 +193,7 @@ Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
             EncodeString(buffer, &p);
             break;
         case FieldClass::Character:
-            while (g_tCall.dwNeeded > 0 && !AtEnd(p)) {
+            while (g_tCallBuilder.dwNeeded > 0 && !AtEnd(p)) {
                 while (IsBlank(*p)) {
                     ++p;
                 }
@@ -199,11 +201,11 @@ Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
                     break;
                 }
                 PutValue(buffer, static_cast<unsigned char>(*p++), 1);
-                --g_tCall.dwNeeded;
+                --g_tCallBuilder.dwNeeded;
             }
             break;
         default:
-            while (g_tCall.dwNeeded > 0 && !AtEnd(p)) {
+            while (g_tCallBuilder.dwNeeded > 0 && !AtEnd(p)) {
                 while (IsBlank(*p)) {
                     ++p;
                 }
@@ -215,12 +217,12 @@ Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
                 const unsigned long ulValue = std::strtoul(p, &pszEnd, 0);
                 p = pszEnd;
                 PutValue(buffer, static_cast<std::uint32_t>(ulValue), ptType->byWidth);
-                --g_tCall.dwNeeded;
+                --g_tCallBuilder.dwNeeded;
             }
             break;
         }
-        if (g_tCall.dwNeeded == 0) {
-            ++g_tCall.wPosition;
+        if (g_tCallBuilder.dwNeeded == 0) {
+            ++g_tCallBuilder.wPosition;
         }
     }
 }
@@ -259,28 +261,29 @@ const char* OpenCall(char* pszLine, std::span<std::uint8_t> buffer, std::uint16_
     }
     buffer[0] = static_cast<std::uint8_t>(ptRecord->wFnId);
     buffer[1] = static_cast<std::uint8_t>(ptRecord->wFnId >> 8);
-    g_tCall.wLength = 2;
-    g_tCall.dwNeeded = 0;
+    g_tCallBuilder.wLength = 2;
+    g_tCallBuilder.dwNeeded = 0;
     if (ptRecord->bySectionKind == APPC_SECTION_REQUEST &&
         g_byRequestMode == APPC_REQUEST_MODE_RSP) {
         const int nWritten =
-            std::snprintf(g_tCall.szResponseMode.data(), g_tCall.szResponseMode.size(), "E %s",
-                          ptRecord->response.c_str());
-        if (nWritten < 0 || static_cast<std::size_t>(nWritten) >= g_tCall.szResponseMode.size()) {
+            std::snprintf(g_tCallBuilder.szResponseMode.data(),
+                          g_tCallBuilder.szResponseMode.size(), "E %s", ptRecord->response.c_str());
+        if (nWritten < 0 ||
+            static_cast<std::size_t>(nWritten) >= g_tCallBuilder.szResponseMode.size()) {
             Print("Structure too long to expand, call not sent\n");
             *pwResult = APPC_CMD_ERROR;
             return nullptr;
         }
-        g_tCall.byMsgType = APPC_MSG_RFS_RESPONSE;
-        g_tCall.pszStructure = g_tCall.szResponseMode.data();
+        g_tCallBuilder.byMsgType = APPC_MSG_RFS_RESPONSE;
+        g_tCallBuilder.pszStructure = g_tCallBuilder.szResponseMode.data();
     } else {
-        g_tCall.byMsgType = ptRecord->bySectionKind;
-        g_tCall.pszStructure = ptRecord->request.c_str();
+        g_tCallBuilder.byMsgType = ptRecord->bySectionKind;
+        g_tCallBuilder.pszStructure = ptRecord->request.c_str();
     }
-    g_tCall.wPosition = 0;
+    g_tCallBuilder.wPosition = 0;
     Print("%s(%d) message\nFnId    : 0x%04X,  StructToSend={ %s }\n",
-          MsgTypeName(g_tCall.byMsgType), static_cast<int>(g_tCall.byMsgType),
-          static_cast<unsigned>(ptRecord->wFnId), g_tCall.pszStructure);
+          MsgTypeName(g_tCallBuilder.byMsgType), static_cast<int>(g_tCallBuilder.byMsgType),
+          static_cast<unsigned>(ptRecord->wFnId), g_tCallBuilder.pszStructure);
     p += wName;
     if (*p != '\0') {
         ++p; // the separator that ended the name
@@ -291,7 +294,7 @@ const char* OpenCall(char* pszLine, std::span<std::uint8_t> buffer, std::uint16_
 } // namespace
 
 const FieldType* RfcFindFieldType(char cCode) {
-    for (const FieldType& type : g_atFieldTypes) {
+    for (const FieldType& type : g_atFieldTypeTable) {
         if (type.cCode == cCode) {
             return &type;
         }
@@ -320,14 +323,14 @@ std::uint16_t TriggerRFC(char* pszLine, std::uint8_t byChannel) {
     }
     const std::span<std::uint8_t> buffer = FnTabRequestBuffer();
     const char* pszParams = pszLine;
-    if (g_tCall.wPosition == APPC_NO_POSITION) {
+    if (g_tCallBuilder.wPosition == APPC_NO_POSITION) {
         std::uint16_t wResult = APPC_CMD_DONE;
         pszParams = OpenCall(pszLine, buffer, &wResult);
         if (pszParams == nullptr) {
             return wResult;
         }
     }
-    switch (Expand(g_tCall.pszStructure)) {
+    switch (Expand(g_tCallBuilder.pszStructure)) {
     case Expansion::Done:
         break;
     case Expansion::Unbalanced:
@@ -342,10 +345,11 @@ std::uint16_t TriggerRFC(char* pszLine, std::uint8_t byChannel) {
     switch (Encode(pszParams, buffer)) {
     case Encoding::More: {
         Print("\nExpecting more");
-        const FieldType* ptType = RfcFindFieldType(g_tCall.szExpanded[g_tCall.wPosition]);
+        const FieldType* ptType =
+            RfcFindFieldType(g_tCallBuilder.szExpanded[g_tCallBuilder.wPosition]);
         if (ptType != nullptr) {
-            Print("%u;(%ux) %s", static_cast<unsigned>(g_tCall.wPosition),
-                  static_cast<unsigned>(g_tCall.dwNeeded), ptType->pszLabel);
+            Print("%u;(%ux) %s", static_cast<unsigned>(g_tCallBuilder.wPosition),
+                  static_cast<unsigned>(g_tCallBuilder.dwNeeded), ptType->pszLabel);
         }
         return APPC_CMD_MORE;
     }
@@ -356,8 +360,8 @@ std::uint16_t TriggerRFC(char* pszLine, std::uint8_t byChannel) {
     case Encoding::Done:
         break;
     }
-    const std::uint16_t wStatus =
-        MdsExecuteResponseHandler(byChannel, g_tCall.byMsgType, g_tCall.wLength, buffer.data());
+    const std::uint16_t wStatus = MdsExecuteResponseHandler(byChannel, g_tCallBuilder.byMsgType,
+                                                            g_tCallBuilder.wLength, buffer.data());
     if (wStatus != 0) {
         LogError("TriggerRFC", wStatus, "Execution error");
     }
@@ -366,9 +370,9 @@ std::uint16_t TriggerRFC(char* pszLine, std::uint8_t byChannel) {
 }
 
 void RfcReset() {
-    g_tCall.wPosition = APPC_NO_POSITION;
-    g_tCall.dwNeeded = 0;
-    g_tCall.pszStructure = nullptr;
+    g_tCallBuilder.wPosition = APPC_NO_POSITION;
+    g_tCallBuilder.dwNeeded = 0;
+    g_tCallBuilder.pszStructure = nullptr;
 }
 
 void RfcSetRequestMode(std::uint8_t byMode) {

@@ -17,6 +17,7 @@ class AppFnTabTest : public ::testing::Test {
         FnTabRelease();
     }
     void TearDown() override {
+        RemoveDefFiles();
         FnTabRelease();
         AppResetStreamsForTest();
     }
@@ -138,6 +139,12 @@ TEST_F(AppFnTabTest, StructureTextRules) {
     EXPECT_EQ(4, FnTabFindByName("}")->wFnId);
     EXPECT_EQ(APPC_LOAD_FORMAT, Load("C 3 { B\n} { X }\n"));
     EXPECT_NE(std::string::npos, console.Take().find("No RSP-Structure found in: " + file));
+}
+
+TEST_F(AppFnTabTest, CarriageReturnLineEndsReadLikeNewlines) {
+    ASSERT_EQ(APPC_LOAD_OK, Load("A 1 { B } { W }\r\n; note\r\nB 2 { W } { B }\r\n"));
+    EXPECT_EQ(2, FnTabCount());
+    EXPECT_EQ(2, FnTabFindByName("B")->wFnId);
 }
 
 TEST_F(AppFnTabTest, TypeCodeWrittenRightAfterBraceIsKept) {

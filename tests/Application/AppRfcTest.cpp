@@ -67,6 +67,7 @@ class AppRfcTest : public ::testing::Test {
         console.Take();
     }
     void TearDown() override {
+        RemoveDefFiles();
         FnTabRelease();
         MdsResetForTest();
         RfcSetRequestMode(APPC_REQUEST_MODE_REQ);
@@ -255,23 +256,20 @@ TEST_F(AppRfcTest, FnTabReleaseEndsCallUnderConstruction) {
     EXPECT_TRUE(sent.empty());
 }
 
-TEST_F(AppRfcTest, FieldTypeTableAndCountReader) {
-    const std::string codes = "CBXSIUPWHED(";
-    const std::string widths = "111122222240";
-    for (std::size_t n = 0; n < codes.size(); ++n) {
-        const FieldType* type = RfcFindFieldType(codes[n]);
-        ASSERT_NE(nullptr, type);
-        EXPECT_EQ(widths[n] - '0', type->byWidth) << codes[n];
-    }
-    EXPECT_EQ(nullptr, RfcFindFieldType(')'));
-    EXPECT_EQ(nullptr, RfcFindFieldType('A'));
-    std::size_t digits = 0;
-    EXPECT_EQ(1u, RfcReadCount(")", &digits));
-    EXPECT_EQ(0u, digits);
-    EXPECT_EQ(1u, RfcReadCount("00 5", &digits));
-    EXPECT_EQ(2u, digits);
-    EXPECT_EQ(APPC_MAX_FIELD_COUNT, RfcReadCount("99999999999999999999", &digits));
-    EXPECT_EQ(20u, digits);
+TEST_F(AppRfcTest, CallsOfTheExampleDefinitionFile) {
+    FnTabRelease();
+    ASSERT_EQ(APPC_LOAD_OK, FnTabLoad(TALVO_SOURCE_DIR "/examples/FNID.DEF"));
+    EXPECT_EQ(APPC_CMD_DONE, Call("GETVERSION"));
+    EXPECT_EQ(APPC_CMD_DONE, Call("SETOUTPUTS 1 1 2 0 3 1 4 0"));
+    EXPECT_EQ(APPC_CMD_DONE, Call("SENDTEXT 2 \"PUMP 3 ON\""));
+    EXPECT_EQ(APPC_CMD_DONE, Call("ALARM 0x8001 4 1700000000"));
+    ASSERT_EQ(4u, sent.size());
+    EXPECT_EQ((Bytes{0x01, 0x00}), sent[0].data);
+    EXPECT_EQ((Bytes{0x12, 0x00, 1, 1, 2, 0, 3, 1, 4, 0}), sent[1].data);
+    ASSERT_EQ(2u + 1u + 40u, sent[2].data.size());
+    EXPECT_EQ(0, std::memcmp(sent[2].data.data() + 3, "PUMP 3 ON", 10));
+    EXPECT_EQ(APPC_MSG_PC_NOTIFY, sent[3].byType);
+    EXPECT_EQ((Bytes{0x01, 0x01, 0x01, 0x80, 4, 0x00, 0xF1, 0x53, 0x65}), sent[3].data);
 }
 
 } // namespace

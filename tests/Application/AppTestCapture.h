@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 // A temporary file standing in for the console or the response stream.
 class CapturedStream {
@@ -42,10 +43,25 @@ class CapturedStream {
     off_t m_lOffset = 0;
 };
 
+// Paths of the definition files written by the running test.
+inline std::vector<std::string>& WrittenDefFiles() {
+    static std::vector<std::string> paths;
+    return paths;
+}
+
 // Writes a definition file with the given text into the temporary directory; returns its path.
 inline std::string WriteDefFile(const std::string& name, const std::string& text) {
     const std::filesystem::path path =
         std::filesystem::temp_directory_path() / ("talvo_" + std::to_string(getpid()) + "_" + name);
     std::ofstream(path, std::ios::binary) << text;
+    WrittenDefFiles().push_back(path.string());
     return path.string();
+}
+
+// Removes every definition file written so far (test tear-down).
+inline void RemoveDefFiles() {
+    for (const std::string& path : WrittenDefFiles()) {
+        std::filesystem::remove(path);
+    }
+    WrittenDefFiles().clear();
 }
