@@ -1,0 +1,502 @@
+// RS232 manager: the two port slots, their channel handlers and tasks, statistics and
+// communication parameters, and the COMMUNICATION_PARAMS exchange with the remote manager.
+#include "Communication/Rsm/Rsm.h"
+
+#include <cstring>
+#include <new>
+
+#include "Communication/Rsm/RsmFull.h"
+#include "Communication/Rsm/RsmSimple.h"
+#include "Communication/Rsm/RsmTerminal.h"
+#include "Driver/Uas/Uas.h"
+#include "Runtime/Log.h"
+#include "Runtime/Mds.h"
+#include "Runtime/Oss.h"
+
+namespace {
+
+constexpr std::uint8_t RSMC_BYTE_SIZE = 8; // line settings handed to the driver
+constexpr std::uint8_t RSMC_STOP_BITS = 1;
+constexpr std::uint8_t RSMC_NO_PARITY = 0;
+
+constexpr RsmDriverOps RSMC_UAS_DRIVER = {UasOpen,  UasClose,  UasWriteBuffer, UasReadBuffer,
+                                          UasPurge, UasIsOpen, UasSetBaudrate, UasEnableNotify};
+
+std::array<RsmPort, RSMC_NR_OF_SLOTS> ports;
+const RsmDriverOps* pDriver = &RSMC_UAS_DRIVER;
+bool bInitialised = false;
+std::uint32_t dwNextGeneration = 1;
+
+RsmPort* FindOpen(std::uint8_t byComport) {
+    for (auto& tPort : ports) {
+        if (tPort.bOpen != 0 && tPort.byComport == byComport) {
+            return &tPort;
+        }
+    }
+    return nullptr;
+}
+
+// The record of an open port, or nullptr after reporting "Port not open" under pszName.
+RsmPort* OpenPortOrReport(std::uint8_t byComport, const char* pszName) {
+    RsmPort* pPort = FindOpen(byComport);
+    if (pPort == nullptr) {
+        LogError(pszName, RSMC_ERROR, "Port not open");
+    }
+    return pPort;
+}
+
+RsmPort* PortOfChannel(std::uint8_t byChannelId) {
+    if (byChannelId == MDSC_SERIAL_CHANNEL_0) {
+        return &ports[0];
+    }
+    if (byChannelId == MDSC_SERIAL_CHANNEL_1) {
+        return &ports[1];
+    }
+    return nullptr;
+}
+
+std::uint16_t ChannelResponseHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
+                                     std::uint16_t wLength, const std::uint8_t* pbyData) {
+    RsmPort* pPort = PortOfChannel(byChannelId);
+    if (pPort == nullptr || pPort->pfTransmit == nullptr) {
+        return RSMC_ERROR;
+    }
+    return pPort->pfTransmit(*pPort, byMsgType, wLength, pbyData);
+}
+
+void RunSlot(std::uint8_t bySlot) {
+    RsmPort& tPort = ports[bySlot];
+    if (tPort.bOpen != 0 && tPort.pfReceive != nullptr) {
+        tPort.pfReceive(tPort);
+    }
+}
+
+void PortTask0() {
+    RunSlot(0);
+}
+void PortTask1() {
+    RunSlot(1);
+}
+constexpr std::array<OssThread, RSMC_NR_OF_SLOTS> RSMC_PORT_TASKS = {PortTask0, PortTask1};
+
+// Stores parameters under the limits and writes the values in force back.
+void ApplyParams(RsmPort& tPort, RsmCommParams& tParams) {
+    if (tParams.HeartbeatTime >= RSMC_MAX_HEARTBEAT) {
+        tParams.HeartbeatTime = RSMC_MAX_HEARTBEAT;
+    }
+    if (tParams.NrRetries >= RSMC_MAX_RETRIES) {
+        tParams.NrRetries = RSMC_MAX_RETRIES;
+    }
+    if (tParams.RetryTime <= RSMC_MIN_RETRY_TIME) {
+        tParams.RetryTime = RSMC_MIN_RETRY_TIME;
+    } else if (tParams.RetryTime >= RSMC_MAX_RETRY_TIME) {
+        tParams.RetryTime = RSMC_MAX_RETRY_TIME;
+    }
+    tPort.tFull.tParams = tParams;
+    tPort.tFull.dwHeartbeatMs = tParams.HeartbeatTime * 1000u;
+    tPort.tFull.dwRetryMs = tParams.RetryTime * 1000u;
+}
+
+RsmStatistics TakeStatistics(RsmPort& tPort) {
+    const RsmStatistics tCopy = tPort.tFull.tStatistics;
+    tPort.tFull.tStatistics = RsmStatistics{};
+    return tCopy;
+}
+
+void PutWord(std::uint8_t* pbyOut, std::uint16_t wValue) {
+    pbyOut[0] = static_cast<std::uint8_t>(wValue & 0xFF);
+    pbyOut[1] = static_cast<std::uint8_t>(wValue >> 8);
+}
+
+// Receive working fields back to idle, for a port being opened or closed.
+void ResetReceiveSide(RsmPort& tPort) {
+    tPort.rxBuffer.Release();
+    tPort.wRxState = 0;
+    tPort.wRxLength = 0;
+    tPort.wRxCount = 0;
+    tPort.byRxChecksum = 0;
+    tPort.wLineLength = 0;
+    tPort.szLine[0] = '\0';
+    tPort.tFull.bEscape = 0;
+}
+
+void ClearRecords() {
+    for (auto& tPort : ports) {
+        ResetReceiveSide(tPort);
+        for (auto& tFrame : tPort.tFull.queue) {
+            tFrame = RsmFrame{};
+        }
+        const std::uint32_t dwGeneration = tPort.dwGeneration;
+        tPort.pfReceive = nullptr;
+        tPort.pfTransmit = nullptr;
+        tPort.bOpen = 0;
+        tPort.byCameraMode = 0;
+        tPort.byChannelId = 0;
+        tPort.byComport = 0;
+        tPort.wProtocol = 0;
+        tPort.dwBaudrate = 0;
+        tPort.wTaskId = 0;
+        tPort.dwLastRx = 0;
+        tPort.abyRead.fill(0);
+        tPort.szLine.fill('\0');
+        tPort.tFull.~RsmFullState();
+        new (&tPort.tFull) RsmFullState();
+        tPort.dwGeneration = dwGeneration;
+    }
+}
+
+} // namespace
+
+bool RsmMsgBuffer::Reserve(std::size_t wSize) {
+    if (wSize > RSMC_MSG_BUFFER_LIMIT) {
+        return false;
+    }
+    if (wSize <= wCapacity_) {
+        return true;
+    }
+    std::unique_ptr<std::uint8_t[]> pbyNew(new (std::nothrow) std::uint8_t[wSize]);
+    if (!pbyNew) {
+        return false;
+    }
+    if (wSize_ != 0) {
+        std::memcpy(pbyNew.get(), pbyData_.get(), wSize_);
+    }
+    pbyData_ = std::move(pbyNew);
+    wCapacity_ = wSize;
+    return true;
+}
+
+bool RsmMsgBuffer::Append(std::uint8_t byValue) {
+    if (wSize_ >= wCapacity_) {
+        return false;
+    }
+    pbyData_[wSize_++] = byValue;
+    return true;
+}
+
+void RsmMsgBuffer::Release() {
+    pbyData_.reset();
+    wCapacity_ = 0;
+    wSize_ = 0;
+}
+
+const RsmDriverOps& RsmDriver() {
+    return *pDriver;
+}
+
+void RsmSetDriver(const RsmDriverOps* pOps) {
+    pDriver = pOps != nullptr ? pOps : &RSMC_UAS_DRIVER;
+}
+
+std::uint16_t RsmInit() {
+    if (bInitialised) {
+        return 0;
+    }
+    ClearRecords();
+    bInitialised = true;
+    return 0;
+}
+
+std::uint16_t RsmTerminate() {
+    return 0;
+}
+
+std::uint16_t RsmOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uint16_t wProtocol,
+                      RsmNotify pfNotify) {
+    if (FindOpen(byComport) != nullptr) {
+        LogError("RsmOpen", RSMC_ERROR, "Port already open");
+        return RSMC_ERROR;
+    }
+    std::uint8_t bySlot = 0;
+    while (bySlot < RSMC_NR_OF_SLOTS && ports[bySlot].bOpen != 0) {
+        ++bySlot;
+    }
+    if (bySlot == RSMC_NR_OF_SLOTS) {
+        LogError("RsmOpen", RSMC_ERROR, "To many open ports");
+        return RSMC_ERROR;
+    }
+    RsmPort& tPort = ports[bySlot];
+    std::uint16_t wStatus =
+        pDriver->pfOpen(byComport, dwBaudrate, RSMC_BYTE_SIZE, RSMC_STOP_BITS, RSMC_NO_PARITY);
+    bool bDriverOpen = wStatus == 0;
+    bool bHandlerRegistered = false;
+    bool bTaskCreated = false;
+    if (wStatus == 0) {
+        tPort.wProtocol = wProtocol;
+        tPort.dwBaudrate = dwBaudrate;
+        tPort.byChannelId = bySlot == 0 ? MDSC_SERIAL_CHANNEL_0 : MDSC_SERIAL_CHANNEL_1;
+        tPort.byComport = byComport;
+        tPort.byCameraMode = 0;
+        ResetReceiveSide(tPort);
+        tPort.tFull.tParams = RsmCommParams{};
+        tPort.tFull.dwHeartbeatMs = 0;
+        tPort.tFull.dwRetryMs = 0;
+        tPort.tFull.tStatistics = RsmStatistics{};
+        tPort.tFull.pfNotify = nullptr;
+        switch (wProtocol) {
+        case RSMC_PROTOCOL_TERMINAL:
+        case RSMC_PROTOCOL_TERMINAL_ALT:
+            tPort.pfReceive = RsmProcessChars;
+            tPort.pfTransmit = RsmTransmitChars;
+            break;
+        case RSMC_PROTOCOL_SIMPLE:
+            tPort.pfReceive = RsmProcessMessages;
+            tPort.pfTransmit = RsmTransmitMessage;
+            break;
+        case RSMC_PROTOCOL_FULL:
+            tPort.pfReceive = RsmFullProcess;
+            tPort.pfTransmit = RsmFullTransmit;
+            break;
+        default:
+            LogError("RsmOpen", RSMC_ERROR, "Invalid protocol");
+            wStatus = RSMC_ERROR;
+            break;
+        }
+    }
+    if (wStatus == 0) {
+        wStatus = MdsRegisterResponseHandler(tPort.byChannelId, ChannelResponseHandler);
+        bHandlerRegistered = wStatus == 0;
+        tPort.wTaskId = OssCreateThread(RSMC_PORT_TASKS[bySlot], RSMC_TASK_TYPE);
+        bTaskCreated = tPort.wTaskId != OSSC_NO_THREAD;
+        if (!bTaskCreated && wStatus == 0) {
+            wStatus = RSMC_ERROR; // without its task the port would never receive
+        }
+    }
+    if (wStatus == 0 && wProtocol == RSMC_PROTOCOL_FULL) {
+        RsmFullSetup(tPort, pfNotify);
+        wStatus = static_cast<std::uint16_t>(
+            wStatus + MdsRegisterMsgHandler(RSMC_MSG_COMMUNICATION_PARAMS, RsmComParamsHandler));
+    }
+    if (wStatus != 0) {
+        // Nothing stays open: whatever the steps above set up is undone.
+        if (bTaskCreated) {
+            (void)OssDeleteThread(tPort.wTaskId);
+        }
+        if (bHandlerRegistered) {
+            (void)MdsDeregisterResponseHandler(tPort.byChannelId);
+        }
+        if (bDriverOpen) {
+            (void)pDriver->pfClose(byComport);
+        }
+        tPort.pfReceive = nullptr;
+        tPort.pfTransmit = nullptr;
+        tPort.tFull.pfNotify = nullptr;
+        LogError("RsmOpen", wStatus, "Error during initialization");
+        return wStatus;
+    }
+    tPort.bOpen = 1;
+    return 0;
+}
+
+std::uint16_t RsmClose(std::uint8_t byComport) {
+    RsmPort* pPort = OpenPortOrReport(byComport, "RsmClose");
+    if (pPort == nullptr) {
+        return RSMC_ERROR;
+    }
+    RsmPort& tPort = *pPort;
+    // A step running for this port (a handler or callback that closes it) sees the change.
+    tPort.dwGeneration = dwNextGeneration++;
+    (void)pDriver->pfClose(byComport);
+    std::uint16_t wStatus = static_cast<std::uint16_t>(
+        MdsDeregisterResponseHandler(tPort.byChannelId) + OssDeleteThread(tPort.wTaskId));
+    if (tPort.wProtocol == RSMC_PROTOCOL_FULL) {
+        tPort.tFull.pfNotify = nullptr;
+        RsmFullReset(tPort);
+    }
+    ResetReceiveSide(tPort);
+    if (wStatus != 0) {
+        LogError("RsmClose", RSMC_ERROR, nullptr);
+        wStatus = RSMC_ERROR;
+    }
+    tPort.bOpen = 0;
+    tPort.pfReceive = nullptr;
+    tPort.pfTransmit = nullptr;
+    return wStatus;
+}
+
+std::uint16_t RsmGetProtocolType(std::uint8_t byComport, std::uint16_t* pwProtocol) {
+    RsmPort* pPort = OpenPortOrReport(byComport, "RsmGetProtocolType");
+    if (pPort == nullptr) {
+        return RSMC_ERROR;
+    }
+    if (pwProtocol != nullptr) {
+        *pwProtocol = pPort->wProtocol;
+    }
+    return 0;
+}
+
+std::uint16_t RsmGetChannelId(std::uint8_t byComport, std::uint8_t* pbyChannelId) {
+    RsmPort* pPort = OpenPortOrReport(byComport, "RsmGetChannelId");
+    if (pPort == nullptr) {
+        return RSMC_ERROR;
+    }
+    if (pbyChannelId != nullptr) {
+        *pbyChannelId = pPort->byChannelId;
+    }
+    return 0;
+}
+
+std::uint16_t RsmEnableNotify(std::uint8_t byComport, std::uint8_t bEnable) {
+    if (OpenPortOrReport(byComport, "RsmEnableNotify") == nullptr) {
+        return RSMC_ERROR;
+    }
+    (void)pDriver->pfEnableNotify(byComport, bEnable);
+    return 0;
+}
+
+std::uint16_t RsmSetCameraControlMode(std::uint8_t byComport, std::uint8_t byMode) {
+    RsmPort* pPort = OpenPortOrReport(byComport, "RsmSetCameraControlMode");
+    if (pPort == nullptr) {
+        return RSMC_ERROR;
+    }
+    pPort->byCameraMode = byMode;
+    return 0;
+}
+
+std::uint16_t RsmGetStatistics(std::uint8_t byComport, RsmStatistics* ptStatistics) {
+    RsmPort* pPort = OpenPortOrReport(byComport, "RsmGetStatistics");
+    if (pPort == nullptr) {
+        return RSMC_ERROR;
+    }
+    const RsmStatistics tCopy = TakeStatistics(*pPort);
+    if (ptStatistics != nullptr) {
+        *ptStatistics = tCopy;
+    }
+    return 0;
+}
+
+std::uint16_t RsmSetCommunicationParams(std::uint8_t byComport, RsmCommParams* ptParams) {
+    RsmPort* pPort = OpenPortOrReport(byComport, "RsmSetCommunicationParams");
+    if (pPort == nullptr) {
+        return RSMC_ERROR;
+    }
+    if (ptParams != nullptr) {
+        ApplyParams(*pPort, *ptParams);
+    }
+    return 0;
+}
+
+std::uint16_t RsmGetComport(std::uint8_t bySlot, std::uint8_t* pbyComport) {
+    if (bySlot >= RSMC_NR_OF_SLOTS || ports[bySlot].bOpen == 0) {
+        return RSMC_ERROR;
+    }
+    if (pbyComport != nullptr) {
+        *pbyComport = ports[bySlot].byComport;
+    }
+    return 0;
+}
+
+std::uint8_t RsmIsPortOpen(std::uint8_t byComport) {
+    return pDriver->pfIsOpen(byComport);
+}
+
+std::uint16_t RsmSetBaudrate(std::uint8_t byComport, std::uint32_t dwBaudrate) {
+    return pDriver->pfSetBaudrate(byComport, dwBaudrate);
+}
+
+std::uint16_t RsmHandleComNessage(RsmPort& tPort, std::uint8_t byMsgType, std::uint16_t wLength,
+                                  const std::uint8_t* pbyData) {
+    if (pbyData == nullptr) {
+        LogError("RsmHandleComNessage", 0, "NULL ptrMsg");
+        return 0;
+    }
+    switch (RsmReadWord(pbyData, wLength, 0)) {
+    case RSMC_CODE_PARAM_REQUEST: {
+        RsmCommParams tParams = RsmUnpackCommParams(pbyData, wLength);
+        ApplyParams(tPort, tParams);
+        const std::uint8_t bySpare =
+            wLength >= RSMC_PARAM_MSG_LENGTH ? pbyData[RSMC_PARAM_MSG_LENGTH - 1] : 0;
+        std::array<std::uint8_t, RSMC_PARAM_MSG_LENGTH> abyAnswer{};
+        RsmPackCommParams(RSMC_CODE_PARAM_RESPONSE, tParams, bySpare, abyAnswer);
+        return MdsExecuteResponseHandler(tPort.byChannelId, byMsgType, abyAnswer.size(),
+                                         abyAnswer.data());
+    }
+    case RSMC_CODE_STAT_REQUEST: {
+        std::array<std::uint8_t, RSMC_STAT_MSG_LENGTH> abyAnswer{};
+        RsmPackStatistics(TakeStatistics(tPort), abyAnswer);
+        return MdsExecuteResponseHandler(tPort.byChannelId, byMsgType, abyAnswer.size(),
+                                         abyAnswer.data());
+    }
+    default:
+        return 0;
+    }
+}
+
+std::uint16_t RsmComParamsHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
+                                  std::uint16_t wLength, const std::uint8_t* pbyData) {
+    RsmPort* pPort = PortOfChannel(byChannelId);
+    if (pPort == nullptr) {
+        return RSMC_ERROR;
+    }
+    return RsmHandleComNessage(*pPort, byMsgType, wLength, pbyData);
+}
+
+std::uint16_t RsmReadWord(const std::uint8_t* pbyData, std::uint16_t wLength,
+                          std::uint16_t wOffset) {
+    if (pbyData == nullptr) {
+        return 0;
+    }
+    const std::uint16_t wLow = wOffset < wLength ? pbyData[wOffset] : 0;
+    const std::uint16_t wHigh = wOffset + 1u < wLength ? pbyData[wOffset + 1u] : 0;
+    return static_cast<std::uint16_t>(wLow | (wHigh << 8));
+}
+
+void RsmPackCommParams(std::uint16_t wCode, const RsmCommParams& tParams, std::uint8_t bySpare,
+                       std::array<std::uint8_t, RSMC_PARAM_MSG_LENGTH>& abyOut) {
+    PutWord(&abyOut[0], wCode);
+    PutWord(&abyOut[2], tParams.HeartbeatTime);
+    PutWord(&abyOut[4], tParams.NrRetries);
+    PutWord(&abyOut[6], tParams.RetryTime);
+    abyOut[8] = tParams.byPacking;
+    abyOut[9] = bySpare;
+}
+
+RsmCommParams RsmUnpackCommParams(const std::uint8_t* pbyData, std::uint16_t wLength) {
+    RsmCommParams tParams;
+    tParams.HeartbeatTime = RsmReadWord(pbyData, wLength, 2);
+    tParams.NrRetries = RsmReadWord(pbyData, wLength, 4);
+    tParams.RetryTime = RsmReadWord(pbyData, wLength, 6);
+    // The packing flag counts only in a message of the full length.
+    tParams.byPacking = (pbyData != nullptr && wLength >= RSMC_PARAM_MSG_LENGTH) ? pbyData[8] : 0;
+    return tParams;
+}
+
+void RsmPackStatistics(const RsmStatistics& tStatistics,
+                       std::array<std::uint8_t, RSMC_STAT_MSG_LENGTH>& abyOut) {
+    PutWord(&abyOut[0], RSMC_CODE_STAT_RESPONSE);
+    PutWord(&abyOut[2], tStatistics.wNackReceived);
+    PutWord(&abyOut[4], tStatistics.wInvalidFrameLength);
+    PutWord(&abyOut[6], tStatistics.wTimeouts);
+    PutWord(&abyOut[8], tStatistics.wInvalidChecksums);
+    PutWord(&abyOut[10], tStatistics.wCommLosts);
+    PutWord(&abyOut[12], tStatistics.wRetries);
+    PutWord(&abyOut[14], tStatistics.wMsgLosts);
+}
+
+RsmStatistics RsmUnpackStatistics(const std::uint8_t* pbyData, std::uint16_t wLength) {
+    RsmStatistics tStatistics;
+    tStatistics.wNackReceived = RsmReadWord(pbyData, wLength, 2);
+    tStatistics.wInvalidFrameLength = RsmReadWord(pbyData, wLength, 4);
+    tStatistics.wTimeouts = RsmReadWord(pbyData, wLength, 6);
+    tStatistics.wInvalidChecksums = RsmReadWord(pbyData, wLength, 8);
+    tStatistics.wCommLosts = RsmReadWord(pbyData, wLength, 10);
+    tStatistics.wRetries = RsmReadWord(pbyData, wLength, 12);
+    tStatistics.wMsgLosts = RsmReadWord(pbyData, wLength, 14);
+    return tStatistics;
+}
+
+void RsmRunSlotForTest(std::uint8_t bySlot) {
+    if (bySlot < RSMC_NR_OF_SLOTS) {
+        RunSlot(bySlot);
+    }
+}
+
+void RsmResetForTest() {
+    for (auto& tPort : ports) {
+        if (tPort.bOpen != 0) {
+            (void)RsmClose(tPort.byComport);
+        }
+    }
+    ClearRecords();
+    bInitialised = true;
+}

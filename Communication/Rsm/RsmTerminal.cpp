@@ -1,0 +1,154 @@
+// Terminal protocol: lines typed on a terminal at the far end go up as terminal requests (with
+// backspace editing), a framed message is announced by 1B 24 at the end of a line, terminal
+// responses go out as bare text.
+#include "Communication/Rsm/RsmTerminal.h"
+
+#include <array>
+
+#include "Communication/Rsm/RsmSimple.h"
+#include "Runtime/Log.h"
+#include "Runtime/Mds.h"
+
+namespace {
+
+enum class RxState : std::uint16_t {
+    Text = 0,
+    Type = 3,
+    LengthLow = 4,
+    LengthHigh = 5,
+    Data = 6,
+};
+
+constexpr std::uint16_t State(RxState tState) {
+    return static_cast<std::uint16_t>(tState);
+}
+constexpr std::uint16_t RSMC_LINE_MAX_CHARS = RSMC_LINE_SIZE - 1;
+
+void Drop(RsmPort& tPort) {
+    tPort.rxBuffer.Release();
+    tPort.wRxLength = 0;
+    tPort.wRxCount = 0;
+    tPort.wRxState = State(RxState::Text);
+}
+
+// Hands the framed message up and returns to text. False when the port was closed meanwhile.
+bool DeliverMessage(RsmPort& tPort) {
+    const std::uint32_t dwGeneration = tPort.dwGeneration;
+    RsmMsgBuffer tMessage = std::move(tPort.rxBuffer); // a closing handler frees nothing in use
+    tPort.rxBuffer.Release();
+    const std::uint16_t wLength = tPort.wRxLength;
+    Drop(tPort);
+    (void)MdsExecuteMsgHandler(tPort.byChannelId, tPort.byRxType, wLength,
+                               wLength != 0 ? tMessage.Data() : nullptr);
+    return tPort.dwGeneration == dwGeneration;
+}
+
+// Hands the line up as a terminal request and empties it. False when closed meanwhile.
+bool DeliverLine(RsmPort& tPort) {
+    const std::uint32_t dwGeneration = tPort.dwGeneration;
+    // The line is copied: a handler that answers on this port may not see it change under it.
+    std::array<std::uint8_t, RSMC_LINE_SIZE> abyLine{};
+    const std::uint16_t wLength = tPort.wLineLength;
+    for (std::uint16_t i = 0; i < wLength; ++i) {
+        abyLine[i] = static_cast<std::uint8_t>(tPort.szLine[i]);
+    }
+    tPort.wLineLength = 0;
+    tPort.szLine[0] = '\0';
+    const std::uint8_t byType =
+        tPort.byCameraMode != 0 ? RSMC_MSG_CAMERA_REQUEST : RSMC_MSG_TERMINAL_REQUEST;
+    (void)MdsExecuteMsgHandler(tPort.byChannelId, byType, wLength, abyLine.data());
+    return tPort.dwGeneration == dwGeneration;
+}
+
+} // namespace
+
+std::uint16_t RsmTransmitChars(RsmPort& tPort, std::uint8_t byMsgType, std::uint16_t wLength,
+                               const std::uint8_t* pbyData) {
+    if (wLength != 0 && pbyData == nullptr) {
+        return RSMC_ERROR;
+    }
+    const RsmDriverOps& tDriver = RsmDriver();
+    if (byMsgType == RSMC_MSG_TERMINAL_RESPONSE) {
+        return tDriver.pfWrite(tPort.byComport, wLength, pbyData);
+    }
+    const std::array<std::uint8_t, 3> abyHeader = {RSMC_ESC, RSMC_DOLLAR, RSMC_CR};
+    const std::array<std::uint8_t, 2> abyLength = {static_cast<std::uint8_t>(wLength & 0xFF),
+                                                   static_cast<std::uint8_t>(wLength >> 8)};
+    (void)tDriver.pfWrite(tPort.byComport, abyHeader.size(), abyHeader.data());
+    (void)tDriver.pfWrite(tPort.byComport, 1, &byMsgType);
+    (void)tDriver.pfWrite(tPort.byComport, abyLength.size(), abyLength.data());
+    return tDriver.pfWrite(tPort.byComport, wLength, pbyData);
+}
+
+void RsmProcessChars(RsmPort& tPort) {
+    const std::uint32_t dwGeneration = tPort.dwGeneration;
+    std::uint16_t wCount = 0;
+    const std::uint16_t wRead =
+        RsmDriver().pfRead(tPort.byComport, RSMC_READ_BUFFER_SIZE, tPort.abyRead.data(), &wCount);
+    if (wRead != 0 || wCount == 0) {
+        return;
+    }
+    for (std::uint16_t i = 0; i < wCount && i < tPort.abyRead.size(); ++i) {
+        const std::uint8_t byValue = tPort.abyRead[i];
+        bool bOpen = true;
+        switch (static_cast<RxState>(tPort.wRxState)) {
+        case RxState::Text:
+            if (byValue == RSMC_CR) {
+                const std::uint16_t n = tPort.wLineLength;
+                tPort.szLine[n] = '\0';
+                if (n >= 2 && static_cast<std::uint8_t>(tPort.szLine[n - 2]) == RSMC_ESC &&
+                    static_cast<std::uint8_t>(tPort.szLine[n - 1]) == RSMC_DOLLAR) {
+                    tPort.wLineLength = static_cast<std::uint16_t>(n - 2);
+                    tPort.szLine[n - 2] = '\0';
+                    tPort.wRxState = State(RxState::Type);
+                } else {
+                    bOpen = DeliverLine(tPort);
+                }
+            } else if (byValue == RSMC_BACKSPACE) {
+                if (tPort.wLineLength > 0) {
+                    tPort.szLine[--tPort.wLineLength] = '\0';
+                }
+            } else if (tPort.wLineLength < RSMC_LINE_MAX_CHARS) {
+                tPort.szLine[tPort.wLineLength++] = static_cast<char>(byValue);
+                tPort.szLine[tPort.wLineLength] = '\0';
+            }
+            break;
+        case RxState::Type:
+            tPort.byRxType = byValue;
+            tPort.wRxState = State(RxState::LengthLow);
+            break;
+        case RxState::LengthLow:
+            tPort.wRxLength = byValue;
+            tPort.wRxState = State(RxState::LengthHigh);
+            break;
+        case RxState::LengthHigh:
+            tPort.wRxLength = static_cast<std::uint16_t>(tPort.wRxLength | (byValue << 8));
+            tPort.wLineLength = 0;
+            tPort.szLine[0] = '\0';
+            tPort.wRxCount = 0;
+            tPort.rxBuffer.Release();
+            if (tPort.wRxLength == 0) {
+                // No data byte will follow: the empty message goes up at once.
+                bOpen = DeliverMessage(tPort);
+            } else if (!tPort.rxBuffer.Reserve(tPort.wRxLength)) {
+                Drop(tPort);
+            } else {
+                tPort.wRxState = State(RxState::Data);
+            }
+            break;
+        case RxState::Data:
+            tPort.rxBuffer.Append(byValue);
+            if (++tPort.wRxCount >= tPort.wRxLength) {
+                bOpen = DeliverMessage(tPort);
+            }
+            break;
+        default:
+            LogError("RsmProcessChars", 0, "Invalid state");
+            Drop(tPort);
+            break;
+        }
+        if (!bOpen || tPort.dwGeneration != dwGeneration) {
+            return;
+        }
+    }
+}
