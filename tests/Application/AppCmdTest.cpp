@@ -143,7 +143,7 @@ TEST_F(AppCmdTest, EmptyLineEndsTheTermPromptWithoutSending) {
     EXPECT_NE(std::string::npos, Console().find("Commands present in the system:"));
 }
 
-TEST_F(AppCmdTest, TermTextLongerThanItsBoundIsRefused) {
+TEST_F(AppCmdTest, TermTextOverranItsBound) {
     Type("TERM " + std::string(APPC_TERM_STRING_MAX + 1, 'A'));
     EXPECT_TRUE(Sent().empty());
     EXPECT_NE(std::string::npos, Console().find(ERROR_LINE + PROMPT));
