@@ -211,12 +211,4 @@ TEST(AppCmdHelpers, NumbersInAllNotations) {
     EXPECT_EQ(UINT32_MAX, CmdParseUnsigned("99999999999999999999"));
 }
 
-TEST(AppCmdHelpers, TokensSplitAtBlanksTabsAndLineEnds) {
-    const char* cursor = "  TFC\t2 \r\nPING";
-    EXPECT_EQ("TFC", CmdNextToken(cursor));
-    EXPECT_EQ("2", CmdNextToken(cursor));
-    EXPECT_EQ("PING", CmdNextToken(cursor));
-    EXPECT_TRUE(CmdNextToken(cursor).empty());
-}
-
 } // namespace

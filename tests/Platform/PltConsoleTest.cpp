@@ -56,11 +56,6 @@ TEST_F(PltConsoleTest, PipeLineEndsEachGiveOneEnter) {
     EXPECT_EQ(PLTC_KEY_NONE, PltConsoleReadKey());
 }
 
-TEST_F(PltConsoleTest, BlankLinesStayLines) {
-    PipeInput("\n\n\r\n\r\r", true);
-    EXPECT_EQ("\r\r\r\r\r", Keys());
-}
-
 TEST_F(PltConsoleTest, OpenPipeWithoutDataHasNoKeyAndIsNotAtEnd) {
     PipeInput("", false);
     EXPECT_FALSE(PltConsoleKeyWaiting());

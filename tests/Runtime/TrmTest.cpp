@@ -126,13 +126,6 @@ TEST_F(TrmTest, EnterOnEmptyLineDeliversLengthZero) {
     EXPECT_EQ("", delivered[0].line);
 }
 
-TEST_F(TrmTest, EachLineStartsFresh) {
-    Press("ONE\rTWO\r");
-    ASSERT_EQ(2u, delivered.size());
-    EXPECT_EQ("ONE", delivered[0].line);
-    EXPECT_EQ("TWO", delivered[1].line);
-}
-
 TEST_F(TrmTest, TextSentToTheConsoleChannelGetsLineFeedsAfterCarriageReturns) {
     const std::uint8_t text[] = {'X', '\r', 'Y'};
     EXPECT_EQ(0, MdsExecuteResponseHandler(TRM_CHANNEL_ID, 7, sizeof text, text));
