@@ -33,7 +33,9 @@ std::uint16_t TrmInit() {
 }
 
 std::uint16_t TrmOpen() {
-    keyboardSlot = OssCreateThread(TrmPollKeyboard, TRMC_TASK_TYPE);
+    if (keyboardSlot == OSSC_NO_THREAD) { // a second open adds no second keyboard task
+        keyboardSlot = OssCreateThread(TrmPollKeyboard, TRMC_TASK_TYPE);
+    }
     PltConsoleOpen();
     return 0;
 }

@@ -12,9 +12,9 @@ namespace {
 
 constexpr PltConsoleSys realSys{::read, ::poll, ::isatty, ::tcgetattr, ::tcsetattr};
 
-// The signals that ask the program to stop cleanly.
-constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr std::size_t stopSignalCount = sizeof(stopSignals) / sizeof(stopSignals[0]);
+// The signals that ask the program to stop cleanly, then the two of Ctrl-Z and fg.
+constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT};
+constexpr std::size_t handledSignalCount = sizeof(handledSignals) / sizeof(handledSignals[0]);
 
 PltConsoleSys sys = realSys;
 int inputFd = STDIN_FILENO;
@@ -26,13 +26,15 @@ bool lastWasCr = false;   // a LF right after a CR belongs to the same line end
 bool lineStarted = false; // bytes since the last line end (pipe input)
 int heldKey = -1;         // key found by PltConsoleKeyWaiting, handed out by PltConsoleReadKey
 
-// Terminal state, also read by the signal handler and the exit handler.
+// Terminal state, also read by the signal handlers and the exit handler.
 termios savedModes{};
-std::atomic<int> rawFd{-1}; // descriptor in raw mode, -1 when none
+termios rawModes{};
+std::atomic<int> rawFd{-1};       // descriptor in raw mode, -1 when none
+std::atomic<int> suspendedFd{-1}; // raw descriptor handed back to the shell during Ctrl-Z
 bool exitHandlerRegistered = false;
 
 std::atomic<int> stopSignal{0};
-struct sigaction savedActions[stopSignalCount];
+struct sigaction savedActions[handledSignalCount];
 static_assert(std::atomic<int>::is_always_lock_free, "signal handler needs a lock-free flag");
 
 std::FILE* Out() {
@@ -64,16 +66,39 @@ void OnStopSignal(int iSignal) {
     std::raise(iSignal);
 }
 
+// Ctrl-Z: the shell gets its terminal modes back while the program is stopped.
+void OnSuspend(int iSignal) {
+    const int fd = rawFd.exchange(-1);
+    if (fd >= 0) {
+        sys.pfTcsetattr(fd, TCSANOW, &savedModes);
+        suspendedFd.store(fd);
+    }
+    std::signal(iSignal, SIG_DFL);
+    std::raise(iSignal); // stops the process once this handler returns
+}
+
+// Back from Ctrl-Z: raw input again, and the next Ctrl-Z is caught again.
+void OnContinue(int /*iSignal*/) {
+    const int fd = suspendedFd.exchange(-1);
+    if (fd >= 0 && sys.pfTcsetattr(fd, TCSANOW, &rawModes) == 0) {
+        rawFd.store(fd);
+    }
+    struct sigaction action = {};
+    action.sa_handler = OnSuspend;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTSTP, &action, nullptr);
+}
+
 void EnterRawMode() {
     if (sys.pfIsatty(inputFd) != 1 || sys.pfTcgetattr(inputFd, &savedModes) != 0) {
         return;
     }
-    termios raw = savedModes;
-    raw.c_lflag &= static_cast<tcflag_t>(~(ECHO | ICANON | IEXTEN)); // ISIG stays: Ctrl-C signals
-    raw.c_iflag &= static_cast<tcflag_t>(~(ICRNL | INLCR | IGNCR));  // Enter arrives as CR
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    if (sys.pfTcsetattr(inputFd, TCSANOW, &raw) != 0) {
+    rawModes = savedModes;
+    rawModes.c_lflag &= static_cast<tcflag_t>(~(ECHO | ICANON | IEXTEN)); // ISIG stays: Ctrl-C
+    rawModes.c_iflag &= static_cast<tcflag_t>(~(ICRNL | INLCR | IGNCR));  // Enter arrives as CR
+    rawModes.c_cc[VMIN] = 1;
+    rawModes.c_cc[VTIME] = 0;
+    if (sys.pfTcsetattr(inputFd, TCSANOW, &rawModes) != 0) {
         return;
     }
     rawFd.store(inputFd);
@@ -83,18 +108,21 @@ void EnterRawMode() {
 }
 
 void InstallSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
+    struct sigaction action = {};
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no SA_RESTART: a readiness wait wakes up at once
-    for (std::size_t i = 0; i < stopSignalCount; ++i) {
-        sigaction(stopSignals[i], &action, &savedActions[i]);
+    for (std::size_t i = 0; i < handledSignalCount; ++i) {
+        const int number = handledSignals[i];
+        action.sa_handler = number == SIGTSTP   ? OnSuspend
+                            : number == SIGCONT ? OnContinue
+                                                : OnStopSignal;
+        sigaction(number, &action, &savedActions[i]);
     }
 }
 
 void RestoreSignalHandlers() {
-    for (std::size_t i = 0; i < stopSignalCount; ++i) {
-        sigaction(stopSignals[i], &savedActions[i], nullptr);
+    for (std::size_t i = 0; i < handledSignalCount; ++i) {
+        sigaction(handledSignals[i], &savedActions[i], nullptr);
     }
 }
 
@@ -137,8 +165,8 @@ bool FetchOneByte() {
         return heldKey >= 0;
     }
     if (byte == '\n' && lastWasCr) {
-        lastWasCr = false; // second half of a CR LF pair
-        return false;
+        lastWasCr = false; // second half of a CR LF pair: look at the byte after it
+        return FetchOneByte();
     }
     if (byte == '\r' || byte == '\n') {
         lastWasCr = byte == '\r';
@@ -169,8 +197,9 @@ void PltConsoleClose() {
         return;
     }
     std::fflush(Out());
-    RestoreTerminal();
     RestoreSignalHandlers();
+    RestoreTerminal();
+    suspendedFd.store(-1);
     consoleOpen = false;
 }
 

@@ -222,6 +222,14 @@ TEST_F(AppScriptTest, ResponseFileTakesTheDisplaysWithADatedHeader) {
     EXPECT_EQ(stdout, AppResponseStream());
 }
 
+TEST_F(AppScriptTest, ResponseFileLineStuckInItsBuffer) {
+    // Link events are written without a flush: every finished line must still reach the file.
+    Type("RESFILE " + Path("events.txt"));
+    std::fputs("\n  RS232 Connection Established ....\n", AppResponseStream());
+    EXPECT_NE(std::string::npos,
+              ReadWholeFile(Path("events.txt")).find("\n  RS232 Connection Established ....\n"));
+}
+
 TEST_F(AppScriptTest, FailedResfileKeepsTheCurrentTarget) {
     Type("RESFILE " + Path("first.txt"));
     std::FILE* first = AppResponseStream();

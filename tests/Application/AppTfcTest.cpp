@@ -123,12 +123,4 @@ TEST_F(AppTfcTest, TimedLineCompletesAWaitingTermPrompt) {
     EXPECT_EQ(GPSTMRC_NO_TIMER, TfcTimerId());
 }
 
-TEST_F(AppTfcTest, TfcStopDeletesTheTimer) {
-    Type("TFC 1 PING 1");
-    TfcStop();
-    EXPECT_EQ(GPSTMRC_NO_TIMER, TfcTimerId());
-    Advance(5000);
-    EXPECT_TRUE(Sent().empty());
-}
-
 } // namespace
