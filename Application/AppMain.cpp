@@ -43,6 +43,9 @@ int PrintLogLine(const char* pszText) {
 // Idle step of the scheduler loop: sleeps until a key, a byte from the serial line or data on a
 // session socket arrives, or until the next software timer is due, at most OSSC_IDLE_MAX_WAIT_MS.
 void IdleWait() {
+    // A task late in the pass may have printed; nothing waits in a stdio buffer while we sleep.
+    std::fflush(AppConsole());
+    std::fflush(AppResponseStream());
     PltWaitSet waitSet;
     bool bComplete = PltWaitAdd(waitSet, TrmInputDescriptor());
     RsmAddWaitHandles(waitSet);
