@@ -40,9 +40,17 @@ int PrintLogLine(const char* pszText) {
     return 0;
 }
 
-// Idle step of the scheduler loop: sleeps until a key, a byte from the serial line or data on a
-// session socket arrives, or until the next software timer is due, at most OSSC_IDLE_MAX_WAIT_MS.
+// Idle step of the scheduler loop, once every four passes. After a round in which a message was
+// sent or received it returns at once, since a script or a protocol may go on right away.
+// Otherwise it sleeps until a key, a byte from the serial line or data on a session socket
+// arrives, or until the next software timer is due, at most OSSC_IDLE_MAX_WAIT_MS.
 void IdleWait() {
+    static std::uint32_t dwLastActivity = 0;
+    const std::uint32_t dwActivity = MdsActivityCount();
+    if (dwActivity != dwLastActivity) {
+        dwLastActivity = dwActivity;
+        return;
+    }
     // A task late in the pass may have printed; nothing waits in a stdio buffer while we sleep.
     std::fflush(AppConsole());
     std::fflush(AppResponseStream());
@@ -177,7 +185,9 @@ int AppMain(int argc, char** argv) {
         OssExit(0);
     }
 
+    // The idle step sleeps on the descriptors' readiness, so the socket polls need not wait.
     OssSetIdleHandler(IdleWait);
+    IpsSetPollTimeout(0);
     OssRun();
     OssSetIdleHandler(nullptr);
 

@@ -29,6 +29,12 @@ void StopTask() {
 
 // Sleeps until the tool sends something or a timer is due.
 void IdleWait() {
+    static std::uint32_t dwLastActivity = 0;
+    const std::uint32_t dwActivity = MdsActivityCount();
+    if (dwActivity != dwLastActivity) {
+        dwLastActivity = dwActivity; // a message went by: more may follow at once
+        return;
+    }
     PltWaitSet waitSet;
     RsmAddWaitHandles(waitSet);
     IpmAddWaitHandles(waitSet);
@@ -82,7 +88,8 @@ int main(int argc, char** argv) {
         iExit = 1;
     } else {
         OssCreateThread(StopTask, 3);
-        OssSetIdleHandler(IdleWait);
+        OssSetIdleHandler(IdleWait); // sleeps on readiness: the socket polls need not wait
+        IpsSetPollTimeout(0);
         OssRun();
         OssSetIdleHandler(nullptr);
     }
