@@ -39,9 +39,12 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args, in
     if (pipe(outPipe) != 0) {
         return -1;
     }
+    // A program that ends before reading its input must not kill the test with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     std::vector<char*> argv = Argv(program, args);
     const pid_t pid = fork();
     if (pid == 0) {
+        std::signal(SIGPIPE, SIG_DFL);
         const int nullFd = open("/dev/null", O_RDONLY);
         dup2(inFd >= 0 ? inFd : nullFd, STDIN_FILENO);
         dup2(outPipe[1], STDOUT_FILENO);
