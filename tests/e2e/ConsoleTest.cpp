@@ -62,9 +62,12 @@ class ConsoleTest : public ::testing::Test {
     }
     // The exit status, or -1 when the program was killed or did not end in time.
     int WaitForExit() {
-        for (int i = 0; i < 500; ++i) {
+        for (int i = 0; i < 1000; ++i) {
             int iStatus = 0;
-            WaitForOutput("\x01", 10); // keep the terminal drained
+            // Keep the terminal drained; once the program has closed it, reads fail at once, so
+            // the loop sleeps on its own.
+            WaitForOutput("\x01", 10);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
             if (waitpid(m_pid, &iStatus, WNOHANG) == m_pid) {
                 m_pid = -1;
                 return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
