@@ -211,7 +211,7 @@ std::uint16_t ResfileCommand(char* pszLine, std::uint8_t /*byChannel*/) {
     const std::time_t now = static_cast<std::time_t>(calendarSeconds());
     std::tm local{};
     std::array<char, APPC_DATE_SIZE> date{};
-    if (localtime_r(&now, &local) == nullptr ||
+    if (!PltLocalTime(now, &local) ||
         std::strftime(date.data(), date.size(), "%m/%d/%y", &local) == 0) {
         date[0] = '\0';
     }

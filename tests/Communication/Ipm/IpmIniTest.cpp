@@ -4,6 +4,7 @@
 #include <cstring>
 #include <netdb.h>
 
+#include "Platform/Posix/PltSocketSys.h"
 #include "tests/Communication/IpTestSupport.h"
 
 namespace {
