@@ -54,24 +54,48 @@ InputKind Classify() {
     return GetFileType(hInput) == FILE_TYPE_PIPE ? InputKind::Pipe : InputKind::File;
 }
 
-BOOL WINAPI OnConsoleControl(DWORD dwEvent) {
+// The run-time library's signals that ask the program to stop (Ctrl-C, Ctrl-Break, raise).
+constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGBREAK};
+using SignalHandler = void (*)(int);
+SignalHandler savedHandlers[3] = {SIG_DFL, SIG_DFL, SIG_DFL};
+
+void OnStopSignal(int iSignal) {
     int expected = 0;
-    const int iSignal = dwEvent == CTRL_C_EVENT ? SIGINT : SIGTERM;
     if (stopSignal.compare_exchange_strong(expected, iSignal)) {
-        return TRUE; // the program sees the request and shuts down normally
+        std::signal(iSignal, OnStopSignal); // the run-time library resets it before the call
+        return;                             // the program sees the request and shuts down normally
     }
-    return FALSE; // a second request while the first is pending: the default action ends it
+    // The first request is still pending: the program does not react, so end it now.
+    std::signal(iSignal, SIG_DFL);
+    std::raise(iSignal);
+}
+
+// Closing the console window, logging off or shutting down: no signal of the run-time library.
+BOOL WINAPI OnConsoleControl(DWORD dwEvent) {
+    if (dwEvent == CTRL_C_EVENT || dwEvent == CTRL_BREAK_EVENT) {
+        return FALSE; // handled by the signal handlers
+    }
+    int expected = 0;
+    return stopSignal.compare_exchange_strong(expected, SIGTERM) ? TRUE : FALSE;
 }
 
 void InstallHandler() {
     if (!handlerInstalled) {
-        handlerInstalled = SetConsoleCtrlHandler(OnConsoleControl, TRUE) != 0;
+        for (std::size_t i = 0; i < 3; ++i) {
+            savedHandlers[i] = std::signal(handledSignals[i], OnStopSignal);
+        }
+        SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+        handlerInstalled = true;
     }
 }
 
 void RemoveHandler() {
     if (handlerInstalled) {
         SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+        for (std::size_t i = 0; i < 3; ++i) {
+            std::signal(handledSignals[i],
+                        savedHandlers[i] == SIG_ERR ? SIG_DFL : savedHandlers[i]);
+        }
         handlerInstalled = false;
     }
 }
