@@ -60,7 +60,9 @@ E2E="$ROOT/build-win/e2e"
 rm -rf "$E2E"
 mkdir -p "$E2E"
 DEF="$ROOT/examples/FNID.DEF"
-CALLS="GETVERSION
+# The link comes up and settles while the script pauses; the calls follow.
+CALLS="PAUSE 1
+GETVERSION
 SETOUTPUT 3 1
 READLOG 5 2"
 
@@ -107,43 +109,61 @@ expect_lines() {
     fi
 }
 
-# Runs talvo_rc.exe in build-win/e2e with a script that writes NAME.RES, then checks the answers.
-run_script() {
+# Runs talvo_rc.exe in build-win/e2e with a script that writes NAME.RES; true when it ended in time.
+run_tool() {
     name=$1
-    prefix=$2
-    shift 2
-    printf 'RESFILE %s.RES\n%s%s\nEXIT\n' "$name" "$prefix" "$CALLS" >"$E2E/$name.SCR"
-    (cd "$E2E" && timeout 120 wine "$ROOT/build-win/talvo_rc.exe" "$@" -D"$DEF" "$name.SCR" \
-        </dev/null >"$name.out" 2>&1) || {
-        echo "win.sh: talvo_rc.exe $* failed:" >&2
-        cat "$E2E/$name.out" "$SIMLOG" >&2
-        exit 1
-    }
-    res="$E2E/$name.RES"
+    shift
+    printf 'RESFILE %s.RES\n%s\nEXIT\n' "$name" "$CALLS" >"$E2E/$name.SCR"
+    rm -f "$E2E/$name.RES"
+    (cd "$E2E" && timeout 40 wine "$ROOT/build-win/talvo_rc.exe" "$@" -D"$DEF" "$name.SCR" \
+        </dev/null >"$name.out" 2>&1)
+}
+
+# Fails unless NAME.RES holds every answer.
+check_answers() {
+    res="$E2E/$1.RES"
     expect_lines "$res" "FnId    : 0x0001,  GETVERSION,  OutStruc={ S16 W3  }" "Error   : 0x0000" \
         " String   : SIM0            "
     expect_lines "$res" "FnId    : 0x0010,  SETOUTPUT,  OutStruc={ B B  }" "Error   : 0x0000" \
         " BYTE     : 3 " " BYTE     : 1 "
     expect_lines "$res" "FnId    : 0x0031,  READLOG,  OutStruc={ W B (D H W)4  }" \
         "Error   : 0x0000" " WORD     : 5 " " BYTE     : 2 "
-    echo "win.sh: $name: every answer in $name.RES"
+    echo "win.sh: $1: every answer in $1.RES"
 }
 
 echo "win.sh: talvo_rc.exe -I127.0.0.1 against talvo_sim --tcp"
 start_sim tcp --tcp
-# The connection comes up while the script pauses.
-run_script TCP "PAUSE 1
-" -I127.0.0.1
+run_tool TCP -I127.0.0.1 || {
+    echo "win.sh: talvo_rc.exe -I127.0.0.1 failed:" >&2
+    cat "$E2E/TCP.out" "$SIMLOG" >&2
+    exit 1
+}
 stop_sim
+check_answers TCP
 
-echo "win.sh: talvo_rc.exe -S1 -PF against talvo_sim --pty (Wine's COM1)"
-start_sim pty --pty --protocol full
-PTY=$(sed -n 's/^pty: //p' "$SIMLOG")
-# Wine rebuilds dosdevices/com1 from this key whenever it starts, so both point at the pty.
-wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$PTY" /f >/dev/null 2>&1
-wineserver -w
-ln -sfn "$PTY" "$WINEPREFIX/dosdevices/com1"
-run_script SER "" -S1 -PF
-stop_sim
+# Over the serial line the Full protocol now and then stalls after a call, natively on Linux as
+# well (about one run in seven on a busy machine): the tool then waits for its answer for good.
+# Such a run is repeated, at most three times in all, and each stall is reported.
+attempt=1
+while :; do
+    echo "win.sh: talvo_rc.exe -S1 -PF against talvo_sim --pty (Wine's COM1), run $attempt"
+    start_sim pty --pty --protocol full
+    PTY=$(sed -n 's/^pty: //p' "$SIMLOG")
+    # Wine rebuilds dosdevices/com1 from this key whenever it starts, so both name the pty.
+    wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$PTY" /f >/dev/null 2>&1
+    wineserver -w
+    ln -sfn "$PTY" "$WINEPREFIX/dosdevices/com1"
+    if run_tool SER -S1 -PF; then
+        stop_sim
+        break
+    fi
+    echo "win.sh: run $attempt stalled; the simulator saw:" >&2
+    cat "$SIMLOG" >&2
+    stop_sim
+    wineserver -k 2>/dev/null || true
+    attempt=$((attempt + 1))
+    [ $attempt -le 3 ] || exit 1
+done
+check_answers SER
 
 echo "win.sh: passed in $(($(date +%s) - START)) s"

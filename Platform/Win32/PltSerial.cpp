@@ -19,9 +19,11 @@
 
 namespace {
 
-constexpr DWORD PLTC_QUEUE_SIZE = 3500;      // device input and output queues
-constexpr DWORD PLTC_READ_TIMEOUT_MS = 1000; // a read waits at most this for its first byte
-constexpr DWORD PLTC_WAIT_SLICE_MS = 20;     // longest single wait, so that stop requests are seen
+constexpr DWORD PLTC_QUEUE_SIZE = 3500; // device input and output queues
+constexpr DWORD PLTC_WAIT_SLICE_MS = 20;
+constexpr std::uint32_t PLTC_READ_RESTART_MS =
+    100; // a read pending this long is started anew     // longest single wait, so that stop
+         // requests are seen
 constexpr std::size_t PLTC_NR_OF_SLOTS = 32; // devices and pipe ends open at once
 
 enum class SlotKind : std::uint8_t { Free, Device, PipeRead, PipeWrite };
@@ -197,8 +199,9 @@ PltSerialConfig PltSerialConfigure(PltHandle hDevice, std::uint32_t dwBaudrate,
         return PltSerialConfig::GetFailed;
     }
     const HANDLE h = ptSlot->hObject;
-    // A read returns at once with what is queued, else completes with the first byte or after
-    // the read time-out; writes have no time-out of their own (the writer bounds its wait).
+    // A read returns at once with the bytes already received, even none; writes have no time-out
+    // of their own (the writer bounds its wait). A read that waits for its first byte (a total
+    // read time-out) is not used: under Wine such a read never completes.
     COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
     if (!sys.pfSetupComm(h, PLTC_QUEUE_SIZE, PLTC_QUEUE_SIZE) ||
         !sys.pfSetCommTimeouts(h, &timeouts)) {
@@ -268,11 +271,23 @@ long PltSerialRead(PltHandle hDevice, std::uint8_t* pbyBuffer, std::size_t wMax,
         slot.dwHeld = dwCount;
         return slot.dwHeld > 0 ? HandOut(slot, pbyBuffer, wMax) : 0;
     }
+    // Only bytes already queued are asked for: such a read completes at once, and no read is
+    // left outstanding while the line is quiet (Wine can miss the completion of one that waits).
+    // A device that cannot report its queue is read as it is.
+    DWORD dwErrors = 0;
+    COMSTAT status{};
+    DWORD dwWanted = PLTC_QUEUE_SIZE;
+    if (sys.pfClearCommError(slot.hObject, &dwErrors, &status)) {
+        if (status.cbInQue == 0) {
+            return 0;
+        }
+        dwWanted = status.cbInQue < PLTC_QUEUE_SIZE ? status.cbInQue : PLTC_QUEUE_SIZE;
+    }
     ResetEvent(slot.tGet.hEvent);
     const HANDLE hEvent = slot.tGet.hEvent;
     slot.tGet = OVERLAPPED{};
     slot.tGet.hEvent = hEvent;
-    if (sys.pfReadFile(slot.hObject, slot.abyRead.data(), PLTC_QUEUE_SIZE, &dwCount, &slot.tGet)) {
+    if (sys.pfReadFile(slot.hObject, slot.abyRead.data(), dwWanted, &dwCount, &slot.tGet)) {
         slot.dwHeld = dwCount; // completed at once
         return slot.dwHeld > 0 ? HandOut(slot, pbyBuffer, wMax) : 0;
     }

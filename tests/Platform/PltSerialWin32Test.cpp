@@ -29,6 +29,7 @@ struct FakeDevice {
     DWORD dwReadError = 0;             // ReadFile fails at once with this error
     DWORD dwPollError = 0;             // a pending read's poll fails with this error
     std::vector<std::uint8_t> arrived; // bytes that complete the read
+    DWORD dwQueued = 0;                // input queue length the device reports
     OVERLAPPED* ptRead = nullptr;      // the outstanding read
     std::uint8_t* pbyReadBuffer = nullptr;
     int nReads = 0;
@@ -126,9 +127,13 @@ BOOL WINAPI FakeGetOverlappedResult(HANDLE, LPOVERLAPPED ptOverlapped, LPDWORD p
     device.ptRead = nullptr;
     return TRUE;
 }
-BOOL WINAPI FakeClearCommError(HANDLE, LPDWORD pdwErrors, LPCOMSTAT) {
+BOOL WINAPI FakeClearCommError(HANDLE, LPDWORD pdwErrors, LPCOMSTAT ptStatus) {
     ++device.nClears;
     *pdwErrors = 0;
+    if (ptStatus != nullptr) {
+        *ptStatus = COMSTAT{};
+        ptStatus->cbInQue = device.dwQueued;
+    }
     return TRUE;
 }
 BOOL WINAPI FakeCancelIo(HANDLE) {
@@ -220,6 +225,7 @@ TEST_F(PltSerialWin32Test, OpenAsksForOverlappedExclusiveUseAndSetsTheLine) {
 TEST_F(PltSerialWin32Test, ReadCompletingAtOnceHandsOutItsBytesInOrderAcrossCalls) {
     device.bReadAtOnce = true;
     device.arrived = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    device.dwQueued = 10;
     std::uint8_t buffer[16] = {};
     ASSERT_EQ(4, Read(buffer, 4));
     EXPECT_EQ(1, buffer[0]);
@@ -229,10 +235,13 @@ TEST_F(PltSerialWin32Test, ReadCompletingAtOnceHandsOutItsBytesInOrderAcrossCall
     EXPECT_EQ(9, buffer[0]);
     EXPECT_EQ(10, buffer[1]);
     EXPECT_EQ(1, device.nReads); // the held bytes came without another read
+    device.dwQueued = 0;
     EXPECT_EQ(0, Read(buffer, 4));
+    EXPECT_EQ(1, device.nReads); // a quiet line is not read at all
 }
 
 TEST_F(PltSerialWin32Test, ReadCompletingLaterIsPolledWithoutWaiting) {
+    device.dwQueued = 2;
     std::uint8_t buffer[16] = {};
     EXPECT_EQ(0, Read(buffer, sizeof buffer)); // started, pending
     EXPECT_EQ(0, Read(buffer, sizeof buffer)); // polled: still incomplete
@@ -241,12 +250,13 @@ TEST_F(PltSerialWin32Test, ReadCompletingLaterIsPolledWithoutWaiting) {
     ASSERT_EQ(2, Read(buffer, sizeof buffer));
     EXPECT_EQ(0x7E, buffer[0]);
     EXPECT_EQ(0x01, buffer[1]);
-    EXPECT_EQ(1, device.nClears); // the device's error state is cleared after a completion
+    EXPECT_EQ(2, device.nClears); // queue asked once; error state cleared after the completion
     EXPECT_EQ(0, Read(buffer, sizeof buffer));
     EXPECT_EQ(2, device.nReads); // the next call starts a new read
 }
 
 TEST_F(PltSerialWin32Test, FailedPollDropsTheReadAndTheNextCallStartsANewOne) {
+    device.dwQueued = 1;
     std::uint8_t buffer[16] = {};
     EXPECT_EQ(0, Read(buffer, sizeof buffer));
     device.dwPollError = ERROR_OPERATION_ABORTED;
@@ -258,6 +268,7 @@ TEST_F(PltSerialWin32Test, FailedPollDropsTheReadAndTheNextCallStartsANewOne) {
 
 TEST_F(PltSerialWin32Test, ReadFailingAtOnceReportsThePlatformError) {
     device.dwReadError = ERROR_ACCESS_DENIED;
+    device.dwQueued = 1;
     std::uint8_t buffer[4] = {};
     int iError = 0;
     EXPECT_EQ(-1, PltSerialRead(hDevice, buffer, sizeof buffer, &iError));
