@@ -10,6 +10,10 @@ std::uint32_t PltGetTickCount();
 // Gives the processor away for about the given number of microseconds.
 void PltSleepMicroseconds(std::uint32_t microseconds);
 
+// Asks the system to end short waits (the sub-millisecond readiness polls, the idle wait) on time
+// rather than late by its default timer slack. Called once at start-up.
+void PltClockUseFineWaits();
+
 // Calendar time in whole seconds (used for script pauses).
 std::uint32_t PltCalendarSeconds();
 

@@ -8,6 +8,7 @@ namespace {
 std::array<MsgHandler, MDSC_TABLE_SIZE> msgHandlers{};
 std::array<MsgHandler, MDSC_TABLE_SIZE> responseHandlers{};
 bool initialised = false;
+std::uint32_t activityCount = 0; // handlers called so far, either way
 
 std::uint16_t Register(std::array<MsgHandler, MDSC_TABLE_SIZE>& table, std::uint8_t byId,
                        MsgHandler pfHandler) {
@@ -24,6 +25,7 @@ std::uint16_t Execute(const std::array<MsgHandler, MDSC_TABLE_SIZE>& table, std:
     if (byId == MDSC_INVALID_ID || table[byId] == nullptr) {
         return MDSC_ERROR;
     }
+    ++activityCount;
     return table[byId](byChannelId, byMsgType, wLength, pbyData);
 }
 
@@ -37,7 +39,13 @@ std::uint16_t MdsInit() {
     return 0;
 }
 
-std::uint16_t MdsClose() { return 0; }
+std::uint16_t MdsClose() {
+    return 0;
+}
+
+std::uint32_t MdsActivityCount() {
+    return activityCount;
+}
 
 std::uint16_t MdsRegisterMsgHandler(std::uint8_t byMsgType, MsgHandler pfHandler) {
     return Register(msgHandlers, byMsgType, pfHandler);

@@ -20,6 +20,9 @@ using MsgHandler = std::uint16_t (*)(std::uint8_t byChannelId, std::uint8_t byMs
 
 std::uint16_t MdsInit();  // empties both tables on the first call; later calls change nothing
 std::uint16_t MdsClose(); // nothing to release; returns 0
+// Number of handlers called so far, in either direction (wraps). A message sent or received means
+// more work may follow at once, so an idle loop only sleeps after a round without any.
+std::uint32_t MdsActivityCount();
 
 std::uint16_t MdsRegisterMsgHandler(std::uint8_t byMsgType, MsgHandler pfHandler);
 std::uint16_t MdsDeregisterMsgHandler(std::uint8_t byMsgType);

@@ -47,6 +47,7 @@ std::uint16_t OssInit() {
     stopFlag = false;
     exitCode = 0;
     clockBase = PltGetTickCount();
+    PltClockUseFineWaits();
     for (auto& slot : slots) {
         slot = OssSlot{};
     }

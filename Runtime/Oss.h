@@ -10,6 +10,9 @@ constexpr std::uint16_t OSS_MAX_THREADS = 25;        // task slots
 constexpr std::uint16_t OSSC_NO_THREAD = 0xFFFF;     // "no slot" result and initial current slot
 constexpr std::uint32_t OSSC_JOIN_TIMEOUT_MS = 1000; // OssJoinNativeThread waits at most this
 constexpr std::uint32_t OSSC_IDLE_SLEEP_US = 1000;   // pause of OssRun once every four passes
+// Longest idle wait of a program that waits on its descriptors: every time-out and supervision
+// rule of the links tolerates this much lateness (the finest is the 100 ms frame abandonment).
+constexpr std::uint32_t OSSC_IDLE_MAX_WAIT_MS = 10;
 
 using OssThread = void (*)();                  // a scheduler task
 using OssThreadHandle = PltThread*;            // a native thread

@@ -237,9 +237,13 @@ std::uint16_t SimDriverEnableNotify(std::uint8_t /*byComport*/, std::uint8_t /*b
     return 0;
 }
 
-const RsmDriverOps kSimDriver = {SimDriverOpen,        SimDriverClose,       SimDriverWrite,
-                                 SimDriverRead,        SimDriverPurge,       SimDriverIsOpen,
-                                 SimDriverSetBaudrate, SimDriverEnableNotify};
+int SimDriverReadHandle(std::uint8_t /*byComport*/) {
+    return g_hDevice;
+}
+
+const RsmDriverOps kSimDriver = {SimDriverOpen,        SimDriverClose,        SimDriverWrite,
+                                 SimDriverRead,        SimDriverPurge,        SimDriverIsOpen,
+                                 SimDriverSetBaudrate, SimDriverEnableNotify, SimDriverReadHandle};
 
 std::uint16_t OpenTcp() {
     g_byListener = IpmOpen(g_options.wPort, nullptr, TcpProtocol(g_options.protocol), TcpEvent);
@@ -297,6 +301,11 @@ void SimLinkCloseSession() {
     } else {
         RsmClose(SIMC_SERIAL_PORT);
     }
+}
+
+std::uint32_t SimLinkIdleTimeout(std::uint32_t dwLongest) {
+    // A paced line hands the device a few bytes at a time: look again within a millisecond.
+    return g_paced.empty() ? dwLongest : 1;
 }
 
 void SimLinkClose() {

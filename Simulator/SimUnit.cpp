@@ -42,6 +42,7 @@ SimUnitConfig g_config;
 SimCloseCallback g_pfClose = nullptr;
 std::uint8_t g_byChannel = MDSC_INVALID_ID;
 std::uint32_t g_dwAnswered = 0;
+bool g_bSilent = false; // --silent-after reached: the unit sends nothing more
 std::uint32_t g_dwNotifications = 0;
 std::uint32_t g_dwRandom = 0x1234567U;
 std::uint32_t g_dwNextNotify = 0;
@@ -258,6 +259,8 @@ std::uint16_t RequestHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
     } else {
         Send(byChannelId, APPC_MSG_RFS_RESPONSE, message);
     }
+    // The answer that reaches the count still goes out; silence starts after it.
+    g_bSilent = g_config.dwSilentAfter != 0 && g_dwAnswered >= g_config.dwSilentAfter;
     if (g_config.dwCloseAfter != 0 && g_dwAnswered == g_config.dwCloseAfter && g_pfClose) {
         g_pfClose();
     }
@@ -429,7 +432,7 @@ std::uint32_t SimUnitAnswered() {
 }
 
 bool SimUnitSilent() {
-    return g_config.dwSilentAfter != 0 && g_dwAnswered >= g_config.dwSilentAfter;
+    return g_bSilent;
 }
 
 bool SimUnitFaultsActive() {
@@ -451,6 +454,7 @@ void SimUnitResetForTest() {
     g_pfClose = nullptr;
     g_byChannel = MDSC_INVALID_ID;
     g_dwAnswered = 0;
+    g_bSilent = false;
     g_dwNotifications = 0;
     g_dwRandom = 0x1234567U;
 }

@@ -300,6 +300,17 @@ std::uint16_t IpmGetChannelId(std::uint8_t tSessionId, std::uint8_t* pbyChannelI
     return IPMC_OK;
 }
 
+void IpmAddWaitHandles(PltWaitSet& rSet) {
+    for (const IpmSessionData& tSession : atSessions) {
+        // A connect in progress completes on writability, which the idle wait does not watch;
+        // the wait's bounded length covers it.
+        if (tSession.bySessionId != IPMC_NO_SESSION && tSession.tSocket.socketDescr != 0 &&
+            tSession.bConnecting == 0) {
+            PltWaitAdd(rSet, static_cast<int>(tSession.tSocket.socketDescr));
+        }
+    }
+}
+
 void IpmProcessConnections() {
     for (IpmSessionData& tSession : atSessions) {
         if (tSession.bySessionId == IPMC_NO_SESSION) {

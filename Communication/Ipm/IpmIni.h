@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "Communication/Ips/Ips.h"
+#include "Platform/PltWait.h"
 #include "Runtime/Mds.h"
 
 constexpr std::uint8_t IPMC_MAX_NR_OF_SESSIONS = 56;       // session ids 0 to 55
@@ -73,6 +74,8 @@ std::uint16_t IpmClose(std::uint8_t tSessionId); // closes a session; free slot:
 std::uint16_t IpmGetChannelId(std::uint8_t tSessionId, std::uint8_t* pbyChannelId);
 
 // Internal operations (the tasks, the dispatch handler and what the protocols use).
+// Adds the sockets of the sessions in use (listening, connected) to an idle wait.
+void IpmAddWaitHandles(PltWaitSet& rSet);
 void IpmProcessConnections(); // connection set-up task: completes connects, accepts
 void IpmProcessSessions();    // session processing task: one receive pass per connected session
 // Transmit handler of every open session's channel: the protocol's send.

@@ -10,6 +10,7 @@
 namespace {
 
 bool bIsInitialised = false;
+std::uint32_t dwPollTimeoutUs = IPS_POLL_TIMEOUT_US; // how long a readiness poll waits
 
 // Prints the failed precondition and lets the caller carry on.
 bool Check(bool bHolds, const char* pszCondition, int nLine) {
@@ -137,7 +138,7 @@ std::uint16_t IpsIsConnected(IpsSocket* pSocket) {
         return 0;
     }
     PltSocketReady tReady;
-    if (PltSocketPoll(Handle(pSocket), false, true, IPS_POLL_TIMEOUT_US, &tReady) != 1 ||
+    if (PltSocketPoll(Handle(pSocket), false, true, dwPollTimeoutUs, &tReady) != 1 ||
         !(tReady.bWritable || tReady.bError)) {
         return 0;
     }
@@ -200,7 +201,7 @@ std::uint16_t IpsAccept(IpsSocket* pListenSocket, IpsSocket* pAcceptedSocket) {
     }
     PltSocketReady tReady;
     const int nReady =
-        PltSocketPoll(Handle(pListenSocket), true, false, IPS_POLL_TIMEOUT_US, &tReady);
+        PltSocketPoll(Handle(pListenSocket), true, false, dwPollTimeoutUs, &tReady);
     if (nReady < 0 || tReady.bError) {
         LogError("IpsAccept", IPSC_ERROR, "Socket error on select, errno=%d", PltSocketLastError());
         return IPSC_ERROR;
@@ -233,7 +234,7 @@ std::uint16_t IpsWrite(IpsSocket* pSocket, const void* pvBuffer, std::uint32_t d
     }
     PltSocketReady tReady;
     if (pSocket->socketDescr == 0 ||
-        PltSocketPoll(Handle(pSocket), false, true, IPS_POLL_TIMEOUT_US, &tReady) != 1 ||
+        PltSocketPoll(Handle(pSocket), false, true, dwPollTimeoutUs, &tReady) != 1 ||
         !tReady.bWritable || tReady.bError) {
         LogError("IpsWrite", IPSC_ERROR, "Write to socket failed, errno=%d", PltSocketLastError());
         return IPSC_ERROR;
@@ -265,7 +266,7 @@ std::uint16_t IpsRead(IpsSocket* pSocket, std::uint8_t* pReceiveBuffer, std::uin
     PltSocketReady tReady;
     const int nReady = pSocket->socketDescr == 0 ? -1
                                                  : PltSocketPoll(Handle(pSocket), true, false,
-                                                                 IPS_POLL_TIMEOUT_US, &tReady);
+                                                                 dwPollTimeoutUs, &tReady);
     if (nReady < 0 || tReady.bError) {
         LogError("IpsRead", IPSC_ERROR, "Socket error on select, errno=%d", PltSocketLastError());
         if (dwSize > 0) {
@@ -320,6 +321,11 @@ std::uint16_t IpsLocalPort(const IpsSocket* pSocket) {
     return PltSocketLocalPort(Handle(pSocket));
 }
 
+void IpsSetPollTimeout(std::uint32_t dwMicroseconds) {
+    dwPollTimeoutUs = dwMicroseconds;
+}
+
 void IpsResetForTest() {
     bIsInitialised = false;
+    dwPollTimeoutUs = IPS_POLL_TIMEOUT_US;
 }

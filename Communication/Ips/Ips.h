@@ -30,6 +30,9 @@ struct IpsSocket {
 
 std::uint16_t IpsInit();      // starts the socket layer; second call only reports the check
 std::uint16_t IpsTerminate(); // stops it
+// Sets how long each readiness poll waits (IPS_POLL_TIMEOUT_US unless changed). A program whose
+// idle step already sleeps on the sockets' readiness sets 0: the polls then only ask.
+void IpsSetPollTimeout(std::uint32_t dwMicroseconds);
 
 std::uint16_t IpsCreateSocket(IpsSocket* pSocket); // TCP socket: no-delay, keep-alive, non-blocking
 std::uint16_t IpsCloseSocket(IpsSocket* pSocket);  // closes it; record becomes {0, IPSC_NONE}

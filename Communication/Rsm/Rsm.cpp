@@ -19,8 +19,9 @@ constexpr std::uint8_t RSMC_BYTE_SIZE = 8; // line settings handed to the driver
 constexpr std::uint8_t RSMC_STOP_BITS = 1;
 constexpr std::uint8_t RSMC_NO_PARITY = 0;
 
-constexpr RsmDriverOps RSMC_UAS_DRIVER = {UasOpen,  UasClose,  UasWriteBuffer, UasReadBuffer,
-                                          UasPurge, UasIsOpen, UasSetBaudrate, UasEnableNotify};
+constexpr RsmDriverOps RSMC_UAS_DRIVER = {UasOpen,        UasClose,        UasWriteBuffer,
+                                          UasReadBuffer,  UasPurge,        UasIsOpen,
+                                          UasSetBaudrate, UasEnableNotify, UasReadHandle};
 
 std::array<RsmPort, RSMC_NR_OF_SLOTS> ports;
 const RsmDriverOps* pDriver = &RSMC_UAS_DRIVER;
@@ -374,6 +375,14 @@ std::uint16_t RsmSetCommunicationParams(std::uint8_t byComport, RsmCommParams* p
         ApplyParams(*pPort, *ptParams);
     }
     return 0;
+}
+
+void RsmAddWaitHandles(PltWaitSet& rSet) {
+    for (const RsmPort& port : ports) {
+        if (port.bOpen != 0 && pDriver->pfReadHandle != nullptr) {
+            PltWaitAdd(rSet, pDriver->pfReadHandle(port.byComport));
+        }
+    }
 }
 
 std::uint16_t RsmGetComport(std::uint8_t bySlot, std::uint8_t* pbyComport) {

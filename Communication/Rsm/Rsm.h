@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "Platform/PltWait.h"
+
 constexpr std::uint8_t RSMC_NR_OF_SLOTS = 2;          // port slots
 constexpr std::uint16_t RSMC_READ_BUFFER_SIZE = 3500; // bytes read per task run
 constexpr std::uint16_t RSMC_MAX_MSG_LENGTH = 5000;   // lengths from here on are refused
@@ -164,6 +166,8 @@ struct RsmDriverOps {
     std::uint8_t (*pfIsOpen)(std::uint8_t byComport);
     std::uint16_t (*pfSetBaudrate)(std::uint8_t byComport, std::uint32_t dwBaudrate);
     std::uint16_t (*pfEnableNotify)(std::uint8_t byComport, std::uint8_t bEnable);
+    // Descriptor that becomes readable when bytes arrive, or -1 (an idle program waits on it).
+    int (*pfReadHandle)(std::uint8_t byComport);
 };
 const RsmDriverOps& RsmDriver();             // the driver in use
 void RsmSetDriver(const RsmDriverOps* pOps); // nullptr: the serial port driver (tests, simulator)
@@ -184,6 +188,8 @@ std::uint16_t RsmSetCameraControlMode(std::uint8_t byComport, std::uint8_t byMod
 std::uint16_t RsmGetStatistics(std::uint8_t byComport, RsmStatistics* ptStatistics);
 // Stores the parameters under the limits and writes the values in force back.
 std::uint16_t RsmSetCommunicationParams(std::uint8_t byComport, RsmCommParams* ptParams);
+// Adds the descriptors of the open ports' lines to an idle wait.
+void RsmAddWaitHandles(PltWaitSet& rSet);
 std::uint16_t RsmGetComport(std::uint8_t bySlot, std::uint8_t* pbyComport); // 0 or 1
 std::uint8_t RsmIsPortOpen(std::uint8_t byComport);                         // UasIsOpen
 std::uint16_t RsmSetBaudrate(std::uint8_t byComport, std::uint32_t dwBaudrate);

@@ -543,6 +543,17 @@ std::uint16_t RsmFullTxEvent(RsmPort& tPort, std::uint8_t byEvent, std::uint8_t 
     }
 }
 
+namespace {
+
+// Milliseconds from dwSince to dwNow; 0 when dwSince is later (a frame handled during this
+// step stamps its reception with a clock read after dwNow was taken).
+std::uint32_t Since(std::uint32_t dwNow, std::uint32_t dwSince) {
+    const std::int32_t iDiff = static_cast<std::int32_t>(dwNow - dwSince);
+    return iDiff > 0 ? static_cast<std::uint32_t>(iDiff) : 0;
+}
+
+} // namespace
+
 void RsmFullReset(RsmPort& tPort) {
     RsmFullState& tFull = tPort.tFull;
     Purge(tPort);
@@ -584,7 +595,7 @@ void RsmFullProcess(RsmPort& tPort) {
                 return;
             }
         }
-    } else if (tPort.wRxState != 0 && dwNow - tFull.dwLastReception > RSMC_RX_TIMEOUT_MS) {
+    } else if (tPort.wRxState != 0 && Since(dwNow, tFull.dwLastReception) > RSMC_RX_TIMEOUT_MS) {
         ++tFull.tStatistics.wTimeouts;
         (void)RsmTransmitAckNackSyncMessage(tPort, RSMC_KIND_NAK, tFull.byRxSequence);
         DropReceived(tPort);
@@ -600,7 +611,7 @@ void RsmFullProcess(RsmPort& tPort) {
             tFull.dwLastSyncSent = dwNow;
             (void)RsmTransmitAckNackSyncMessage(tPort, RSMC_KIND_SYNC, tFull.byCurrentTxSequence);
         }
-        if (dwNow - tFull.dwLastReception > 2u * tFull.dwHeartbeatMs) {
+        if (Since(dwNow, tFull.dwLastReception) > 2u * tFull.dwHeartbeatMs) {
             ++tFull.tStatistics.wCommLosts;
             RsmFullReset(tPort);
         }

@@ -323,6 +323,13 @@ std::uint8_t UasIsOpen(std::uint8_t byComport) {
     return (ports[byComport].bRunning.load() != 0 && bInUse[byComport] != 0) ? 1 : 0;
 }
 
+int UasReadHandle(std::uint8_t byComport) {
+    if (byComport >= NR_OF_PORTS || bInUse[byComport] == 0) {
+        return -1;
+    }
+    return ports[byComport].hDevice;
+}
+
 std::uint16_t UasSetBaudrate(std::uint8_t byComport, std::uint32_t dwBaudrate) {
     if (byComport >= NR_OF_PORTS || bInUse[byComport] == 0) {
         return UASC_BAUDRATE_FAILED;

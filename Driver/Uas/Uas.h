@@ -45,6 +45,7 @@ std::uint16_t UasReadBuffer(std::uint8_t byComport, std::uint16_t wMax, std::uin
 std::uint16_t UasGetChar(std::uint8_t byComport, std::uint8_t* pbyChar); // 0 or UASC_NO_CHAR
 std::uint16_t UasPurge(std::uint8_t byComport); // discards pending output; 0 or UASC_ERROR
 std::uint8_t UasIsOpen(std::uint8_t byComport); // 1 when in use and the writer runs
+int UasReadHandle(std::uint8_t byComport);      // the open port's device descriptor, or -1
 std::uint16_t UasSetBaudrate(std::uint8_t byComport, std::uint32_t dwBaudrate); // 0 or 12303
 std::uint16_t UasEnableNotify(std::uint8_t byComport, std::uint8_t bEnable);    // does nothing; 0
 

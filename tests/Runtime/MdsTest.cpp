@@ -81,4 +81,18 @@ TEST_F(MdsTest, SecondInitKeepsRegistrations) {
     EXPECT_EQ(1, calls);
 }
 
+TEST_F(MdsTest, ActivityCountsCalledHandlersOnly) {
+    const std::uint32_t dwBefore = MdsActivityCount();
+    MdsExecuteMsgHandler(1, 7, 0, nullptr); // no handler: no activity
+    EXPECT_EQ(dwBefore, MdsActivityCount());
+    MdsRegisterMsgHandler(7, [](std::uint8_t, std::uint8_t, std::uint16_t, const std::uint8_t*) {
+        return std::uint16_t{0};
+    });
+    MdsRegisterResponseHandler(40, [](std::uint8_t, std::uint8_t, std::uint16_t,
+                                      const std::uint8_t*) { return std::uint16_t{0}; });
+    MdsExecuteMsgHandler(1, 7, 0, nullptr);
+    MdsExecuteResponseHandler(40, 3, 0, nullptr);
+    EXPECT_EQ(dwBefore + 2, MdsActivityCount());
+}
+
 } // namespace

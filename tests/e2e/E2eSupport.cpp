@@ -39,9 +39,12 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args, in
     if (pipe(outPipe) != 0) {
         return -1;
     }
+    // A program that ends before reading its input must not kill the test with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     std::vector<char*> argv = Argv(program, args);
     const pid_t pid = fork();
     if (pid == 0) {
+        std::signal(SIGPIPE, SIG_DFL);
         const int nullFd = open("/dev/null", O_RDONLY);
         dup2(inFd >= 0 ? inFd : nullFd, STDIN_FILENO);
         dup2(outPipe[1], STDOUT_FILENO);
@@ -146,8 +149,50 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 }
 
 BackgroundProgram::BackgroundProgram(const std::string& program,
-                                     const std::vector<std::string>& args) {
-    m_pid = Spawn(program, args, -1, m_fd, {});
+                                     const std::vector<std::string>& args,
+                                     const std::vector<std::string>& env, bool bInput) {
+    int inPipe[2] = {-1, -1};
+    if (bInput && pipe(inPipe) != 0) {
+        return;
+    }
+    m_pid = Spawn(program, args, inPipe[0], m_fd, env);
+    if (bInput) {
+        close(inPipe[0]);
+        m_inFd = inPipe[1];
+    }
+}
+
+bool BackgroundProgram::Send(const std::string& text) {
+    return m_inFd >= 0 &&
+           write(m_inFd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+void BackgroundProgram::Mark() {
+    Collect(0);
+    m_markPos = m_output.size();
+    m_countPos = m_markPos;
+    m_counted = 0;
+}
+
+bool BackgroundProgram::WaitForCount(const std::string& text, std::size_t count, int iTimeoutMs) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(iTimeoutMs);
+    for (;;) {
+        for (std::size_t pos = m_output.find(text, m_countPos); pos != std::string::npos;
+             pos = m_output.find(text, m_countPos)) {
+            ++m_counted;
+            m_countPos = pos + text.size();
+        }
+        if (m_output.size() > m_countPos + text.size()) {
+            m_countPos = m_output.size() - text.size();
+        }
+        if (m_counted >= count) {
+            return true;
+        }
+        if (MillisecondsLeft(deadline) == 0) {
+            return false;
+        }
+        Collect(20);
+    }
 }
 
 BackgroundProgram::~BackgroundProgram() {
@@ -210,6 +255,10 @@ int BackgroundProgram::Stop() {
     }
     Collect(0);
     close(m_fd);
+    if (m_inFd >= 0) {
+        close(m_inFd);
+        m_inFd = -1;
+    }
     m_fd = -1;
     m_pid = -1;
     return bExited ? ExitStatus(iStatus) : -1;

@@ -23,12 +23,20 @@ std::string TempDirectory();
 // A program running in the background with its output collected on demand.
 class BackgroundProgram {
   public:
-    BackgroundProgram(const std::string& program, const std::vector<std::string>& args);
+    // With bInput the program reads its standard input from a pipe that Send() writes to (and
+    // that stays open, like a keyboard nobody touches); else from /dev/null.
+    BackgroundProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env = {}, bool bInput = false);
     ~BackgroundProgram(); // SIGTERM, then SIGKILL after a second
     BackgroundProgram(const BackgroundProgram&) = delete;
     BackgroundProgram& operator=(const BackgroundProgram&) = delete;
 
     bool Started() const { return m_pid > 0; }
+    pid_t Pid() const { return m_pid; }
+    bool Send(const std::string& text); // writes to the program's standard input
+    // Waits until text has occurred count times in the output since the last call to Mark().
+    bool WaitForCount(const std::string& text, std::size_t count, int iTimeoutMs);
+    void Mark(); // the next WaitForCount counts from here
     // Waits until the collected output contains text; returns the output so far or "" on time-out.
     std::string WaitFor(const std::string& text, int iTimeoutMs);
     // Waits for a whole output line that starts with prefix; returns the rest of it, or "".
@@ -40,6 +48,10 @@ class BackgroundProgram {
     void Collect(int iWaitMs);
     pid_t m_pid = -1;
     int m_fd = -1;
+    int m_inFd = -1;
+    std::size_t m_markPos = 0;  // where counting starts
+    std::size_t m_countPos = 0; // output already counted
+    std::size_t m_counted = 0;  // occurrences found since the mark
     std::string m_output;
 };
 

@@ -94,8 +94,12 @@ std::uint16_t EnableNotify(std::uint8_t, std::uint8_t) {
     return 0;
 }
 
-constexpr RsmDriverOps FAKE_OPS = {Open,  Close,    Write,       Read,
-                                   Purge, IsOpenOp, SetBaudrate, EnableNotify};
+int ReadHandle(std::uint8_t) {
+    return -1; // bytes of the in-memory link are there at once, nothing to wait on
+}
+
+constexpr RsmDriverOps FAKE_OPS = {Open,     Close,       Write,        Read,      Purge,
+                                   IsOpenOp, SetBaudrate, EnableNotify, ReadHandle};
 
 } // namespace
 

@@ -43,6 +43,23 @@ TEST_F(IpmIniTest, ListeningAndConnectingSessionsExchangeMessages) {
     EXPECT_EQ(Bytes(answer, answer + sizeof answer), messages[1].data);
 }
 
+TEST_F(IpmIniTest, IdleWaitWatchesListeningAndConnectedSessions) {
+    std::uint16_t wPort = 0;
+    ASSERT_EQ(0, OpenListener(IPMC_PROTOCOL_OIP, &wPort));
+    PltWaitSet set;
+    IpmAddWaitHandles(set);
+    EXPECT_EQ(1u, set.wCount);
+    ASSERT_EQ(1, IpmOpen(wPort, "127.0.0.1", IPMC_PROTOCOL_OIP, Callback));
+    ASSERT_TRUE(Pump([] { return CountEvents(IPMC_EVENT_CONNECTED) == 2; }));
+    set = PltWaitSet{};
+    IpmAddWaitHandles(set);
+    EXPECT_EQ(3u, set.wCount); // the listener, the connected and the accepted session
+    // A message from the peer wakes the wait on the accepted session's socket.
+    const std::uint8_t request[] = {0x12, 0x00};
+    ASSERT_EQ(0, MdsExecuteResponseHandler(Channel(1), 3, sizeof request, request));
+    EXPECT_GE(PltWaitReadable(set, 2000), 1);
+}
+
 TEST_F(IpmIniTest, FiftySeventhOpenIsRefusedAndChangesNothing) {
     for (std::uint8_t i = 0; i < IPMC_MAX_NR_OF_SESSIONS; ++i) {
         ASSERT_EQ(i, IpmOpen(0, nullptr, IPMC_PROTOCOL_TERMINAL, Callback));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "Runtime/Mds.h"
+#include "Runtime/Oss.h"
 #include "tests/support/FakeLink.h"
 #include "tests/support/RsmRecorder.h"
 
@@ -422,3 +423,22 @@ TEST_F(RsmFullTest, CloseDropsAHalfReceivedFrame) {
 }
 
 } // namespace
+
+// A message handler that takes time moves the clock on while the frame is handled, so the frame's
+// reception is stamped after the step's own clock reading. That must not read as a silence of
+// nearly 2^32 ms: it reset a busy connection and dropped the calls queued on it.
+TEST_F(RsmFullTest, ReceptionStampedDuringTheStepIsNotReadAsSilence) {
+    OpenBackToBack();
+    EXPECT_EQ(0, Send(MDSC_SERIAL_CHANNEL_0, 3, {0x34, 0x12}));
+    RsmRecorder::Pump(5);
+    ASSERT_EQ(2u, RsmRecorder::Events().size());
+    MdsRegisterMsgHandler(3, [](std::uint8_t, std::uint8_t, std::uint16_t, const std::uint8_t*) {
+        OssAdvanceTime(5);
+        return std::uint16_t{0};
+    });
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(0, Send(MDSC_SERIAL_CHANNEL_0, 3, {static_cast<std::uint8_t>(i)}));
+        RsmRecorder::Pump(5);
+    }
+    EXPECT_EQ(2u, RsmRecorder::Events().size()) << "the connection was declared lost";
+}

@@ -64,6 +64,20 @@ TEST_F(RsmPtyTest, SimpleFramesCrossARealLine) {
     EXPECT_EQ(0, UasIsOpen(0));
 }
 
+TEST_F(RsmPtyTest, IdleWaitWakesWhenTheLineDeliversBytes) {
+    ASSERT_EQ(0, RsmOpen(0, 115200, RSMC_PROTOCOL_SIMPLE, nullptr));
+    PltWaitSet set;
+    RsmAddWaitHandles(set);
+    ASSERT_EQ(1u, set.wCount);
+    EXPECT_EQ(0, PltWaitReadable(set, 10));
+    unitA.Send({0x1B, 0x24, 0x0D, 0x04, 0x02, 0x00, 0x78, 0x56, 0xDF});
+    EXPECT_EQ(1, PltWaitReadable(set, 2000));
+    EXPECT_EQ(0, RsmClose(0));
+    set = PltWaitSet{};
+    RsmAddWaitHandles(set);
+    EXPECT_EQ(0u, set.wCount);
+}
+
 TEST_F(RsmPtyTest, TwoFullManagersConnectOverBridgedLines) {
     ASSERT_EQ(0, RsmOpen(0, 115200, RSMC_PROTOCOL_FULL, RsmRecorder::Notify));
     ASSERT_EQ(0, RsmOpen(1, 115200, RSMC_PROTOCOL_FULL, RsmRecorder::Notify));

@@ -1,0 +1,109 @@
+// talvo_rc at a real terminal (a pseudo-terminal): raw keyboard input while it runs, and the
+// terminal restored on every way out.
+#include <chrono>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include "tests/e2e/E2eSupport.h"
+
+namespace {
+
+const std::string kDefinitions = std::string("-D") + TALVO_SOURCE_DIR "/examples/FNID.DEF";
+
+class ConsoleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::signal(SIGPIPE, SIG_IGN);
+        m_pid = forkpty(&m_master, nullptr, nullptr, nullptr);
+        ASSERT_GE(m_pid, 0);
+        if (m_pid == 0) {
+            setenv("TALVO_RC_COM2", "/nonexistent/com2", 1);
+            execl(TALVO_RC_BIN, TALVO_RC_BIN, kDefinitions.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_TRUE(WaitForOutput("Function ==> ", 10000)) << m_output;
+    }
+    void TearDown() override {
+        if (m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        close(m_master);
+    }
+    bool WaitForOutput(const std::string& text, int iTimeoutMs) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(iTimeoutMs);
+        while (m_output.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            pollfd pfd{m_master, POLLIN, 0};
+            if (poll(&pfd, 1, 20) == 1) {
+                char buffer[1024];
+                const ssize_t n = read(m_master, buffer, sizeof buffer);
+                if (n <= 0) {
+                    return false;
+                }
+                m_output.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+        return true;
+    }
+    termios Modes() {
+        termios modes{};
+        tcgetattr(m_master, &modes);
+        return modes;
+    }
+    // The exit status, or -1 when the program was killed or did not end in time.
+    int WaitForExit() {
+        for (int i = 0; i < 500; ++i) {
+            int iStatus = 0;
+            WaitForOutput("\x01", 10); // keep the terminal drained
+            if (waitpid(m_pid, &iStatus, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
+            }
+        }
+        return -1;
+    }
+    void Type(const std::string& keys) { (void)!write(m_master, keys.data(), keys.size()); }
+
+    pid_t m_pid = -1;
+    int m_master = -1;
+    std::string m_output;
+};
+
+TEST_F(ConsoleTest, KeysAreRawWhileRunningAndTheTerminalIsRestoredAfterExit) {
+    const termios running = Modes();
+    EXPECT_EQ(0u, running.c_lflag & ECHO);
+    EXPECT_EQ(0u, running.c_lflag & ICANON);
+    EXPECT_NE(0u, running.c_lflag & ISIG); // Ctrl-C still signals
+    // Typed characters come back once, from the program's own echo; backspace edits the line.
+    Type("HELPX\x7f\r");
+    ASSERT_TRUE(WaitForOutput("Commands present in the system:", 5000)) << m_output;
+    Type("EXIT\r");
+    EXPECT_EQ(0, WaitForExit());
+    const termios after = Modes();
+    EXPECT_NE(0u, after.c_lflag & ECHO);
+    EXPECT_NE(0u, after.c_lflag & ICANON);
+}
+
+TEST_F(ConsoleTest, CtrlCEndsThroughTheNormalShutDown) {
+    Type("\x03"); // the terminal turns it into SIGINT
+    EXPECT_EQ(0, WaitForExit());
+    EXPECT_NE(0u, Modes().c_lflag & ECHO);
+}
+
+TEST_F(ConsoleTest, SigtermEndsThroughTheNormalShutDown) {
+    kill(m_pid, SIGTERM);
+    EXPECT_EQ(0, WaitForExit());
+    EXPECT_NE(0u, Modes().c_lflag & ICANON);
+}
+
+} // namespace
