@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <mmsystem.h>
+
 std::uint32_t PltGetTickCount() {
     return static_cast<std::uint32_t>(GetTickCount());
 }
@@ -13,6 +15,13 @@ void PltSleepMicroseconds(std::uint32_t microseconds) {
     // Sleep counts whole milliseconds; a shorter pause is rounded up so that it still gives the
     // processor away, and 0 only yields the rest of the time slice.
     Sleep(static_cast<DWORD>((microseconds + 999u) / 1000u));
+}
+
+void PltClockUseFineWaits() {
+    // Windows ends sleeps and waits on its timer tick, by default every 15.6 ms: ask for 1 ms,
+    // so that the idle wait and the short pauses last about what they ask for.
+    static const bool bAsked = timeBeginPeriod(1) == TIMERR_NOERROR;
+    (void)bAsked;
 }
 
 std::uint32_t PltCalendarSeconds() {

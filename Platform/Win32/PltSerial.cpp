@@ -138,14 +138,20 @@ void PltWin32SerialSysReset() {
     sys = PLTC_REAL_SYS;
 }
 
-HANDLE PltWin32DeviceEvent(PltHandle hHandle) {
-    const Slot* ptSlot = FindDevice(hHandle);
-    return ptSlot != nullptr && ptSlot->bReadPending ? ptSlot->tGet.hEvent : nullptr;
-}
-
-bool PltWin32DeviceHoldsBytes(PltHandle hHandle) {
-    const Slot* ptSlot = FindDevice(hHandle);
-    return ptSlot != nullptr && (ptSlot->dwHeld > 0 || !ptSlot->bReadPending);
+bool PltWin32DeviceReadable(PltHandle hHandle) {
+    Slot* ptSlot = FindDevice(hHandle);
+    if (ptSlot == nullptr) {
+        return false;
+    }
+    if (ptSlot->dwHeld > 0) {
+        return true;
+    }
+    if (ptSlot->bReadPending) {
+        return HasOverlappedIoCompleted(&ptSlot->tGet) != FALSE;
+    }
+    DWORD dwErrors = 0;
+    COMSTAT status{};
+    return sys.pfClearCommError(ptSlot->hObject, &dwErrors, &status) && status.cbInQue > 0;
 }
 
 void PltSerialDeviceName(std::uint8_t byPort, char* pszName, std::size_t wSize) {

@@ -9,7 +9,5 @@
 // mistaken for a socket or a C runtime descriptor.
 constexpr PltHandle PLTC_HANDLE_BASE = 0x40000000;
 
-// The get-event of a device whose read is outstanding (signalled when bytes arrive), or nullptr.
-HANDLE PltWin32DeviceEvent(PltHandle hHandle);
-// True when a read of the device would deliver at once or start a new read.
-bool PltWin32DeviceHoldsBytes(PltHandle hHandle);
+// True when a read of the device would deliver bytes now (held, completed or queued).
+bool PltWin32DeviceReadable(PltHandle hHandle);
