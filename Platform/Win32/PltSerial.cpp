@@ -19,11 +19,8 @@
 
 namespace {
 
-constexpr DWORD PLTC_QUEUE_SIZE = 3500; // device input and output queues
-constexpr DWORD PLTC_WAIT_SLICE_MS = 20;
-constexpr std::uint32_t PLTC_READ_RESTART_MS =
-    100; // a read pending this long is started anew     // longest single wait, so that stop
-         // requests are seen
+constexpr DWORD PLTC_QUEUE_SIZE = 3500;      // device input and output queues
+constexpr DWORD PLTC_WAIT_SLICE_MS = 20;     // longest single wait, so that stop requests are seen
 constexpr std::size_t PLTC_NR_OF_SLOTS = 32; // devices and pipe ends open at once
 
 enum class SlotKind : std::uint8_t { Free, Device, PipeRead, PipeWrite };
@@ -278,8 +275,9 @@ long PltSerialRead(PltHandle hDevice, std::uint8_t* pbyBuffer, std::size_t wMax,
         return slot.dwHeld > 0 ? HandOut(slot, pbyBuffer, wMax) : 0;
     }
     // Only bytes already queued are asked for: such a read completes at once, and no read is
-    // left outstanding while the line is quiet (Wine can miss the completion of one that waits).
-    // A device that cannot report its queue is read as it is.
+    // left outstanding while the line is quiet (Windows completes a read at once with these
+    // time-outs anyway; Wine keeps it waiting for the first byte). A device that cannot report
+    // its queue is read as it is.
     DWORD dwErrors = 0;
     COMSTAT status{};
     DWORD dwWanted = PLTC_QUEUE_SIZE;
