@@ -18,6 +18,7 @@
 #include "Application/AppMain.h"
 #include "Application/AppRfc.h"
 #include "Platform/PltClock.h"
+#include "Platform/PltFile.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
 
@@ -203,7 +204,7 @@ std::uint16_t ResfileCommand(char* pszLine, std::uint8_t /*byChannel*/) {
         return APPC_CMD_ERROR;
     }
     // Line buffered: every finished display line reaches the file at once (tail -f).
-    std::setvbuf(file.get(), nullptr, _IOLBF, BUFSIZ);
+    (void)PltFileLineBuffered(file.get());
     ScriptCloseResfile();
     responseFile = std::move(file);
     AppSetResponseStream(responseFile.get());
@@ -211,7 +212,7 @@ std::uint16_t ResfileCommand(char* pszLine, std::uint8_t /*byChannel*/) {
     const std::time_t now = static_cast<std::time_t>(calendarSeconds());
     std::tm local{};
     std::array<char, APPC_DATE_SIZE> date{};
-    if (localtime_r(&now, &local) == nullptr ||
+    if (!PltLocalTime(now, &local) ||
         std::strftime(date.data(), date.size(), "%m/%d/%y", &local) == 0) {
         date[0] = '\0';
     }

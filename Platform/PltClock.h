@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 // Milliseconds of a monotonic clock, modulo 2^32 (the service clock's tick count).
 std::uint32_t PltGetTickCount();
@@ -15,3 +16,6 @@ void PltClockUseFineWaits();
 
 // Calendar time in whole seconds (used for script pauses).
 std::uint32_t PltCalendarSeconds();
+
+// Local calendar time of tTime into *ptLocal (thread-safe). False when it cannot be converted.
+bool PltLocalTime(std::time_t tTime, std::tm* ptLocal);

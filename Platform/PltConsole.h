@@ -6,10 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include <poll.h>
-#include <sys/types.h>
-#include <termios.h>
-
 constexpr std::uint8_t PLTC_KEY_ENTER = 13; // code of the Enter key, whatever the input's line ends
 constexpr std::uint8_t PLTC_KEY_NONE = 0;   // PltConsoleReadKey when no key is waiting
 
@@ -43,16 +39,6 @@ int PltConsoleStopSignal();
 // Catches SIGINT, SIGTERM and SIGHUP as a stop request without touching the terminal, for a
 // program that reads no keys (it may run in the background of a shell).
 void PltConsoleCatchStopSignals();
-
-// The system calls of the console backend, replaceable so that tests can inject failures.
-struct PltConsoleSys {
-    ssize_t (*pfRead)(int iFd, void* pvBuffer, size_t wCount);
-    int (*pfPoll)(pollfd* ptFds, nfds_t wCount, int iTimeoutMs);
-    int (*pfIsatty)(int iFd);
-    int (*pfTcgetattr)(int iFd, termios* ptSettings);
-    int (*pfTcsetattr)(int iFd, int iWhen, const termios* ptSettings);
-};
-PltConsoleSys& PltConsoleSysTable(); // the table in use; tests replace entries
 
 // Test hooks: read keys from iFd instead of standard input (-1: standard input again), write the
 // console output to pStream (nullptr: standard output), and forget a recorded stop request, the

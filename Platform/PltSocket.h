@@ -1,6 +1,6 @@
 // Platform sockets: non-blocking IPv4 TCP sockets, short readiness polls and name resolution.
-// The system calls are reached through a replaceable table so that tests can inject EINTR,
-// short transfers and failures.
+// Each backend reaches its system calls through a replaceable table of its own (see its
+// ...SocketSys.h) so that tests can inject interruptions, short transfers and failures.
 #pragma once
 
 #include <cstddef>
@@ -11,35 +11,7 @@ constexpr PltSocketHandle PLTC_INVALID_SOCKET = -1;      // "no socket" result
 constexpr std::uint32_t PLTC_ADDRESS_NONE = 0xFFFFFFFFu; // address text that does not convert
 constexpr std::size_t PLTC_MAX_HOST_NAME = 253;          // longest name handed to the resolver
 
-struct pollfd;
-struct sockaddr;
-struct addrinfo;
-struct timespec;
-
-// The system calls used by this layer; PltSocketCalls() may be changed by tests and
-// PltSocketRestoreCalls() puts the real ones back.
-struct PltSocketSysCalls {
-    int (*pfSocket)(int domain, int type, int protocol);
-    int (*pfSetSockOpt)(int fd, int level, int name, const void* value, unsigned len);
-    int (*pfGetSockOpt)(int fd, int level, int name, void* value, unsigned* len);
-    int (*pfFcntl)(int fd, int cmd, int arg);
-    int (*pfConnect)(int fd, const sockaddr* address, unsigned len);
-    int (*pfBind)(int fd, const sockaddr* address, unsigned len);
-    int (*pfListen)(int fd, int backlog);
-    int (*pfAccept)(int fd, sockaddr* address, unsigned* len);
-    int (*pfPoll)(pollfd* fds, unsigned long count, const timespec* timeout);
-    long (*pfSend)(int fd, const void* data, std::size_t len, int flags);
-    long (*pfRecv)(int fd, void* buffer, std::size_t len, int flags);
-    int (*pfClose)(int fd);
-    int (*pfGetSockName)(int fd, sockaddr* address, unsigned* len);
-    int (*pfGetAddrInfo)(const char* name, const char* service, const addrinfo* hints,
-                         addrinfo** result);
-    void (*pfFreeAddrInfo)(addrinfo* result);
-    int (*pfGetHostName)(char* name, std::size_t len);
-};
-
-PltSocketSysCalls& PltSocketCalls(); // the table in use
-void PltSocketRestoreCalls();        // back to the operating system's calls
+void PltSocketRestoreCalls(); // puts the real system calls back into the backend's table
 
 int PltSocketLastError(); // error number of the last failed call of this layer
 

@@ -27,3 +27,7 @@ void PltClockUseFineWaits() {
 }
 
 std::uint32_t PltCalendarSeconds() { return static_cast<std::uint32_t>(std::time(nullptr)); }
+
+bool PltLocalTime(std::time_t tTime, std::tm* ptLocal) {
+    return localtime_r(&tTime, ptLocal) != nullptr;
+}

@@ -1,6 +1,7 @@
 // Console keyboard and output on POSIX: poll() and one-byte read() on standard input, termios raw
 // input for a terminal, stdio for the output.
 #include "Platform/PltConsole.h"
+#include "Platform/Posix/PltConsoleSys.h"
 
 #include <atomic>
 #include <cerrno>

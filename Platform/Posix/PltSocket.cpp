@@ -1,6 +1,7 @@
 // Platform sockets on POSIX: BSD sockets, ppoll for sub-millisecond readiness polls and
 // getaddrinfo for names. Every system call goes through the replaceable table.
 #include "Platform/PltSocket.h"
+#include "Platform/Posix/PltSocketSys.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -10,6 +10,7 @@
 #include "Communication/Rsm/Rsm.h"
 #include "Runtime/Mds.h"
 #include "tests/support/FakeLink.h"
+#include "tests/support/TestOs.h"
 #include "tests/support/RsmRecorder.h"
 
 namespace {
@@ -33,7 +34,7 @@ std::string ReadAll(std::FILE* file) {
         text.append(buffer, n);
     }
     std::rewind(file);
-    (void)ftruncate(fileno(file), 0);
+    (void)testos::Truncate(file);
     return text;
 }
 

@@ -1,7 +1,5 @@
 #include "Application/AppScript.h"
 
-#include <sys/stat.h>
-
 #include "AppTestFixture.h"
 #include "Platform/PltClock.h"
 
@@ -175,7 +173,7 @@ TEST_F(AppScriptTest, NewScriptInheritedPendingFnIdAndPause) {
 
 TEST_F(AppScriptTest, UnreadableScriptLoopedOnEmptyLines) {
     // A directory opens for reading but gives a read error, never an end of file.
-    ASSERT_EQ(0, mkdir(Path("folder.scr").c_str(), 0700));
+    ASSERT_TRUE(std::filesystem::create_directory(Path("folder.scr")));
     Type("SCRIPT " + Path("folder.scr"));
     EXPECT_EQ("\nCan't open scriptfile : " + Path("folder.scr") + "\n" + ERROR_LINE + PROMPT,
               Console());
@@ -203,7 +201,7 @@ TEST_F(AppScriptTest, NoFreeTaskSlotIsReported) {
 
 TEST_F(AppScriptTest, ResponseFileTakesTheDisplaysWithADatedHeader) {
     fakeSeconds = 1173960000; // 15 March 2007, about noon
-    setenv("TZ", "UTC", 1);
+    testos::SetEnv("TZ", "UTC");
     tzset();
     Type("RESFILE " + Path("Out.txt"));
     EXPECT_EQ("\n" + PROMPT, Console());

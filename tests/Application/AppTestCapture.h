@@ -6,8 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
+
+#include "tests/support/TestOs.h"
 
 // A temporary file standing in for the console or the response stream.
 class CapturedStream {
@@ -31,7 +32,7 @@ class CapturedStream {
         std::string text;
         char buffer[4096];
         ssize_t n;
-        while ((n = pread(fileno(m_pFile), buffer, sizeof buffer, m_lOffset)) > 0) {
+        while ((n = testos::ReadAt(m_pFile, buffer, sizeof buffer, m_lOffset)) > 0) {
             text.append(buffer, static_cast<std::size_t>(n));
             m_lOffset += n;
         }
@@ -52,7 +53,8 @@ inline std::vector<std::string>& WrittenDefFiles() {
 // Writes a definition file with the given text into the temporary directory; returns its path.
 inline std::string WriteDefFile(const std::string& name, const std::string& text) {
     const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("talvo_" + std::to_string(getpid()) + "_" + name);
+        std::filesystem::temp_directory_path() /
+        ("talvo_" + std::to_string(testos::ProcessId()) + "_" + name);
     std::ofstream(path, std::ios::binary) << text;
     WrittenDefFiles().push_back(path.string());
     return path.string();

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "Application/AppCmd.h"
@@ -23,6 +23,7 @@
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
+#include "tests/support/TestOs.h"
 
 namespace apptest {
 
@@ -47,7 +48,8 @@ inline std::uint16_t RecordLink(std::uint8_t byChannelId, std::uint8_t byMsgType
 
 inline std::string ReadWholeFile(const std::string& path) {
     std::string text;
-    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+    // Text mode: the platform's line ends (CR LF on Windows) read as "\n".
+    if (std::FILE* file = std::fopen(path.c_str(), "r")) {
         char chunk[4096];
         std::size_t got = 0;
         while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
@@ -74,12 +76,27 @@ constexpr const char* DEFINITION_TEXT = "#define REQUEST\n"
                                         "SETVAL 0x0102 { B W } { B }\n"
                                         "LOGGER 0x0103 { B } { B }\n";
 
+// A new, empty directory under the system's temporary directory; "" when none could be made.
+inline std::string MakeTempDirectory() {
+    static unsigned serial = 0;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path path =
+            base / ("talvo_app_test_" + std::to_string(testos::ProcessId()) + "_" +
+                    std::to_string(++serial));
+        std::error_code error;
+        if (std::filesystem::create_directory(path, error)) {
+            return path.generic_string();
+        }
+    }
+    return "";
+}
+
 class AppTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/talvo_app_test_XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        dir = pattern;
+        dir = MakeTempDirectory();
+        ASSERT_NE("", dir);
 
         OssTerminate();
         OssInit();
@@ -123,8 +140,9 @@ class AppTest : public ::testing::Test {
         OssTerminate();
         OssInit();
         std::fclose(console);
-        std::string command = "rm -rf '" + dir + "'";
-        ASSERT_EQ(0, std::system(command.c_str()));
+        std::error_code error;
+        std::filesystem::remove_all(dir, error);
+        EXPECT_FALSE(error) << error.message();
     }
 
     std::string Path(const std::string& name) const { return dir + "/" + name; }

@@ -4,15 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <netinet/in.h>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 #include "Communication/Ipm/IpmIni.h"
@@ -21,6 +17,7 @@
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
+#include "tests/support/TestOs.h"
 
 namespace iptest {
 
@@ -111,13 +108,13 @@ inline void Advance(std::uint32_t ms) {
 
 // Blocking connect of a raw peer to 127.0.0.1:port; -1 on failure.
 inline int PeerConnect(std::uint16_t wPort) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = testos::RawTcpSocket();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(wPort);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
+        testos::RawClose(fd);
         return -1;
     }
     return fd;
@@ -125,19 +122,19 @@ inline int PeerConnect(std::uint16_t wPort) {
 
 // A raw listening socket on 127.0.0.1 (port 0: any); *pwPort receives the port.
 inline int PeerListen(std::uint16_t* pwPort) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = testos::RawTcpSocket();
     const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(*pwPort);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(fd, 4) != 0) {
-        ::close(fd);
+        testos::RawClose(fd);
         return -1;
     }
-    socklen_t len = sizeof address;
+    testos::RawAddressLength len = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len);
     *pwPort = ntohs(address.sin_port);
     return fd;
@@ -150,7 +147,7 @@ inline std::uint16_t ClosedPort() {
         std::uint16_t wTry = wPort;
         const int fd = PeerListen(&wTry);
         if (fd >= 0) {
-            ::close(fd);
+            testos::RawClose(fd);
             return wPort;
         }
     }
@@ -160,7 +157,7 @@ inline std::uint16_t ClosedPort() {
 inline void PeerSend(int fd, const Bytes& data) {
     std::size_t sent = 0;
     while (sent < data.size()) {
-        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        const long n = testos::RawSend(fd, data.data() + sent, data.size() - sent);
         ASSERT_GT(n, 0);
         sent += static_cast<std::size_t>(n);
     }
@@ -171,11 +168,10 @@ inline Bytes PeerReceive(int fd, std::size_t n, int nWallMs = 2000) {
     Bytes data;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(nWallMs);
     while (data.size() < n && std::chrono::steady_clock::now() < end) {
-        pollfd entry{fd, POLLIN, 0};
-        if (::poll(&entry, 1, 0) == 1) {
+        if (testos::RawReadable(fd, 0)) {
             std::uint8_t buffer[4096];
             const std::size_t want = std::min(sizeof buffer, n - data.size());
-            const ssize_t got = ::recv(fd, buffer, want, 0);
+            const long got = testos::RawRecv(fd, buffer, want);
             if (got <= 0) {
                 break;
             }
@@ -191,10 +187,9 @@ inline Bytes PeerReceive(int fd, std::size_t n, int nWallMs = 2000) {
 inline std::size_t PeerPending(int fd, int nPasses = 50) {
     Passes(nPasses);
     std::size_t total = 0;
-    pollfd entry{fd, POLLIN, 0};
-    while (::poll(&entry, 1, 20) == 1) {
+    while (testos::RawReadable(fd, 20)) {
         std::uint8_t buffer[4096];
-        const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        const long got = testos::RawRecv(fd, buffer, sizeof buffer);
         if (got <= 0) {
             break;
         }
@@ -205,8 +200,8 @@ inline std::size_t PeerPending(int fd, int nPasses = 50) {
 
 // Waits until the session's socket has data to read, so that one pass sees all of it.
 inline bool SessionReadable(std::uint8_t bySession, int nWallMs = 1000) {
-    pollfd entry{static_cast<int>(IpmSessionForTest(bySession)->tSocket.socketDescr), POLLIN, 0};
-    return ::poll(&entry, 1, nWallMs) == 1;
+    return testos::RawReadable(static_cast<int>(IpmSessionForTest(bySession)->tSocket.socketDescr),
+                               nWallMs);
 }
 
 // Runtime, dispatch, event log, socket layer and session manager ready; clock frozen.
@@ -242,7 +237,7 @@ class IpFixture : public ::testing::Test {
         LogResetForTest();
         OssFreezeTime(0);
         for (int fd : peerFds) {
-            ::close(fd);
+            testos::RawClose(fd);
         }
         peerFds.clear();
     }

@@ -6,13 +6,13 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "Platform/PltConsole.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
+#include "tests/support/TestOs.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ class TrmTest : public ::testing::Test {
         TrmResetForTest();
         PltConsoleResetForTest();
         delivered.clear();
-        ASSERT_EQ(0, pipe(keys));
+        ASSERT_EQ(0, testos::Pipe(keys));
         PltConsoleUseInputForTest(keys[0]);
         screen = std::tmpfile();
         ASSERT_NE(nullptr, screen);
@@ -58,9 +58,9 @@ class TrmTest : public ::testing::Test {
         PltConsoleResetForTest();
         PltConsoleUseInputForTest(-1);
         PltConsoleUseOutputForTest(nullptr);
-        close(keys[0]);
+        testos::Close(keys[0]);
         if (keys[1] >= 0) {
-            close(keys[1]);
+            testos::Close(keys[1]);
         }
         std::fclose(screen);
         MdsResetForTest();
@@ -70,7 +70,7 @@ class TrmTest : public ::testing::Test {
 
     // Types the keys and runs the keyboard task once per key (one key per run).
     void Press(const std::string& text) {
-        ASSERT_EQ(static_cast<ssize_t>(text.size()), write(keys[1], text.data(), text.size()));
+        ASSERT_EQ(static_cast<long>(text.size()), testos::Write(keys[1], text.data(), text.size()));
         for (std::size_t i = 0; i < text.size(); ++i) {
             TrmPollKeyboard();
         }
@@ -147,7 +147,7 @@ TEST_F(TrmTest, TerminateRemovesTheConsoleChannel) {
 }
 
 TEST_F(TrmTest, KeyboardTaskRunsFromTheScheduler) {
-    ASSERT_EQ(1, write(keys[1], "\r", 1));
+    ASSERT_EQ(1, testos::Write(keys[1], "\r", 1));
     for (int pass = 0; pass < 4; ++pass) {
         OssSchedule();
     }
@@ -163,8 +163,8 @@ TEST_F(TrmTest, StopSignalEndsTheProgramThroughOssExit) {
 }
 
 TEST_F(TrmTest, PipeInputEndingWithoutLineEndStillDeliversItsLastLine) {
-    ASSERT_EQ(4, write(keys[1], "EXIT", 4));
-    close(keys[1]);
+    ASSERT_EQ(4, testos::Write(keys[1], "EXIT", 4));
+    testos::Close(keys[1]);
     keys[1] = -1;
     for (int run = 0; run < 8; ++run) {
         TrmPollKeyboard();

@@ -1,8 +1,6 @@
 #include "Communication/Ipm/IpmIni.h"
 
-#include <cerrno>
 #include <cstring>
-#include <netdb.h>
 
 #include "tests/Communication/IpTestSupport.h"
 
@@ -145,40 +143,10 @@ TEST_F(IpmIniTest, ConnectRefusedIsNeverReportedAsConnectedAndIsRetried) {
     EXPECT_EQ(IpsType::IPSC_CONNECTED, IpmSessionForTest(bySession)->tSocket.tType);
 }
 
-TEST_F(IpmIniTest, UnresolvedHostIsKeptAsTextOnlyWhenItFits) {
-    PltSocketCalls().pfGetAddrInfo = [](const char*, const char*, const addrinfo*, addrinfo**) {
-        return EAI_NONAME;
-    };
-    const std::uint8_t bySession = IpmOpen(9451, "unit-under-test", IPMC_PROTOCOL_OIP, Callback);
-    ASSERT_EQ(0, bySession);
-    EXPECT_STREQ("unit-under-test", IpmSessionForTest(bySession)->szIpAddress.data());
-    EXPECT_TRUE(Logged("Could not resolve host"));
-    const std::string longName(31, 'h');
-    EXPECT_EQ(IPMC_NO_SESSION, IpmOpen(9451, longName.c_str(), IPMC_PROTOCOL_OIP, Callback));
-    EXPECT_EQ(IPMC_NO_SESSION, IpmSessionForTest(1)->bySessionId);
-    Advance(IPMC_RECONNECT_INTERVAL_MS);
-    Passes(8);
-    EXPECT_EQ(0, IpmSessionForTest(bySession)->bActive);
-}
-
 TEST_F(IpmIniTest, InvalidProtocolOpensNothing) {
     EXPECT_EQ(IPMC_NO_SESSION, IpmOpen(0, nullptr, 7, Callback));
     EXPECT_TRUE(Logged("IpmFailed : 0x3138;Invalid protocol 7"));
     EXPECT_EQ(IPMC_NO_SESSION, IpmSessionForTest(0)->bySessionId);
-}
-
-TEST_F(IpmIniTest, FailedListenReleasesTheSlot) {
-    std::uint16_t wPort = 0;
-    const int holder = Track(PeerListen(&wPort));
-    ASSERT_GE(holder, 0);
-    PltSocketCalls().pfBind = [](int, const sockaddr*, unsigned) {
-        errno = EADDRINUSE;
-        return -1;
-    };
-    EXPECT_EQ(IPMC_NO_SESSION, IpmOpen(wPort, nullptr, IPMC_PROTOCOL_MULTI, Callback));
-    EXPECT_EQ(IPMC_NO_SESSION, IpmSessionForTest(0)->bySessionId);
-    EXPECT_EQ(nullptr, IpmSessionForTest(0)->pvProtocolData);
-    EXPECT_TRUE(Logged("Could not bind to socket"));
 }
 
 TEST_F(IpmIniTest, TerminateClosesEverySessionAndRemovesTheTasks) {

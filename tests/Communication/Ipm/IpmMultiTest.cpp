@@ -168,7 +168,7 @@ TEST_F(IpmMultiTest, SendPackageOfUnknownTypeWritesNothing) {
 }
 
 TEST_F(IpmMultiTest, PeerCloseRaisesConnectionLost) {
-    ::shutdown(peer, SHUT_RDWR);
+    testos::RawShutdown(peer);
     ASSERT_TRUE(Pump([] { return CountEvents(IPMC_EVENT_CONNECTION_LOST) > 0; }));
 }
 

@@ -235,7 +235,7 @@ TEST_F(IpmOipTest, PeerCloseRaisesConnectionLostAndCloseFromCallbackIsSafe) {
             IpmClose(bySession);
         }
     };
-    ::shutdown(peer, SHUT_RDWR);
+    testos::RawShutdown(peer);
     ASSERT_TRUE(Pump([] { return CountEvents(IPMC_EVENT_DISCONNECTED) == 1; }));
     EXPECT_EQ(1, CountEvents(IPMC_EVENT_CONNECTION_LOST));
     EXPECT_EQ(IPMC_NO_SESSION, IpmSessionForTest(session)->bySessionId);
@@ -280,7 +280,7 @@ TEST_F(IpmOipTest, CloseReleasesHeldNotificationsUnsent) {
     }
     EXPECT_EQ(0, IpmClose(session));
     std::uint8_t byte = 0;
-    EXPECT_EQ(0, ::recv(peer, &byte, 1, 0)); // end of stream, nothing written
+    EXPECT_EQ(0, testos::RawRecv(peer, &byte, 1)); // end of stream, nothing written
 }
 
 TEST_F(IpmOipTest, HandlerClosingItsSessionMidDeliveryStopsThePass) {

@@ -77,7 +77,7 @@ TEST_F(IpmTerminalTest, SendWritesTheBytesAsTheyAre) {
 }
 
 TEST_F(IpmTerminalTest, PeerCloseRaisesConnectionLost) {
-    ::shutdown(peer, SHUT_RDWR);
+    testos::RawShutdown(peer);
     ASSERT_TRUE(Pump([] { return CountEvents(IPMC_EVENT_CONNECTION_LOST) > 0; }));
 }
 

@@ -1,4 +1,5 @@
 #include "Platform/PltConsole.h"
+#include "Platform/Posix/PltConsoleSys.h"
 
 #include <gtest/gtest.h>
 

@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <string>
 
+#include "Platform/Posix/PltSocketSys.h"
 #include "tests/Communication/IpTestSupport.h"
 
 namespace {

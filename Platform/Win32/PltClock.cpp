@@ -1,0 +1,33 @@
+// Service clock and sleep on Windows: the system tick count and Sleep.
+#include "Platform/PltClock.h"
+
+#include <ctime>
+
+#include <windows.h>
+
+#include <mmsystem.h>
+
+std::uint32_t PltGetTickCount() {
+    return static_cast<std::uint32_t>(GetTickCount());
+}
+
+void PltSleepMicroseconds(std::uint32_t microseconds) {
+    // Sleep counts whole milliseconds; a shorter pause is rounded up so that it still gives the
+    // processor away, and 0 only yields the rest of the time slice.
+    Sleep(static_cast<DWORD>((microseconds + 999u) / 1000u));
+}
+
+void PltClockUseFineWaits() {
+    // Windows ends sleeps and waits on its timer tick, by default every 15.6 ms: ask for 1 ms,
+    // so that the idle wait and the short pauses last about what they ask for.
+    static const bool bAsked = timeBeginPeriod(1) == TIMERR_NOERROR;
+    (void)bAsked;
+}
+
+std::uint32_t PltCalendarSeconds() {
+    return static_cast<std::uint32_t>(std::time(nullptr));
+}
+
+bool PltLocalTime(std::time_t tTime, std::tm* ptLocal) {
+    return localtime_s(ptLocal, &tTime) == 0;
+}

@@ -1,0 +1,318 @@
+// Platform sockets on Windows: Windows Sockets 1.1 (started on first use), ioctlsocket for the
+// non-blocking mode, select for the sub-millisecond readiness polls and gethostbyname for
+// names. Every call goes through the replaceable table of PltWin32Sys.h; error numbers are the
+// WSAGetLastError codes (10035 would block, 10036 in progress, 10061 refused).
+#include "Platform/PltSocket.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "Platform/Win32/PltWin32Sys.h"
+
+namespace {
+
+constexpr WORD PLTC_WINSOCK_VERSION = 0x0101; // Windows Sockets 1.1
+
+int WSAAPI RealIoctlSocket(SOCKET hSocket, long lCommand, u_long* pdwArgument) {
+    return ioctlsocket(hSocket, lCommand, pdwArgument);
+}
+
+int WSAAPI RealSelect(int iCount, fd_set* ptRead, fd_set* ptWrite, fd_set* ptExcept,
+                      timeval* ptTimeout) {
+    return select(iCount, ptRead, ptWrite, ptExcept, ptTimeout);
+}
+
+constexpr PltSocketSysCalls realCalls = {
+    socket,      setsockopt,    getsockopt,  RealIoctlSocket,
+    connect,     bind,          listen,      accept,
+    RealSelect,  send,          recv,        closesocket,
+    getsockname, gethostbyname, gethostname, WSAGetLastError,
+};
+
+PltSocketSysCalls calls = realCalls;
+int lastError = 0;
+
+void Cleanup() {
+    WSACleanup();
+}
+
+// Starts Windows Sockets once per process; the library is released at process exit.
+bool Started() {
+    static const bool bStarted = [] {
+        WSADATA data{};
+        if (WSAStartup(PLTC_WINSOCK_VERSION, &data) != 0) {
+            return false;
+        }
+        std::atexit(Cleanup);
+        return true;
+    }();
+    return bStarted;
+}
+
+// Records the error of a failed call and passes its result on.
+template <typename Result> Result Noted(Result rc, bool bFailed) {
+    if (bFailed) {
+        lastError = calls.pfWSAGetLastError();
+    }
+    return rc;
+}
+
+SOCKET Native(PltSocketHandle hSocket) {
+    return static_cast<SOCKET>(static_cast<unsigned>(hSocket));
+}
+
+bool SetIntOption(PltSocketHandle hSocket, int iLevel, int iName) {
+    const BOOL one = TRUE;
+    const int rc = calls.pfSetSockOpt(Native(hSocket), iLevel, iName,
+                                      reinterpret_cast<const char*>(&one), sizeof one);
+    return Noted(rc, rc == SOCKET_ERROR) == 0;
+}
+
+sockaddr_in MakeAddress(std::uint32_t dwAddress, std::uint16_t wPort) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(wPort);
+    address.sin_addr.s_addr = htonl(dwAddress);
+    return address;
+}
+
+} // namespace
+
+PltSocketSysCalls& PltSocketCalls() {
+    return calls;
+}
+
+void PltSocketRestoreCalls() {
+    calls = realCalls;
+}
+
+int PltSocketLastError() {
+    return lastError;
+}
+
+PltSocketHandle PltSocketCreateTcp() {
+    if (!Started()) {
+        lastError = WSANOTINITIALISED;
+        return PLTC_INVALID_SOCKET;
+    }
+    const SOCKET hSocket = calls.pfSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (hSocket == INVALID_SOCKET) {
+        lastError = calls.pfWSAGetLastError();
+        return PLTC_INVALID_SOCKET;
+    }
+    // Socket handles are small kernel handle values; the layer's handle type holds them.
+    return static_cast<PltSocketHandle>(hSocket);
+}
+
+bool PltSocketSetNoDelay(PltSocketHandle hSocket) {
+    return SetIntOption(hSocket, IPPROTO_TCP, TCP_NODELAY);
+}
+
+bool PltSocketSetKeepAlive(PltSocketHandle hSocket) {
+    return SetIntOption(hSocket, SOL_SOCKET, SO_KEEPALIVE);
+}
+
+bool PltSocketSetReuseAddress(PltSocketHandle hSocket) {
+    return SetIntOption(hSocket, SOL_SOCKET, SO_REUSEADDR);
+}
+
+bool PltSocketSetNonBlocking(PltSocketHandle hSocket) {
+    u_long dwOn = 1;
+    const int rc = calls.pfIoctlSocket(Native(hSocket), static_cast<long>(FIONBIO), &dwOn);
+    return Noted(rc, rc == SOCKET_ERROR) == 0;
+}
+
+bool PltSocketClose(PltSocketHandle hSocket) {
+    const int rc = calls.pfCloseSocket(Native(hSocket));
+    return Noted(rc, rc == SOCKET_ERROR) == 0;
+}
+
+std::uint32_t PltSocketParseAddress(const char* pszText) {
+    if (pszText == nullptr) {
+        return PLTC_ADDRESS_NONE;
+    }
+    // Four decimal parts of 0..255 separated by dots, nothing else.
+    std::uint32_t dwAddress = 0;
+    const char* p = pszText;
+    for (int part = 0; part < 4; ++part) {
+        if (*p < '0' || *p > '9') {
+            return PLTC_ADDRESS_NONE;
+        }
+        std::uint32_t value = 0;
+        int digits = 0;
+        while (*p >= '0' && *p <= '9') {
+            value = value * 10u + static_cast<std::uint32_t>(*p - '0');
+            if (++digits > 3 || value > 255u) {
+                return PLTC_ADDRESS_NONE;
+            }
+            ++p;
+        }
+        dwAddress = (dwAddress << 8) | value;
+        if (part < 3) {
+            if (*p != '.') {
+                return PLTC_ADDRESS_NONE;
+            }
+            ++p;
+        }
+    }
+    return *p == '\0' ? dwAddress : PLTC_ADDRESS_NONE;
+}
+
+int PltSocketConnect(PltSocketHandle hSocket, std::uint32_t dwAddress, std::uint16_t wPort) {
+    const sockaddr_in address = MakeAddress(dwAddress, wPort);
+    if (calls.pfConnect(Native(hSocket), reinterpret_cast<const sockaddr*>(&address),
+                        sizeof address) == 0) {
+        return 0;
+    }
+    const int nError = calls.pfWSAGetLastError();
+    // A non-blocking connect reports "would block" while it goes on in the background.
+    if (nError == WSAEWOULDBLOCK || nError == WSAEINPROGRESS || nError == WSAEALREADY) {
+        return 0;
+    }
+    lastError = nError;
+    return nError;
+}
+
+int PltSocketPendingError(PltSocketHandle hSocket) {
+    int nError = 0;
+    int len = sizeof nError;
+    if (calls.pfGetSockOpt(Native(hSocket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&nError),
+                           &len) == SOCKET_ERROR) {
+        lastError = calls.pfWSAGetLastError();
+        return -1;
+    }
+    if (nError != 0) {
+        lastError = nError;
+    }
+    return nError;
+}
+
+bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort) {
+    const sockaddr_in address = MakeAddress(INADDR_ANY, wPort);
+    const int rc =
+        calls.pfBind(Native(hSocket), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return Noted(rc, rc == SOCKET_ERROR) == 0;
+}
+
+bool PltSocketListen(PltSocketHandle hSocket, int nBacklog) {
+    const int rc = calls.pfListen(Native(hSocket), nBacklog);
+    return Noted(rc, rc == SOCKET_ERROR) == 0;
+}
+
+PltSocketHandle PltSocketAccept(PltSocketHandle hSocket) {
+    sockaddr_in peer{};
+    int len = sizeof peer;
+    const SOCKET hAccepted =
+        calls.pfAccept(Native(hSocket), reinterpret_cast<sockaddr*>(&peer), &len);
+    if (hAccepted == INVALID_SOCKET) {
+        lastError = calls.pfWSAGetLastError();
+        return PLTC_INVALID_SOCKET;
+    }
+    return static_cast<PltSocketHandle>(hAccepted);
+}
+
+int PltSocketPoll(PltSocketHandle hSocket, bool bRead, bool bWrite, std::uint32_t dwMicroseconds,
+                  PltSocketReady* ptReady) {
+    *ptReady = PltSocketReady{};
+    fd_set readSet;
+    fd_set writeSet;
+    fd_set exceptSet;
+    FD_ZERO(&readSet);
+    FD_ZERO(&writeSet);
+    FD_ZERO(&exceptSet);
+    if (bRead) {
+        FD_SET(Native(hSocket), &readSet);
+    }
+    if (bWrite) {
+        FD_SET(Native(hSocket), &writeSet);
+    }
+    // A failed non-blocking connect shows in the exception set.
+    FD_SET(Native(hSocket), &exceptSet);
+    timeval timeout{};
+    timeout.tv_sec = static_cast<long>(dwMicroseconds / 1000000u);
+    timeout.tv_usec = static_cast<long>(dwMicroseconds % 1000000u);
+    const int rc = calls.pfSelect(0, bRead ? &readSet : nullptr, bWrite ? &writeSet : nullptr,
+                                  &exceptSet, &timeout);
+    if (rc == SOCKET_ERROR) {
+        lastError = calls.pfWSAGetLastError();
+        return -1;
+    }
+    if (rc == 0) {
+        return 0;
+    }
+    // A closed peer shows as readable (the next receive then reports the end of the stream).
+    ptReady->bReadable = bRead && FD_ISSET(Native(hSocket), &readSet);
+    ptReady->bWritable = bWrite && FD_ISSET(Native(hSocket), &writeSet);
+    ptReady->bError = FD_ISSET(Native(hSocket), &exceptSet);
+    if (ptReady->bError) {
+        (void)PltSocketPendingError(hSocket);
+    }
+    return 1;
+}
+
+long PltSocketSend(PltSocketHandle hSocket, const std::uint8_t* pbyData, std::size_t len) {
+    const int iLen = len > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(len);
+    const int rc = calls.pfSend(Native(hSocket), reinterpret_cast<const char*>(pbyData), iLen, 0);
+    return Noted(static_cast<long>(rc), rc == SOCKET_ERROR);
+}
+
+long PltSocketRecv(PltSocketHandle hSocket, std::uint8_t* pbyBuffer, std::size_t len) {
+    const int iLen = len > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(len);
+    const int rc = calls.pfRecv(Native(hSocket), reinterpret_cast<char*>(pbyBuffer), iLen, 0);
+    return Noted(static_cast<long>(rc), rc == SOCKET_ERROR);
+}
+
+bool PltSocketWouldBlock(int nError) {
+    return nError == WSAEWOULDBLOCK;
+}
+
+bool PltSocketResolve(const char* pszName, std::uint32_t* pdwAddress) {
+    if (pszName == nullptr || std::strlen(pszName) > PLTC_MAX_HOST_NAME) {
+        lastError = WSAEINVAL;
+        return false;
+    }
+    if (!Started()) {
+        lastError = WSANOTINITIALISED;
+        return false;
+    }
+    const hostent* ptHost = calls.pfGetHostByName(pszName);
+    if (ptHost == nullptr) {
+        lastError = calls.pfWSAGetLastError();
+        return false;
+    }
+    if (ptHost->h_addrtype != AF_INET || ptHost->h_length != 4 || ptHost->h_addr_list == nullptr ||
+        ptHost->h_addr_list[0] == nullptr) {
+        lastError = WSANO_DATA;
+        return false;
+    }
+    // The address is in network byte order, most significant byte first.
+    const auto* pbyAddress = reinterpret_cast<const std::uint8_t*>(ptHost->h_addr_list[0]);
+    *pdwAddress = (static_cast<std::uint32_t>(pbyAddress[0]) << 24) |
+                  (static_cast<std::uint32_t>(pbyAddress[1]) << 16) |
+                  (static_cast<std::uint32_t>(pbyAddress[2]) << 8) |
+                  static_cast<std::uint32_t>(pbyAddress[3]);
+    return true;
+}
+
+bool PltSocketHostName(char* pszName, std::size_t size) {
+    if (size == 0 || !Started()) {
+        return false;
+    }
+    const int iSize = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
+    if (calls.pfGetHostName(pszName, iSize) == SOCKET_ERROR) {
+        lastError = calls.pfWSAGetLastError();
+        return false;
+    }
+    pszName[size - 1] = '\0';
+    return true;
+}
+
+std::uint16_t PltSocketLocalPort(PltSocketHandle hSocket) {
+    sockaddr_in address{};
+    int len = sizeof address;
+    if (calls.pfGetSockName(Native(hSocket), reinterpret_cast<sockaddr*>(&address), &len) != 0 ||
+        address.sin_family != AF_INET) {
+        return 0;
+    }
+    return ntohs(address.sin_port);
+}
