@@ -16,6 +16,7 @@
 #include "Communication/Ipm/IpmIni.h"
 #include "Communication/Ips/Ips.h"
 #include "Platform/PltSocket.h"
+#include "Platform/Posix/PltSocketSys.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
 #include "fuzz/FuzzSupport.h"
