@@ -20,5 +20,5 @@ void MsgDisplay(const char* pszStructure, std::uint8_t byMsgType, std::uint16_t 
 std::uint16_t MsgGenericHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                                 std::uint16_t wLength, const std::uint8_t* pbyData);
 
-std::uint16_t GetPendingFnId();          // FnId a script waits for, APPC_NO_FNID when none
+std::uint16_t GetPendingFnId(); // FnId a script waits for, APPC_NO_FNID when none
 void SetPendingFnId(std::uint16_t wFnId);

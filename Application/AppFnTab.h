@@ -6,11 +6,11 @@
 #include <span>
 #include <string>
 
-constexpr std::uint16_t APPC_MAX_FUNCTIONS = 510;        // records in the function table
-constexpr std::size_t APPC_REQUEST_BUFFER_SIZE = 5000;   // bytes of the request message buffer
-constexpr std::uint16_t APPC_NO_FNID = 0xFFFF;           // "no function"
-constexpr std::uint8_t APPC_SECTION_REQUEST = 3;         // REQUEST section (sent as RFS_REQUEST)
-constexpr std::uint8_t APPC_SECTION_UPDATE = 5;          // UPDATE section (sent as PC_NOTIFY)
+constexpr std::uint16_t APPC_MAX_FUNCTIONS = 510;      // records in the function table
+constexpr std::size_t APPC_REQUEST_BUFFER_SIZE = 5000; // bytes of the request message buffer
+constexpr std::uint16_t APPC_NO_FNID = 0xFFFF;         // "no function"
+constexpr std::uint8_t APPC_SECTION_REQUEST = 3;       // REQUEST section (sent as RFS_REQUEST)
+constexpr std::uint8_t APPC_SECTION_UPDATE = 5;        // UPDATE section (sent as PC_NOTIFY)
 
 // Load results.
 constexpr std::uint16_t APPC_LOAD_OK = 0;
@@ -19,11 +19,11 @@ constexpr std::uint16_t APPC_LOAD_NOT_FOUND = 2;
 constexpr std::uint16_t APPC_LOAD_ALLOCATION = 3;
 
 struct FunctionRecord {
-    std::string name;            // upper case
-    std::uint16_t wFnId = 0;     // never 0
+    std::string name;        // upper case
+    std::uint16_t wFnId = 0; // never 0
     std::uint8_t bySectionKind = APPC_SECTION_REQUEST;
-    std::string request;         // structure text of what is sent, upper case
-    std::string response;        // structure text of the answer (UPDATE: same as request)
+    std::string request;  // structure text of what is sent, upper case
+    std::string response; // structure text of the answer (UPDATE: same as request)
 };
 
 // Loads "main[;extended]" and prints progress and errors on the console. Returns APPC_LOAD_*.

@@ -6,18 +6,18 @@
 #include <cstdint>
 #include <cstdio>
 
-constexpr const char* APPC_VERSION = "4.20.6275";               // shown in the banner
-constexpr std::size_t APPC_STARTUP_LINE_SIZE = 80;              // StartupLine / script name buffer
-constexpr std::size_t APPC_STARTUP_NAME_CHARS = 40;             // script name kept in the start-up line
-constexpr std::size_t APPC_HOST_MAX = 252;                      // characters of the -I host text
-constexpr std::uint16_t APPC_TCP_PORT = 9451;                   // the unit's TCP port
+constexpr const char* APPC_VERSION = "4.20.6275";   // shown in the banner
+constexpr std::size_t APPC_STARTUP_LINE_SIZE = 80;  // StartupLine / script name buffer
+constexpr std::size_t APPC_STARTUP_NAME_CHARS = 40; // script name kept in the start-up line
+constexpr std::size_t APPC_HOST_MAX = 252;          // characters of the -I host text
+constexpr std::uint16_t APPC_TCP_PORT = 9451;       // the unit's TCP port
 constexpr const char* APPC_DEFAULT_DEF_FILES = "FNID.DEF;FNIDDev.DEF";
-constexpr std::uint8_t APPC_PROTOCOL_TERMINAL = 0;              // serial protocol codes
+constexpr std::uint8_t APPC_PROTOCOL_TERMINAL = 0; // serial protocol codes
 constexpr std::uint8_t APPC_PROTOCOL_SIMPLE = 1;
 constexpr std::uint8_t APPC_PROTOCOL_FULL = 2;
 
 // Settings read by the rest of the application.
-std::uint8_t AppLinkChannel();                 // channel of the open link (32/33 serial, 44+ TCP/IP)
+std::uint8_t AppLinkChannel(); // channel of the open link (32/33 serial, 44+ TCP/IP)
 void AppSetLinkChannel(std::uint8_t byChannel);
 std::uint8_t AppSerialPort();                  // serial port index opened at start-up (0 = COM1)
 std::uint32_t AppBaudrate();                   // serial baud rate (one of the supported rates)
@@ -28,7 +28,7 @@ std::FILE* AppResponseStream();                // decoded messages, link events,
 void AppSetResponseStream(std::FILE* pStream); // the response file, or nullptr for standard output
 std::FILE* AppConsole();                       // prompts, command replies, error messages
 void AppSetConsole(std::FILE* pStream);        // nullptr for standard output (tests capture here)
-char* AppStartupLine();                        // APPC_STARTUP_LINE_SIZE bytes, reused as script name
+char* AppStartupLine(); // APPC_STARTUP_LINE_SIZE bytes, reused as script name
 
 // Parses the options and loads the definition files: 0, or non-zero to stop without a link.
 std::uint16_t AppParseOptions(int argc, char** argv);

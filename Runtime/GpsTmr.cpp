@@ -191,7 +191,8 @@ std::uint32_t GpsTmrTimeToNextExpiry() {
             (GPSTMRC_ALLOCATED | GPSTMRC_RUNNING)) {
             continue;
         }
-        const auto elapsed = static_cast<std::int64_t>(static_cast<std::int32_t>(now - entry.dwReference));
+        const auto elapsed =
+            static_cast<std::int64_t>(static_cast<std::int32_t>(now - entry.dwReference));
         const std::int64_t left = static_cast<std::int64_t>(entry.dwPeriodMs) - elapsed;
         const std::uint32_t wait = left <= 0 ? 0 : static_cast<std::uint32_t>(left);
         if (wait < best) {

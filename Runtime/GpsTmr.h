@@ -8,9 +8,9 @@ constexpr std::uint16_t GPSTMR_MAX_ENTRIES = 100;  // timers in the table
 constexpr std::uint32_t GPSTMR_TICK_MS = 32;       // one period unit and the processing interval
 constexpr std::uint16_t GPSTMRC_NO_TIMER = 0xFFFF; // "no timer" id and failure result
 
-using GpsTmrCallback = void (*)();                    // callback without argument
-using GpsTmrCallbackShort = void (*)(std::uint16_t);  // callback with a 16-bit argument
-using GpsTmrCallbackLong = void (*)(std::uint32_t);   // callback with a 32-bit argument
+using GpsTmrCallback = void (*)();                   // callback without argument
+using GpsTmrCallbackShort = void (*)(std::uint16_t); // callback with a 16-bit argument
+using GpsTmrCallbackLong = void (*)(std::uint32_t);  // callback with a 32-bit argument
 
 std::uint16_t GpsTmrInit();      // registers the timer task (type 3) once
 std::uint16_t GpsTmrTerminate(); // removes the timer task

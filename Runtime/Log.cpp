@@ -41,7 +41,8 @@ void BuildRecord(char cKind, std::uint16_t wKind, const char* pszName, std::uint
     if (busy.test_and_set(std::memory_order_acquire)) {
         return; // another record is being built: this one is dropped
     }
-    std::size_t n = LogFormatPrefix(recordBuffer.data(), recordBuffer.size(), cKind, pszName, wCode);
+    std::size_t n =
+        LogFormatPrefix(recordBuffer.data(), recordBuffer.size(), cKind, pszName, wCode);
     if (pszFormat != nullptr && n < recordBuffer.size() - 1) {
         const int written =
             std::vsnprintf(recordBuffer.data() + n, recordBuffer.size() - n, pszFormat, args);

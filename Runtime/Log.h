@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr std::size_t LOGC_RECORD_SIZE = 256;   // bytes of one record, terminating zero included
-constexpr std::size_t LOGC_FILTER_SIZE = 150;   // bytes of the filter text, terminating zero included
-constexpr std::size_t LOGC_FILTER_ENTRY = 3;    // two code characters and a blank
+constexpr std::size_t LOGC_RECORD_SIZE = 256; // bytes of one record, terminating zero included
+constexpr std::size_t LOGC_FILTER_SIZE = 150; // bytes of the filter text, terminating zero included
+constexpr std::size_t LOGC_FILTER_ENTRY = 3;  // two code characters and a blank
 constexpr std::size_t LOGC_KEPT_RECORDS = 100;  // records the sink keeps for LogReadEntry
 constexpr std::uint16_t LOGC_KIND_ERROR = 2;    // sink kind of an E record
 constexpr std::uint16_t LOGC_KIND_WARNING = 1;  // sink kind of a W record

@@ -86,7 +86,9 @@ std::uint16_t OssDeleteThread(std::uint16_t wSlot) {
     return 0;
 }
 
-std::uint16_t OssGetCurrentThread() { return currentSlot; }
+std::uint16_t OssGetCurrentThread() {
+    return currentSlot;
+}
 
 void OssSchedule() {
     const std::uint8_t pass = passCounter;
@@ -125,9 +127,13 @@ std::uint16_t OssExit(std::uint16_t wCode) {
     return wCode;
 }
 
-std::uint16_t OssGetExitCode() { return exitCode; }
+std::uint16_t OssGetExitCode() {
+    return exitCode;
+}
 
-std::uint8_t OssGetPassCounter() { return passCounter; }
+std::uint8_t OssGetPassCounter() {
+    return passCounter;
+}
 
 std::uint32_t OssGetTime() {
     if (clockFrozen) {
@@ -145,14 +151,18 @@ void OssWait(std::uint32_t dwMs) {
     }
 }
 
-void OssFreezeTime(std::uint8_t bFrozen) { clockFrozen = bFrozen != 0; }
+void OssFreezeTime(std::uint8_t bFrozen) {
+    clockFrozen = bFrozen != 0;
+}
 
 std::uint32_t OssAdvanceTime(std::uint16_t wMs) {
     clockOffset += wMs;
     return clockOffset;
 }
 
-void OssDisableWait(std::uint8_t bDisabled) { waitDisabled = bDisabled != 0; }
+void OssDisableWait(std::uint8_t bDisabled) {
+    waitDisabled = bDisabled != 0;
+}
 
 std::uint16_t OssStartNativeThread(OssThreadHandle* phThread, OssNativeRoutine pfRoutine,
                                    void* pvParam, std::uint32_t* pdwThreadId) {
@@ -167,4 +177,6 @@ std::uint16_t OssJoinNativeThread(OssThreadHandle hThread) {
     return PltThreadJoin(hThread, OSSC_JOIN_TIMEOUT_MS) ? 0 : 1;
 }
 
-void OssSetIdleHandler(OssIdleHandler pfIdle) { idleHandler = pfIdle; }
+void OssSetIdleHandler(OssIdleHandler pfIdle) {
+    idleHandler = pfIdle;
+}

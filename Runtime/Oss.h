@@ -14,9 +14,9 @@ constexpr std::uint32_t OSSC_IDLE_SLEEP_US = 1000;   // pause of OssRun once eve
 // rule of the links tolerates this much lateness (the finest is the 100 ms frame abandonment).
 constexpr std::uint32_t OSSC_IDLE_MAX_WAIT_MS = 10;
 
-using OssThread = void (*)();                  // a scheduler task
-using OssThreadHandle = PltThread*;            // a native thread
-using OssNativeRoutine = PltThreadRoutine;     // routine of a native thread
+using OssThread = void (*)();              // a scheduler task
+using OssThreadHandle = PltThread*;        // a native thread
+using OssNativeRoutine = PltThreadRoutine; // routine of a native thread
 
 std::uint16_t OssInit();      // empties the slots and takes the clock base; second call: no change
 std::uint16_t OssTerminate(); // clears the initialised mark; slots stay as they are
@@ -28,17 +28,17 @@ std::uint16_t OssCreateThread(OssThread pfEntry, std::uint16_t wType);
 std::uint16_t OssDeleteThread(std::uint16_t wSlot);
 std::uint16_t OssGetCurrentThread(); // slot of the task being (or last) run
 
-void OssSchedule();                          // one pass over the slots
-void OssRun();                               // passes until OssExit
-std::uint16_t OssExit(std::uint16_t wCode);  // sets the stop flag and stores the code; returns it
-std::uint16_t OssGetExitCode();              // code given to OssExit, 0 before
-std::uint8_t OssGetPassCounter();            // pass counter (for diagnostics and tests)
+void OssSchedule();                         // one pass over the slots
+void OssRun();                              // passes until OssExit
+std::uint16_t OssExit(std::uint16_t wCode); // sets the stop flag and stores the code; returns it
+std::uint16_t OssGetExitCode();             // code given to OssExit, 0 before
+std::uint8_t OssGetPassCounter();           // pass counter (for diagnostics and tests)
 
-std::uint32_t OssGetTime();                  // service clock in ms, wraps modulo 2^32
-void OssWait(std::uint32_t dwMs);            // busy wait on the clock (nothing else runs)
-void OssFreezeTime(std::uint8_t bFrozen);    // frozen: the clock shows only the offset
+std::uint32_t OssGetTime();                      // service clock in ms, wraps modulo 2^32
+void OssWait(std::uint32_t dwMs);                // busy wait on the clock (nothing else runs)
+void OssFreezeTime(std::uint8_t bFrozen);        // frozen: the clock shows only the offset
 std::uint32_t OssAdvanceTime(std::uint16_t wMs); // adds to the offset; returns the new offset
-void OssDisableWait(std::uint8_t bDisabled); // disabled: OssWait returns at once
+void OssDisableWait(std::uint8_t bDisabled);     // disabled: OssWait returns at once
 
 // Starts a native thread at once; *phThread receives its handle. Returns 0, or 1 on failure.
 std::uint16_t OssStartNativeThread(OssThreadHandle* phThread, OssNativeRoutine pfRoutine,

@@ -200,8 +200,7 @@ std::uint16_t IpsAccept(IpsSocket* pListenSocket, IpsSocket* pAcceptedSocket) {
         return IPSC_OK;
     }
     PltSocketReady tReady;
-    const int nReady =
-        PltSocketPoll(Handle(pListenSocket), true, false, dwPollTimeoutUs, &tReady);
+    const int nReady = PltSocketPoll(Handle(pListenSocket), true, false, dwPollTimeoutUs, &tReady);
     if (nReady < 0 || tReady.bError) {
         LogError("IpsAccept", IPSC_ERROR, "Socket error on select, errno=%d", PltSocketLastError());
         return IPSC_ERROR;
@@ -264,9 +263,9 @@ std::uint16_t IpsRead(IpsSocket* pSocket, std::uint8_t* pReceiveBuffer, std::uin
     }
     *pdwReceived = 0;
     PltSocketReady tReady;
-    const int nReady = pSocket->socketDescr == 0 ? -1
-                                                 : PltSocketPoll(Handle(pSocket), true, false,
-                                                                 dwPollTimeoutUs, &tReady);
+    const int nReady = pSocket->socketDescr == 0
+                           ? -1
+                           : PltSocketPoll(Handle(pSocket), true, false, dwPollTimeoutUs, &tReady);
     if (nReady < 0 || tReady.bError) {
         LogError("IpsRead", IPSC_ERROR, "Socket error on select, errno=%d", PltSocketLastError());
         if (dwSize > 0) {

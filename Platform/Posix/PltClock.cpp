@@ -26,7 +26,9 @@ void PltClockUseFineWaits() {
     (void)prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
 }
 
-std::uint32_t PltCalendarSeconds() { return static_cast<std::uint32_t>(std::time(nullptr)); }
+std::uint32_t PltCalendarSeconds() {
+    return static_cast<std::uint32_t>(std::time(nullptr));
+}
 
 bool PltLocalTime(std::time_t tTime, std::tm* ptLocal) {
     return localtime_r(&tTime, ptLocal) != nullptr;

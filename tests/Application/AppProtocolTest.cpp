@@ -10,8 +10,8 @@
 #include "Communication/Rsm/Rsm.h"
 #include "Runtime/Mds.h"
 #include "tests/support/FakeLink.h"
-#include "tests/support/TestOs.h"
 #include "tests/support/RsmRecorder.h"
+#include "tests/support/TestOs.h"
 
 namespace {
 

@@ -13,10 +13,18 @@ namespace {
 std::vector<int> fired;
 std::vector<std::uint32_t> arguments;
 
-void FireA() { fired.push_back(1); }
-void FireB() { fired.push_back(2); }
-void FireShort(std::uint16_t w) { arguments.push_back(w); }
-void FireLong(std::uint32_t dw) { arguments.push_back(dw); }
+void FireA() {
+    fired.push_back(1);
+}
+void FireB() {
+    fired.push_back(2);
+}
+void FireShort(std::uint16_t w) {
+    arguments.push_back(w);
+}
+void FireLong(std::uint32_t dw) {
+    arguments.push_back(dw);
+}
 
 class GpsTmrTest : public ::testing::Test {
   protected:

@@ -12,7 +12,9 @@ namespace {
 
 std::vector<int> ran;
 
-template <int N> void Task() { ran.push_back(N); }
+template <int N> void Task() {
+    ran.push_back(N);
+}
 
 int exitingTaskRuns = 0;
 void ExitingTask() {
