@@ -57,7 +57,7 @@ std::uint16_t ApplyOption(const char* pszArg) {
             // The host setting holds 252 characters; a cut name would reach the wrong host.
             std::fprintf(AppConsole(), "Host name longer than %zu characters: %.20s...\n",
                          APPC_HOST_MAX, pszValue);
-            std::fflush(AppConsole());
+            PrintUsage();
             return 1;
         }
         AppSetLinkChannel(MDSC_TCPIP_SESSION_BASE);

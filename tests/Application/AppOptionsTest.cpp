@@ -121,7 +121,9 @@ TEST_F(AppOptionsTest, UnknownLetterPrintsUsageAndStops) {
 TEST_F(AppOptionsTest, HostLongerThanTheSettingIsRefusedNotCut) {
     EXPECT_EQ(Parse({kDefinitionOption, "-I" + std::string(APPC_HOST_MAX + 1, 'h')}), 1);
     EXPECT_EQ(AppLinkChannel(), MDSC_SERIAL_CHANNEL_0);
-    EXPECT_NE(Console().find("Host name longer than 252 characters"), std::string::npos);
+    const std::string text = Console();
+    EXPECT_NE(text.find("Host name longer than 252 characters"), std::string::npos);
+    EXPECT_NE(text.find("Usage: talvo_rc"), std::string::npos);
     AppResetForTest();
     EXPECT_EQ(Parse({kDefinitionOption, "-I" + std::string(APPC_HOST_MAX, 'h')}), 0);
     EXPECT_EQ(std::string(AppHost()).size(), APPC_HOST_MAX);
