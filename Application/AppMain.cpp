@@ -134,8 +134,9 @@ std::uint16_t AppOpenLink() {
         std::fprintf(AppConsole(), "Using TCP/IP communication\n   Host = %s\n", AppHost());
         std::fflush(AppConsole());
         g_bySession = IpmOpen(APPC_TCP_PORT, AppHost(), IPMC_PROTOCOL_OIP, AppTcpEvent);
+        // Without a session the tool runs on without a link: calls fail when they are sent.
         std::uint8_t byLink = byChannel;
-        if (IpmGetChannelId(g_bySession, &byLink) == 0) {
+        if (g_bySession != kNoSession && IpmGetChannelId(g_bySession, &byLink) == 0) {
             AppSetLinkChannel(byLink);
         }
     } else {
