@@ -13,18 +13,7 @@ ROOT=$(pwd)
 START=$(date +%s)
 
 # --- tools -------------------------------------------------------------------------------------
-tools/setup.sh
-PACKAGES="g++-mingw-w64-x86-64-posix wine wine64 googletest"
-MISSING=""
-for p in $PACKAGES; do
-    dpkg -s "$p" >/dev/null 2>&1 || MISSING="$MISSING $p"
-done
-if [ -n "$MISSING" ]; then
-    SUDO=""
-    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-    $SUDO apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $MISSING
-fi
+tools/setup.sh g++-mingw-w64-x86-64-posix wine wine64 googletest
 
 # --- builds ------------------------------------------------------------------------------------
 # The Linux simulator is the unit at the other end of every link.
