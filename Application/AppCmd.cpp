@@ -138,8 +138,12 @@ std::uint16_t TermCommand(char* pszLine, std::uint8_t byChannel) {
         return APPC_CMD_ERROR;
     }
     // The terminating zero byte is part of the message.
-    MdsExecuteResponseHandler(byChannel, terminalType, static_cast<std::uint16_t>(length + 1),
-                              reinterpret_cast<const std::uint8_t*>(text));
+    const std::uint16_t wStatus =
+        MdsExecuteResponseHandler(byChannel, terminalType, static_cast<std::uint16_t>(length + 1),
+                                  reinterpret_cast<const std::uint8_t*>(text));
+    if (wStatus != 0) {
+        LogError("TermCommand", wStatus, "Execution error");
+    }
     return APPC_CMD_DONE;
 }
 
@@ -199,7 +203,18 @@ const std::array<CommandEntry, 15> CommandTable{{
     {nullptr, TriggerRFC},
 }};
 
+// A line whose first word is the exact name of a loaded function calls it: a function named
+// LOGFULL or TERMINATE is never hidden by the command its name begins with.
+bool NamesFunction(const char* pszLine) {
+    const char* cursor = pszLine;
+    const std::string_view word = CmdNextToken(cursor);
+    return !word.empty() && FnTabFindByName(std::string(word).c_str()) != nullptr;
+}
+
 CmdHandler FindCommand(const char* pszLine) {
+    if (NamesFunction(pszLine)) {
+        return TriggerRFC;
+    }
     for (const CommandEntry& entry : CommandTable) {
         if (entry.pszName == nullptr ||
             std::strncmp(pszLine, entry.pszName, std::strlen(entry.pszName)) == 0) {

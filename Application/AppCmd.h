@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+
+#include "Application/AppFnTab.h"
 #include <string_view>
 
 // A command handler: (line, link channel) -> APPC_CMD_DONE, _MORE (route the next line to me)
@@ -10,8 +12,9 @@
 using CmdHandler = std::uint16_t (*)(char* pszLine, std::uint8_t byChannel);
 
 constexpr std::uint8_t APPC_TERMINAL_TYPE_DEFAULT = 6; // TERM strings go as TERMINAL_REQUEST
-constexpr std::size_t APPC_TERM_STRING_MAX = 80;       // characters of one TERM string
-constexpr const char* APPC_SEPARATORS = " \t\r\n";     // separators of command arguments
+// Characters of one TERM string: with its zero byte it stays within a request message.
+constexpr std::size_t APPC_TERM_STRING_MAX = APPC_REQUEST_BUFFER_SIZE - 1;
+constexpr const char* APPC_SEPARATORS = " \t\r\n"; // separators of command arguments
 
 // Message handler for type 6: interprets one line (from channel 34) or prints it (other channels).
 std::uint16_t CmdLineHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,

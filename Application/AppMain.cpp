@@ -182,8 +182,11 @@ int AppMain(int argc, char** argv) {
     IpmInit();
     TrmOpen();
 
-    if (AppParseOptions(argc, argv) != 0 || AppOpenLink() != 0) {
-        OssExit(0);
+    const std::uint16_t wStatus = AppParseOptions(argc, argv);
+    if (wStatus != APPC_EXIT_OK) {
+        OssExit(wStatus);
+    } else if (AppOpenLink() != 0) {
+        OssExit(APPC_EXIT_USAGE);
     }
 
     // The idle step sleeps on the descriptors' readiness, so the socket polls need not wait.

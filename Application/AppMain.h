@@ -6,11 +6,17 @@
 #include <cstdint>
 #include <cstdio>
 
-constexpr const char* APPC_VERSION = "4.20.6275";   // shown in the banner
-constexpr std::size_t APPC_STARTUP_LINE_SIZE = 80;  // StartupLine / script name buffer
-constexpr std::size_t APPC_STARTUP_NAME_CHARS = 40; // script name kept in the start-up line
-constexpr std::size_t APPC_HOST_MAX = 252;          // characters of the -I host text
-constexpr std::uint16_t APPC_TCP_PORT = 9451;       // the unit's TCP port
+constexpr const char* APPC_VERSION = "4.20.6275"; // shown in the banner
+// StartupLine / script name buffer: "SCRIPT ", the longest path of the platforms (Linux's 4095
+// characters) and its zero.
+constexpr std::size_t APPC_STARTUP_LINE_SIZE = 4104;
+constexpr std::size_t APPC_HOST_MAX = 252;    // characters of the -I host text
+constexpr std::uint16_t APPC_TCP_PORT = 9451; // the unit's TCP port
+// Exit statuses of the program.
+constexpr std::uint16_t APPC_EXIT_OK = 0;          // after EXIT or a clean shut-down on a signal
+constexpr std::uint16_t APPC_EXIT_USAGE = 1;       // unknown option, host text too long
+constexpr std::uint16_t APPC_EXIT_DEFINITIONS = 2; // definition file missing, wrong or too full
+constexpr std::uint16_t APPC_EXIT_ALLOCATION = 3;  // no memory for the function table or buffer
 constexpr const char* APPC_DEFAULT_DEF_FILES = "FNID.DEF;FNIDDev.DEF";
 constexpr std::uint8_t APPC_PROTOCOL_TERMINAL = 0; // serial protocol codes
 constexpr std::uint8_t APPC_PROTOCOL_SIMPLE = 1;
@@ -30,7 +36,8 @@ std::FILE* AppConsole();                       // prompts, command replies, erro
 void AppSetConsole(std::FILE* pStream);        // nullptr for standard output (tests capture here)
 char* AppStartupLine(); // APPC_STARTUP_LINE_SIZE bytes, reused as script name
 
-// Parses the options and loads the definition files: 0, or non-zero to stop without a link.
+// Parses the options and loads the definition files: 0, or the exit status (APPC_EXIT_*) with
+// which the program stops without a link.
 std::uint16_t AppParseOptions(int argc, char** argv);
 // Opens the link chosen by the options and delivers the start-up line: 0, or non-zero to stop.
 std::uint16_t AppOpenLink();

@@ -10,6 +10,7 @@
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
+#include "Platform/PltFile.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 
@@ -33,6 +34,17 @@ std::uint32_t g_dwBaudrate = kDefaultBaudrate;
 std::uint16_t g_wProtocol = APPC_PROTOCOL_FULL;
 std::array<char, APPC_HOST_MAX + 1> g_szHost{};
 std::string g_definitionFiles = APPC_DEFAULT_DEF_FILES;
+
+// The start-up script: the whole path, never cut to another file's name. A path longer than the
+// platform takes is refused here, as SCRIPT refuses a file it cannot open.
+void SetStartupScript(const char* pszPath) {
+    if (std::strlen(pszPath) > PltPathMax() ||
+        std::snprintf(AppStartupLine(), APPC_STARTUP_LINE_SIZE, "SCRIPT %s", pszPath) >=
+            static_cast<int>(APPC_STARTUP_LINE_SIZE)) {
+        AppStartupLine()[0] = '\0';
+        std::fprintf(AppConsole(), "Can't open scriptfile : %s\n", pszPath);
+    }
+}
 
 void PrintUsage() {
     std::fputs(kUsage, AppConsole());
@@ -134,12 +146,12 @@ std::uint16_t AppParseOptions(int argc, char** argv) {
 
     for (int i = 1; i < argc; ++i) {
         const char* pszArg = argv[i];
-        if (pszArg[0] != '-' && pszArg[0] != '/') {
-            std::snprintf(AppStartupLine(), APPC_STARTUP_LINE_SIZE, "SCRIPT %.40s", pszArg);
+        if ((pszArg[0] != '-' && pszArg[0] != '/') || PltSlashArgumentIsFile(pszArg)) {
+            SetStartupScript(pszArg);
             continue;
         }
         if (ApplyOption(pszArg) != 0) {
-            return 1;
+            return APPC_EXIT_USAGE;
         }
     }
 
@@ -150,11 +162,15 @@ std::uint16_t AppParseOptions(int argc, char** argv) {
         }
     }
 
-    const std::uint16_t wResult = FnTabLoad(g_definitionFiles.c_str());
-    if (wResult == APPC_LOAD_ALLOCATION) {
+    switch (FnTabLoad(g_definitionFiles.c_str())) {
+    case APPC_LOAD_OK:
+        return APPC_EXIT_OK;
+    case APPC_LOAD_ALLOCATION:
         PrintUsage();
+        return APPC_EXIT_ALLOCATION;
+    default:
+        return APPC_EXIT_DEFINITIONS;
     }
-    return wResult;
 }
 
 void AppResetForTest() {

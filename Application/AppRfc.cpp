@@ -60,6 +60,10 @@ bool AtEnd(const char* p) {
     return *p == '\0' || *p == '\r' || *p == '\n';
 }
 
+bool IsLineEnd(char c) {
+    return c == '\r' || c == '\n';
+}
+
 // Writes the structure text with every group written out into the expanded text.
 Expansion Expand(const char* pszText) {
     auto& out = g_tCallBuilder.szExpanded;
@@ -152,7 +156,7 @@ void EncodeString(std::span<std::uint8_t> buffer, const char** ppText) {
     buffer[g_tCallBuilder.wLength + wField - 1] = 0;
     g_tCallBuilder.wLength = static_cast<std::uint16_t>(g_tCallBuilder.wLength + wField);
     g_tCallBuilder.dwNeeded = 0;
-    *ppText = p + std::strlen(p);
+    *ppText = p + std::strcspn(p, "\r\n"); // the rest of the line; a script line keeps its end
 }
 
 // Reads the parameter text against the expanded structure from the current element on.
@@ -185,8 +189,19 @@ Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
                 return Encoding::TooLong;
             }
         }
-        if (AtEnd(p)) {
-            return Encoding::More;
+        if (*p == '\0') {
+            return Encoding::More; // a typed line: the call goes on with the next line
+        }
+        if (IsLineEnd(*p)) {
+            // A script line keeps its line end, text that is no value: every value still missing
+            // is sent as zero, and the call is complete at the end of the structure.
+            const std::size_t wBytes =
+                static_cast<std::size_t>(g_tCallBuilder.dwNeeded) * ptType->byWidth;
+            std::memset(&buffer[g_tCallBuilder.wLength], 0, wBytes);
+            g_tCallBuilder.wLength = static_cast<std::uint16_t>(g_tCallBuilder.wLength + wBytes);
+            g_tCallBuilder.dwNeeded = 0;
+            ++g_tCallBuilder.wPosition;
+            continue;
         }
         switch (ptType->tClass) {
         case FieldClass::String:

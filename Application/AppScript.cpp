@@ -27,6 +27,10 @@ namespace {
 constexpr std::uint16_t APPC_SCRIPT_TASK_TYPE = 3; // the script task runs every fourth pass
 constexpr std::uint8_t APPC_CONSOLE_CHANNEL = MDSC_TERMINAL_CHANNEL;
 constexpr std::size_t APPC_DATE_SIZE = 16; // "mm/dd/yy" and room to spare
+// Longest PAUSE: the service clock's differences stay correct below half its wrap (24 days).
+constexpr std::uint32_t APPC_PAUSE_MAX_MS = 0x7FFFFFFFu;
+
+enum class LineRead { Line, TooLong, Error };
 
 struct FileCloser {
     void operator()(std::FILE* pFile) const { std::fclose(pFile); }
@@ -37,7 +41,10 @@ FileHandle scriptFile;
 FileHandle responseFile;
 std::uint16_t scriptTask = OSSC_NO_THREAD;
 bool repeatOn = false;
-std::uint32_t pauseUntil = 0;
+bool pauseOn = false;
+std::uint32_t pauseStart = 0; // service clock (ms) when the PAUSE line was read
+std::uint32_t pauseLength = 0;
+std::uint32_t lineNumber = 0; // of the line last read from the script
 std::array<char, APPC_SCRIPT_LINE_SIZE> lineBuffer{};
 std::uint32_t (*calendarSeconds)() = PltCalendarSeconds;
 
@@ -92,16 +99,57 @@ FileHandle OpenScript(const std::string& name) {
     return file;
 }
 
-void HandleScriptLine(std::uint32_t dwNow) {
+// Reads the next line into lineBuffer the way a text-mode read on Windows gives it, so that a
+// script sends the same bytes on every platform: a CR LF line end becomes LF. A line that does not
+// fit the buffer (with its line end) is read to its end and reported, never split into pieces
+// that would each run as a line of their own. At the end of the file the buffer is empty.
+LineRead ReadScriptLine(std::FILE* file) {
+    std::size_t length = 0;
+    bool tooLong = false;
+    int c = 0;
+    while ((c = std::getc(file)) != EOF) {
+        if (c == '\r') {
+            const int next = std::getc(file);
+            if (next == '\n') {
+                c = '\n';
+            } else if (next != EOF) {
+                std::ungetc(next, file);
+            }
+        }
+        if (length < lineBuffer.size() - 1) {
+            lineBuffer[length++] = static_cast<char>(c);
+        } else {
+            tooLong = true;
+        }
+        if (c == '\n') {
+            break;
+        }
+    }
+    lineBuffer[length] = '\0';
+    if (c == EOF && std::ferror(file) != 0) {
+        return LineRead::Error;
+    }
+    if (length > 0) {
+        ++lineNumber;
+    }
+    return tooLong ? LineRead::TooLong : LineRead::Line;
+}
+
+void HandleScriptLine() {
     const std::string upper = UpperCase(lineBuffer.data());
     if (upper.compare(0, 5, "PAUSE") == 0) {
         const char* cursor = upper.c_str();
         CmdNextToken(cursor);
         const std::string_view seconds = CmdNextToken(cursor);
         if (!seconds.empty()) {
-            const std::uint64_t until =
-                static_cast<std::uint64_t>(dwNow) + CmdParseUnsigned(seconds);
-            pauseUntil = static_cast<std::uint32_t>(std::min<std::uint64_t>(until, UINT32_MAX));
+            // Measured on the service clock, so that PAUSE N holds the next line for N full
+            // seconds whatever the calendar second stands at.
+            const std::uint64_t milliseconds =
+                static_cast<std::uint64_t>(CmdParseUnsigned(seconds)) * 1000u;
+            pauseOn = true;
+            pauseStart = OssGetTime();
+            pauseLength = static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(milliseconds, APPC_PAUSE_MAX_MS));
         }
     } else if (upper[0] == ';' || upper.compare(0, 2, "//") == 0) {
         // comment line
@@ -126,7 +174,7 @@ std::uint16_t ScriptCommand(char* pszLine, std::uint8_t /*byChannel*/) {
     }
     // A name that does not fit is refused rather than cut to another file's name. A running
     // script goes on with its own file and name when the new one cannot be used.
-    FileHandle file = name.size() <= APPC_SCRIPT_NAME_MAX ? OpenScript(name) : FileHandle{};
+    FileHandle file = name.size() <= PltPathMax() ? OpenScript(name) : FileHandle{};
     if (!file) {
         std::fprintf(Con(), "Can't open scriptfile : %s\n", name.c_str());
         return APPC_CMD_ERROR;
@@ -136,7 +184,8 @@ std::uint16_t ScriptCommand(char* pszLine, std::uint8_t /*byChannel*/) {
     scriptFile = std::move(file);
     // A new script does not inherit the wait or the pause of the one it replaces.
     SetPendingFnId(APPC_NO_FNID);
-    pauseUntil = 0;
+    pauseOn = false;
+    lineNumber = 0;
     scriptTask = OssCreateThread(ScriptProcess, APPC_SCRIPT_TASK_TYPE);
     if (scriptTask == OSSC_NO_THREAD) {
         std::fputs("OssThread for proccessing ScriptFile not started !!\n\n", Con());
@@ -155,23 +204,32 @@ void ScriptProcess() {
             ScriptStop();
         } else if (std::fseek(file, 0, SEEK_SET) != 0) {
             std::fprintf(Con(), "Script seek error %d during repeat", errno);
+        } else {
+            lineNumber = 0;
         }
         return;
     }
-    const std::uint32_t now = calendarSeconds();
-    if (now < pauseUntil) {
-        return;
+    if (pauseOn) {
+        if (OssGetTime() - pauseStart < pauseLength) {
+            return;
+        }
+        pauseOn = false;
     }
-    lineBuffer[0] = '\0';
-    if (std::fgets(lineBuffer.data(), static_cast<int>(lineBuffer.size()), file) == nullptr &&
-        std::ferror(file) != 0) {
+    switch (ReadScriptLine(file)) {
+    case LineRead::Error:
         // A read error sets no end-of-file mark: without this stop the script would deliver
         // empty lines for ever.
         std::fprintf(Con(), "Can't read scriptfile : %s\n", AppStartupLine());
         ScriptStop();
         return;
+    case LineRead::TooLong:
+        std::fprintf(Con(), "Script line longer than %zu characters skipped: %s, line %u\n",
+                     lineBuffer.size() - 1, AppStartupLine(), static_cast<unsigned>(lineNumber));
+        break;
+    case LineRead::Line:
+        HandleScriptLine();
+        break;
     }
-    HandleScriptLine(now);
     lineBuffer[0] = '\0';
 }
 
@@ -251,7 +309,8 @@ void ScriptResetForTest() {
     scriptFile.reset();
     ScriptCloseResfile();
     repeatOn = false;
-    pauseUntil = 0;
+    pauseOn = false;
+    lineNumber = 0;
     lineBuffer.fill('\0');
     calendarSeconds = PltCalendarSeconds;
 }

@@ -1,12 +1,12 @@
 // AppScript: the SCRIPT, REPEAT and RESFILE commands, the script task that feeds script lines to
-// the interpreter one at a time, and the response file.
+// the interpreter one at a time, and the response file. A script file name may be as long as the
+// platform's paths (PltPathMax); a longer one is refused.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 constexpr std::size_t APPC_SCRIPT_LINE_SIZE = 2500; // characters of one script line
-constexpr std::size_t APPC_SCRIPT_NAME_MAX = 79;    // characters of a script file name
 
 std::uint16_t ScriptCommand(char* pszLine, std::uint8_t byChannel);  // SCRIPT [<file>]
 std::uint16_t RepeatCommand(char* pszLine, std::uint8_t byChannel);  // REPEAT [ON|OFF]

@@ -16,7 +16,7 @@ tools/setup.sh libclang-rt-dev
 
 BUILD="$(pwd)/build-fuzz" # absolute: a target may change its working directory
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTALVO_FUZZ=ON -DTALVO_BENCH=OFF -DBUILD_TESTING=OFF >/dev/null
+    -DTALVO_FUZZ=ON -DTALVO_BENCH=OFF -DBUILD_TESTING=OFF -DTALVO_WERROR=ON >/dev/null
 cmake --build "$BUILD" --target talvo_fuzz
 
 RESULTS="$BUILD/results"

@@ -22,7 +22,15 @@ else
     build/talvo_sim --tcp -D examples/FNID.DEF >"$SIMLOG" 2>&1 &
 fi
 SIM=$!
-trap 'kill $SIM 2>/dev/null; wait $SIM 2>/dev/null; rm -f "$SIMLOG"' EXIT INT TERM
+# Under set -e a failing kill (the simulator already ended) would end the trap before its rm.
+cleanup() {
+    kill $SIM 2>/dev/null || true
+    wait $SIM 2>/dev/null || true
+    rm -f "$SIMLOG"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # Wait until the simulator is ready (its pty line, or its listening line).
 i=0

@@ -17,10 +17,10 @@ tools/setup.sh g++-mingw-w64-x86-64-posix wine wine64 googletest
 
 # --- builds ------------------------------------------------------------------------------------
 # The Linux simulator is the unit at the other end of every link.
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALVO_WERROR=ON >/dev/null
 cmake --build build --target talvo_sim
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=Debug -DTALVO_BENCH=OFF -DTALVO_GTEST_SOURCE_DIR=/usr/src/googletest >/dev/null
+    -DCMAKE_BUILD_TYPE=Debug -DTALVO_BENCH=OFF -DTALVO_WERROR=ON >/dev/null
 cmake --build build-win --target talvo_rc talvo_sim talvo_unit_tests
 echo "win.sh: built in $(($(date +%s) - START)) s"
 [ "$1" = "--build-only" ] && exit 0

@@ -67,9 +67,13 @@ TEST_F(AppCmdTest, EmptyLineDropsTheOpenCall) {
     EXPECT_NE(std::string::npos, Console().find("Commands present in the system:"));
 }
 
-TEST_F(AppCmdTest, BuiltInCommandTakesFunctionNamesThatBeginWithIt) {
-    Type("LOGGER 1"); // the LOG command, whose argument 1 switches logging off
-    EXPECT_TRUE(Sent().empty());
+TEST_F(AppCmdTest, FunctionNamedLikeACommandWasHiddenByIt) {
+    Type("logger 1"); // the exact name of a function: the call, not the LOG command
+    ASSERT_EQ(1u, Sent().size());
+    EXPECT_EQ((std::vector<std::uint8_t>{0x03, 0x01, 0x01}), Sent()[0].data);
+    EXPECT_EQ(std::string::npos, Console().find("Logging is turned"));
+    Type("LOGG 1"); // no function has this name: the command still matches by its first letters
+    EXPECT_EQ(1u, Sent().size());
     EXPECT_EQ("\nLogging is turned OFF\n" + PROMPT, Console());
 }
 
@@ -141,6 +145,14 @@ TEST_F(AppCmdTest, EmptyLineEndsTheTermPromptWithoutSending) {
     Type("HELP");
     EXPECT_TRUE(Sent().empty());
     EXPECT_NE(std::string::npos, Console().find("Commands present in the system:"));
+}
+
+TEST_F(AppCmdTest, TermSendsTheWholeTypedLine) {
+    const std::string text(194, 'q'); // what fits a keyboard line after "TERM "
+    Type("TERM " + text);
+    ASSERT_EQ(1u, Sent().size());
+    EXPECT_EQ(std::string(194, 'Q') + '\0',
+              std::string(Sent()[0].data.begin(), Sent()[0].data.end()));
 }
 
 TEST_F(AppCmdTest, TermTextOverranItsBound) {

@@ -5,6 +5,7 @@
 
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
+#include "Platform/PltFile.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 
@@ -104,10 +105,39 @@ TEST_F(AppOptionsTest, TheLaterLinkOptionWins) {
     EXPECT_STREQ(AppHost(), "127.0.0.1");
 }
 
-TEST_F(AppOptionsTest, LastScriptArgumentIsCutToFortyCharacters) {
-    const std::string longName(60, 'a');
+TEST_F(AppOptionsTest, StartupScriptPathWasCutOrTakenForAnOption) {
+    const std::string longName = "run/" + std::string(200, 'a') + ".scr";
     ASSERT_EQ(Parse({"first.scr", kDefinitionOption, longName}), 0);
-    EXPECT_EQ(std::string(AppStartupLine()), "SCRIPT " + std::string(40, 'a'));
+    EXPECT_EQ(std::string(AppStartupLine()), "SCRIPT " + longName); // the last one, whole
+#ifndef _WIN32
+    // An absolute path names the script when the file exists; otherwise '/' starts an option.
+    const std::string absolute = TALVO_SOURCE_DIR "/examples/DEMO.SCR";
+    ASSERT_EQ(Parse({kDefinitionOption, absolute}), 0);
+    EXPECT_EQ(std::string(AppStartupLine()), "SCRIPT " + absolute);
+    EXPECT_EQ(Parse({kDefinitionOption, "/nonexistent/x.scr"}), APPC_EXIT_USAGE);
+#endif
+}
+
+TEST_F(AppOptionsTest, ScriptPathLongerThanThePlatformTakesIsRefused) {
+    AppResetForTest();
+    AppSetConsole(m_pConsole);
+    const std::string tooLong(PltPathMax() + 1, 'b');
+    ASSERT_EQ(Parse({kDefinitionOption, tooLong}), 0);
+    EXPECT_STREQ(AppStartupLine(), "");
+    EXPECT_NE(Console().find("Can't open scriptfile : " + tooLong + "\n"), std::string::npos);
+}
+
+TEST_F(AppOptionsTest, DefinitionFileFailuresGiveTheirExitStatus) {
+    EXPECT_EQ(Parse({"-D/nonexistent/FNID.DEF"}), APPC_EXIT_DEFINITIONS);
+    AppResetForTest();
+    AppSetConsole(m_pConsole);
+    const std::string bad = testing::TempDir() + "/talvo_bad.def";
+    std::FILE* file = std::fopen(bad.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("#define REQUEST\nBROKEN\n", file);
+    std::fclose(file);
+    EXPECT_EQ(Parse({"-D" + bad}), APPC_EXIT_DEFINITIONS);
+    std::remove(bad.c_str());
 }
 
 TEST_F(AppOptionsTest, UnknownLetterPrintsUsageAndStops) {

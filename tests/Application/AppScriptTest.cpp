@@ -2,6 +2,7 @@
 
 #include "AppTestFixture.h"
 #include "Platform/PltClock.h"
+#include "Platform/PltFile.h"
 
 namespace {
 
@@ -71,16 +72,56 @@ TEST_F(AppScriptTest, ScriptTaskRunsFromTheScheduler) {
     EXPECT_EQ(Ping(3), Sent()[0].data);
 }
 
-TEST_F(AppScriptTest, PauseHoldsTheNextLineBack) {
+TEST_F(AppScriptTest, PauseHeldTheNextLineForLessThanItsSeconds) {
     Start("pause.scr", "PAUSE 3\nHELP\n");
     ScriptProcess();
     EXPECT_EQ("", Console());
-    fakeSeconds += 2;
+    fakeSeconds += 3; // the calendar second moves on; the pause is measured by the service clock
+    OssAdvanceTime(2999);
     ScriptProcess();
     EXPECT_EQ("", Console());
-    fakeSeconds += 1;
+    OssAdvanceTime(1);
     ScriptProcess();
     EXPECT_NE(std::string::npos, Console().find("Commands present in the system:"));
+}
+
+TEST_F(AppScriptTest, ScriptLineShortOfNumbersStalledTheScript) {
+    // The line end of a script line is text that is no number: the missing values are zeros.
+    Start("short.scr", "SETVAL 5\nPING 1\n");
+    ScriptProcess();
+    ASSERT_EQ(1u, Sent().size());
+    EXPECT_EQ((std::vector<std::uint8_t>{0x02, 0x01, 5, 0, 0}), Sent()[0].data);
+    EXPECT_EQ(std::string::npos, Console().find("Expecting more"));
+    Answer(apptest::FNID_SETVAL);
+    ScriptProcess();
+    ASSERT_EQ(2u, Sent().size());
+    EXPECT_EQ(Ping(1), Sent()[1].data);
+}
+
+TEST_F(AppScriptTest, CrLfScriptLinesReadAsTextMode) {
+    Start("dos.scr", "TERM ab\r\nPAUSE 1\r\nSETVAL 1 2\r\n");
+    ScriptProcess();
+    ASSERT_EQ(1u, Sent().size());
+    EXPECT_EQ(std::string("AB\n", 4), std::string(Sent()[0].data.begin(), Sent()[0].data.end()));
+    ScriptProcess(); // PAUSE 1
+    ScriptProcess();
+    EXPECT_EQ(1u, Sent().size());
+    OssAdvanceTime(1000);
+    ScriptProcess();
+    ASSERT_EQ(2u, Sent().size());
+    EXPECT_EQ((std::vector<std::uint8_t>{0x02, 0x01, 1, 2, 0}), Sent()[1].data);
+}
+
+TEST_F(AppScriptTest, OverlongCommentLineWasSplitIntoACall) {
+    const std::string comment = ";" + std::string(APPC_SCRIPT_LINE_SIZE - 3, 'x') + " PING 7\n";
+    Start("long.scr", comment + "PING 2\n");
+    ScriptProcess();
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_EQ("Script line longer than 2499 characters skipped: " + Path("long.scr") + ", line 1\n",
+              Console());
+    ScriptProcess();
+    ASSERT_EQ(1u, Sent().size());
+    EXPECT_EQ(Ping(2), Sent()[0].data);
 }
 
 TEST_F(AppScriptTest, CommentLinesAreSkippedButOnlyInColumnOne) {
@@ -144,8 +185,7 @@ TEST_F(AppScriptTest, MissingOrOverlongScriptIsRefused) {
     Type("SCRIPT " + Path("none.scr"));
     EXPECT_EQ("\nCan't open scriptfile : " + Path("none.scr") + "\n" + ERROR_LINE + PROMPT,
               Console());
-    const std::string longName = Path(std::string(APPC_SCRIPT_NAME_MAX, 'a'));
-    WriteWholeFile(longName, "HELP\n");
+    const std::string longName = Path(std::string(PltPathMax(), 'a'));
     Type("SCRIPT " + longName);
     EXPECT_EQ("\nCan't open scriptfile : " + longName + "\n" + ERROR_LINE + PROMPT, Console());
     EXPECT_FALSE(ScriptIsRunning());

@@ -18,7 +18,7 @@ RunResult RunTool(const std::vector<std::string>& args, const std::string& input
 
 TEST(StartupTest, UnknownOptionPrintsBannerAndUsageAndEndsWithoutLink) {
     const RunResult result = RunTool({"-X", kDefinitions});
-    EXPECT_EQ(result.iExitCode, 0);
+    EXPECT_EQ(result.iExitCode, 1);
     EXPECT_EQ(result.output.rfind(kBanner + "Usage: talvo_rc [options] [-D<deffile>] [<scrfile>]\n"
                                             "\noptions: <-L>",
                                   0),
@@ -64,7 +64,7 @@ TEST(StartupTest, SerialOptionsReachTheLinkMessage) {
 
 TEST(StartupTest, MissingDefinitionFileEndsWithoutLink) {
     const RunResult result = RunTool({"-D/nonexistent/FNID.DEF"});
-    EXPECT_EQ(result.iExitCode, 0);
+    EXPECT_EQ(result.iExitCode, 2); // a failed start is no success
     EXPECT_NE(result.output.find("Can't open defintion file: /nonexistent/FNID.DEF\n"),
               std::string::npos)
         << result.output;

@@ -30,9 +30,9 @@ Bytes App(std::uint8_t type, const Bytes& body) {
 }
 
 Bytes Body(std::size_t n, std::uint8_t seed) {
-    Bytes body(n);
+    Bytes body;
     for (std::size_t i = 0; i < n; ++i) {
-        body[i] = static_cast<std::uint8_t>(seed + i * 7);
+        body.push_back(static_cast<std::uint8_t>(seed + i * 7));
     }
     return body;
 }
