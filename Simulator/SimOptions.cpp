@@ -174,5 +174,7 @@ std::uint16_t SimParseOptions(int argc, char** argv, SimOptions& rOptions, std::
         return SIMC_OPTIONS_ERROR;
     }
     rOptions.unit.bSerialFull = rOptions.protocol == SimProtocol::Full;
+    rOptions.unit.bTextStream = rOptions.protocol == SimProtocol::SerialTerminal ||
+                                rOptions.protocol == SimProtocol::TcpTerminal;
     return SIMC_OPTIONS_RUN;
 }

@@ -274,14 +274,21 @@ std::uint16_t TerminalHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
     if (SimUnitSilent()) {
         return 0;
     }
+    // On a terminal link the answer is a plain line of characters. On a framed link it is a
+    // terminal line of its own (type 6, with its zero byte, as the tool's TERM sends one), which
+    // the tool shows as text; a type 7 message would be decoded as a function's answer there.
     std::array<char, kTerminalReplySize> reply{};
-    const int iLength = std::snprintf(reply.data(), reply.size(), "talvo_sim: %.*s\r\n",
-                                      static_cast<int>(wLength > 200 ? 200 : wLength),
-                                      reinterpret_cast<const char*>(pbyData));
-    const std::size_t length =
+    const int iLength = std::snprintf(
+        reply.data(), reply.size(),
+        g_config.bTextStream ? "talvo_sim: %.*s\r\n" : "talvo_sim: %.*s",
+        static_cast<int>(wLength > 200 ? 200 : wLength), reinterpret_cast<const char*>(pbyData));
+    std::size_t length =
         iLength < 0 ? 0 : std::min(static_cast<std::size_t>(iLength), reply.size() - 1);
+    if (!g_config.bTextStream) {
+        ++length; // the zero byte that snprintf wrote
+    }
     Send(
-        byChannelId, APPC_MSG_TERMINAL_RESPONSE,
+        byChannelId, g_config.bTextStream ? APPC_MSG_TERMINAL_RESPONSE : APPC_MSG_TERMINAL_REQUEST,
         std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(reply.data()), length));
     return 0;
 }

@@ -20,6 +20,7 @@ struct SimUnitConfig {
     std::uint32_t dwNotifySeconds = 0; // period of the UPDATE notifications (0 = none)
     bool bQuiet = false;               // no line per message
     bool bSerialFull = false;          // type 15 is answered by the serial manager itself
+    bool bTextStream = false;          // a terminal link: text goes out as plain characters
 };
 
 // Called when the unit decides to close the link (after --close-after answers).

@@ -10,9 +10,12 @@ const std::string kDefinitionFile = TALVO_SOURCE_DIR "/examples/FNID.DEF";
 constexpr int kRunLimitMs = 60000;
 
 // Calls whose answers the checks below look for, and what the simulator answers to them.
-const std::string kCalls = "GETVERSION\n"
+// TERM waits for no answer: the calls after it keep the tool running until its answer is in.
+const std::string kCalls = "TERM hello\n"
+                           "GETVERSION\n"
                            "SETOUTPUT 3 1\n"
-                           "READLOG 5 2\n";
+                           "READLOG 5 2\n"
+                           "PULSEOUTPUT 9\n"; // short of a value: sent with 0, not stalled
 
 struct Session {
     RunResult result;
@@ -43,6 +46,18 @@ std::string PtyPath(BackgroundProgram& rSim) {
 
 void ExpectStandardAnswers(const Session& session) {
     EXPECT_EQ(session.result.iExitCode, 0) << session.result.output;
+    EXPECT_FALSE(session.result.bTimedOut);
+    EXPECT_EQ(CountOf(session.responses, "PULSEOUTPUT,  OutStruc={ B W  }\n"
+                                         "Error   : 0x0000\n"
+                                         " BYTE     : 9 \n"
+                                         " WORD     : 0 \n"),
+              1U)
+        << session.responses;
+    EXPECT_EQ(session.result.output.find("Expecting more"), std::string::npos);
+    // The unit's answer to the terminal line is shown as text, never decoded as a function.
+    EXPECT_NE(session.result.output.find("talvo_sim: HELLO"), std::string::npos)
+        << session.result.output;
+    EXPECT_EQ(session.result.output.find("FnId    : 0x6174"), std::string::npos);
     EXPECT_EQ(CountOf(session.responses, "FnId    : 0x0001,  GETVERSION,  OutStruc={ S16 W3  }\n"
                                          "Error   : 0x0000\n"
                                          " String   : SIM"),
@@ -66,7 +81,12 @@ TEST(SimLinkTest, ScriptOverTcpWithOip) {
     BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "-D", kDefinitionFile});
     ASSERT_NE(sim.WaitFor("listening on TCP port 9451", 5000), "") << sim.Output();
     // The connection comes up while the script pauses; calls before it would wait forever.
-    const Session session = RunScript("TCP", {"-I127.0.0.1"}, "PAUSE 1\n" + kCalls);
+    // Written on Windows: CR LF line ends read as LF.
+    std::string crlfCalls;
+    for (const char c : "PAUSE 1\n" + kCalls) {
+        crlfCalls += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    const Session session = RunScript("TCP", {"-I127.0.0.1"}, crlfCalls);
     ExpectStandardAnswers(session);
     EXPECT_NE(sim.Output().find("<- RFS_REQUEST (3) 5 bytes, FnId 0x0031 READLOG"),
               std::string::npos);

@@ -78,3 +78,26 @@ TEST(StartupTest, HelpThenExitEndsWithStatus0) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(StartupTest, FunctionNamedLikeACommandWasNotCallable) {
+    // LOGFULL is a function of the bundled file; before, the LOG command took the line.
+    const RunResult result = RunTool({kDefinitions}, "LOGFULL 5\nEXIT\n");
+    EXPECT_NE(result.output.find("PC_NOTIFY (5) message\nFnId    : 0x0102"), std::string::npos)
+        << result.output;
+    EXPECT_EQ(result.output.find("Logging is turned"), std::string::npos);
+}
+
+TEST(StartupTest, AbsoluteScriptPathWasTakenForAnOption) {
+    // Longer than the 40 characters a start-up script name was once cut to.
+    const std::string script = TempPath("a_start-up_script_with_a_rather_long_name.scr");
+    WriteFile(script, "HELP\nEXIT\n");
+    const RunResult result = RunTool({kDefinitions, script}, "");
+    EXPECT_EQ(result.iExitCode, 0);
+    EXPECT_NE(result.output.find("Commands present in the system:"), std::string::npos)
+        << result.output;
+    EXPECT_EQ(result.output.find("Usage:"), std::string::npos);
+}
+
+} // namespace
