@@ -77,6 +77,21 @@ if(BUILD_TESTING AND NOT CMAKE_CROSSCOMPILING)
         add_test(NAME ManPagesPassMandocLint
             COMMAND ${TALVO_MANDOC} -T lint -W warning ${TALVO_MAN_FILES})
     endif()
+    # cmake --install under a fresh prefix: the programs, the pages and the examples arrive.
+    if(TARGET talvo_sim)
+        set(TALVO_INSTALL_CHECK ${CMAKE_INSTALL_BINDIR}/talvo_rc ${CMAKE_INSTALL_BINDIR}/talvo_sim
+            ${TALVO_INSTALL_EXAMPLESDIR}/FNID.DEF ${TALVO_INSTALL_EXAMPLESDIR}/DEMO.SCR)
+        foreach(page ${TALVO_MAN_PAGES})
+            if(TALVO_GZIP)
+                string(APPEND page .gz)
+            endif()
+            list(APPEND TALVO_INSTALL_CHECK ${CMAKE_INSTALL_MANDIR}/man1/${page})
+        endforeach()
+        add_test(NAME InstallPutsProgramsPagesAndExamples
+            COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DBINDIR=${CMAKE_INSTALL_BINDIR}
+                -DPREFIX=${CMAKE_BINARY_DIR}/install-check "-DFILES=${TALVO_INSTALL_CHECK}"
+                -P ${CMAKE_SOURCE_DIR}/cmake/CheckInstall.cmake)
+    endif()
     find_program(TALVO_MAN man)
     if(TALVO_MAN)
         add_test(NAME ManPagesRenderWithoutManWarnings
@@ -112,14 +127,15 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "talvo_rc developers")
 set(CPACK_PACKAGE_CONTACT ${TALVO_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console tool that drives TALVO remote control units")
-set(CPACK_PACKAGE_DESCRIPTION
-    "talvo_rc drives a TALVO remote control unit by remote function calls over a serial line\n"
-    "(Full, Simple or Terminal framing) or TCP/IP, and shows everything the unit sends back,\n"
-    "decoded field by field. Remote functions and their argument structures come from a\n"
-    "plain-text definition file; calls are typed, scripted or repeated on a timer.\n"
+# Lines of at most 79 characters; a semicolon would split a CMake string into a list.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "talvo_rc drives a TALVO remote control unit by remote function calls over a\n"
+    "serial line (Full, Simple or Terminal framing) or TCP/IP, and shows everything\n"
+    "the unit sends back, decoded field by field. Remote functions and their\n"
+    "argument structures come from a plain-text definition file. Calls are typed,\n"
+    "scripted or repeated on a timer.\n"
     "\n"
     "talvo_sim simulates a unit for trials and tests, with faults on demand.")
-list(JOIN CPACK_PACKAGE_DESCRIPTION "" CPACK_PACKAGE_DESCRIPTION)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/dist)
 if(WIN32)
