@@ -58,6 +58,7 @@ dpkg-deb --field "$DEB" Package Version Architecture Depends
 ZIP=""
 if [ $DEB_ONLY -eq 0 ]; then
     tools/win.sh --build-only
+    cmake --build build-win # also the HTML pages, which tools/win.sh does not build
     rm -rf build-win/dist
     (cd build-win && cpack -G ZIP >/dev/null) || fail "cpack -G ZIP failed (build-win/_CPack_Packages)"
     ZIP=$(ls build-win/dist/talvo_rc-*-win64.zip)
@@ -122,5 +123,16 @@ if [ -n "$ZIP" ]; then
         echo "$LIST" | grep -qx "$TOP/$entry" || fail "$ZIP lacks $TOP/$entry"
     done
     echo "package.sh: $ZIP holds both programs, the examples, README.txt and the manual"
+    # The zipped programs start (under Wine, in the prefix of tools/win.sh).
+    rm -rf build-win/zip-check
+    mkdir -p build-win/zip-check
+    unzip -q "$ZIP" -d build-win/zip-check
+    OUT=$(WINEPREFIX="$ROOT/build-win/wineprefix" WINEDEBUG=-all \
+        timeout 120 wine "build-win/zip-check/$TOP/talvo_rc.exe" --version | tr -d '\r') ||
+        fail "talvo_rc.exe --version from the zip failed"
+    [ "$OUT" = "Talvo RC version $VERSION " ] || fail "talvo_rc.exe --version printed '$OUT'"
+    WINEPREFIX="$ROOT/build-win/wineprefix" wineserver -k 2>/dev/null || true
+    rm -rf build-win/zip-check
+    echo "package.sh: talvo_rc.exe --version from the zip: $OUT"
 fi
 echo "package.sh: checks passed"
