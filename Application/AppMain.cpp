@@ -170,6 +170,11 @@ void AppClose() {
 }
 
 int AppMain(int argc, char** argv) {
+    // Answered before anything starts: no terminal mode, no definition file, no link.
+    if (AppInfoOption(argc, argv)) {
+        return 0;
+    }
+
     OssInit();
     LogInit();
     UasInit();

@@ -1,6 +1,6 @@
-// The command-line options of talvo_rc: banner, option letters, the start-up script argument,
-// the baud-rate rounding, the generic display handler for every message type and the loading of
-// the definition files.
+// The command-line options of talvo_rc: --help and --version, banner, option letters, the
+// start-up script argument, the baud-rate rounding, the generic display handler for every message
+// type and the loading of the definition files.
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +27,8 @@ constexpr const char* kUsage =
     "COM2, baudrate 19200, Full protocol)\n  -L : Set local event logging on\n  -I : TCP/IP "
     "communication\n  -S : Serial communication\n  -P : Serial Protocol (Full/Simple/Terminal)\n\n"
     "deffile: definition file (default = FNID.DEF)\nscrfile: script file for automatic command "
-    "processing\n";
+    "processing\n"
+    "\n  --help    : Show this text and exit\n  --version : Show the version line and exit\n";
 
 std::uint8_t g_byPort = kDefaultPort;
 std::uint32_t g_dwBaudrate = kDefaultBaudrate;
@@ -48,6 +49,11 @@ void SetStartupScript(const char* pszPath) {
 
 void PrintUsage() {
     std::fputs(kUsage, AppConsole());
+    std::fflush(AppConsole());
+}
+
+void PrintBanner() {
+    std::fprintf(AppConsole(), "%s%s %s\n", "Talvo RC version ", APPC_VERSION, "");
     std::fflush(AppConsole());
 }
 
@@ -139,10 +145,23 @@ std::uint32_t AppRoundBaudrate(std::uint32_t dwRequested) {
     return kBaudrates.back();
 }
 
+bool AppInfoOption(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            PrintUsage();
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            PrintBanner();
+            return true;
+        }
+    }
+    return false;
+}
+
 std::uint16_t AppParseOptions(int argc, char** argv) {
     AppSetResponseStream(nullptr);
-    std::fprintf(AppConsole(), "%s%s %s\n", "Talvo RC version ", APPC_VERSION, "");
-    std::fflush(AppConsole());
+    PrintBanner();
 
     for (int i = 1; i < argc; ++i) {
         const char* pszArg = argv[i];

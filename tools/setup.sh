@@ -1,9 +1,10 @@
 #!/bin/sh
-# Installs what building and testing talvo_rc needs on a Debian machine (only what is missing).
+# Installs what building and testing talvo_rc needs on a Debian machine (only what is missing;
+# mandoc and man check the manual pages).
 # Further package names given as arguments are installed too (the fuzz and Windows scripts use
 # this for the fuzzer runtime, mingw-w64 and Wine).
 set -e
-PACKAGES="g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev clang $*"
+PACKAGES="g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev clang mandoc man-db $*"
 MISSING=""
 for p in $PACKAGES; do
     dpkg -s "$p" >/dev/null 2>&1 || MISSING="$MISSING $p"

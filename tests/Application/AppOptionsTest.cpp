@@ -67,7 +67,7 @@ TEST_F(AppOptionsTest, DefaultsAreCom2At19200WithFullProtocol) {
     EXPECT_EQ(AppBaudrate(), 19200U);
     EXPECT_EQ(AppSerialProtocol(), APPC_PROTOCOL_FULL);
     EXPECT_STREQ(AppStartupLine(), "");
-    EXPECT_EQ(Console().rfind("Talvo RC version 4.20.6275 \n", 0), 0U);
+    EXPECT_EQ(Console().rfind(std::string("Talvo RC version ") + APPC_VERSION + " \n", 0), 0U);
 }
 
 TEST_F(AppOptionsTest, SerialPortAndBaudRateOptions) {

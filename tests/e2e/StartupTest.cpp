@@ -1,12 +1,14 @@
 // talvo_rc started as a user starts it: banner, usage, link selection messages and exit status.
 #include <gtest/gtest.h>
 
+#include "Application/AppVersion.h"
 #include "tests/e2e/E2eSupport.h"
 
 namespace {
 
 const std::string kDefinitions = std::string("-D") + TALVO_SOURCE_DIR "/examples/FNID.DEF";
-const std::string kBanner = "Talvo RC version 4.20.6275 \n";
+const std::string kBanner = std::string("Talvo RC version ") + APPC_VERSION + " \n";
+const std::string kUsageStart = "Usage: talvo_rc [options] [-D<deffile>] [<scrfile>]\n";
 // Serial ports that lead nowhere, so that no test touches a real device.
 const std::vector<std::string> kNoDevices = {
     "TALVO_RC_COM1=/nonexistent/com1", "TALVO_RC_COM2=/nonexistent/com2",
@@ -25,6 +27,44 @@ TEST(StartupTest, UnknownOptionPrintsBannerAndUsageAndEndsWithoutLink) {
               0U)
         << result.output;
     EXPECT_EQ(result.output.find("Using "), std::string::npos);
+}
+
+// --help and --version answer alone, wherever they stand, even where no definition file is: no
+// banner before the usage text, nothing after the banner line, status 0.
+TEST(StartupTest, HelpAndVersionAnswerAloneAndEndWithStatus0) {
+    const std::string emptyDir = TempDirectory();
+    const RunResult version =
+        RunProgram(TALVO_RC_BIN, {"--version"}, "", 10000, kNoDevices, emptyDir);
+    EXPECT_EQ(version.iExitCode, 0);
+    EXPECT_EQ(version.output, kBanner);
+
+    const RunResult late =
+        RunProgram(TALVO_RC_BIN, {"-S1", "x.scr", "--version"}, "", 10000, kNoDevices, emptyDir);
+    EXPECT_EQ(late.iExitCode, 0);
+    EXPECT_EQ(late.output, kBanner);
+
+    const RunResult help =
+        RunProgram(TALVO_RC_BIN, {"-L", "--help"}, "", 10000, kNoDevices, emptyDir);
+    EXPECT_EQ(help.iExitCode, 0);
+    EXPECT_EQ(help.output.rfind(kUsageStart, 0), 0U) << help.output;
+    EXPECT_NE(help.output.find("\n  --help    : Show this text and exit\n"
+                               "  --version : Show the version line and exit\n"),
+              std::string::npos)
+        << help.output;
+    EXPECT_EQ(help.output.find("Talvo RC version"), std::string::npos) << help.output;
+    EXPECT_EQ(help.output.find("Loading definition file"), std::string::npos) << help.output;
+}
+
+// Only the two whole words are recognised: a near miss is an unknown option like any other.
+TEST(StartupTest, NearMissOfLongOptionIsUnknownOption) {
+    const RunResult unknown = RunTool({"-X", kDefinitions});
+    for (const char* pszArg : {"--versions", "--HELP", "-help"}) {
+        const RunResult result = RunTool({pszArg, kDefinitions});
+        EXPECT_EQ(result.iExitCode, unknown.iExitCode) << pszArg;
+        EXPECT_EQ(result.output.rfind(kBanner + kUsageStart, 0), 0U) << pszArg << ":\n"
+                                                                     << result.output;
+        EXPECT_EQ(result.output.find("Using "), std::string::npos) << pszArg;
+    }
 }
 
 TEST(StartupTest, DefaultLinkIsCom2At19200Full) {
