@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "Application/AppBatch.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
@@ -26,7 +27,12 @@ constexpr const char* kUsage =
     "COM2, baudrate 19200, Full protocol)\n  -L : Set local event logging on\n  -I : TCP/IP "
     "communication\n  -S : Serial communication\n  -P : Serial Protocol (Full/Simple/Terminal)\n\n"
     "deffile: definition file (default = FNID.DEF)\nscrfile: script file for automatic command "
-    "processing\n";
+    "processing\n"
+    "\nunattended: <-B> <-W<seconds>> <-t> <-J<file>>\n"
+    "  -B : Batch mode: run scrfile without keyboard, then exit with its summary\n"
+    "  -W : Answer time-out of script calls, 1..3600 sec (batch default 30)\n"
+    "  -t : Time stamps on received messages, link events and log records\n"
+    "  -J : Write calls and received messages to a JSON Lines file\n";
 
 std::uint8_t g_byPort = kDefaultPort;
 std::uint32_t g_dwBaudrate = kDefaultBaudrate;
@@ -91,6 +97,9 @@ std::uint16_t ApplyOption(const char* pszArg) {
         return 0;
     }
     default:
+        if (BatchApplyOption(pszArg) == BatchOption::Taken) {
+            return 0; // -B, -W, -t, -J
+        }
         PrintUsage();
         return 1;
     }
@@ -141,6 +150,10 @@ std::uint16_t AppParseOptions(int argc, char** argv) {
         if (ApplyOption(pszArg) != 0) {
             return 1;
         }
+    }
+    if (BatchCheckOptions() != 0) {
+        PrintUsage();
+        return 1;
     }
 
     for (std::uint16_t wType = 0;; ++wType) {
