@@ -237,7 +237,8 @@ void BatchProcess() {
 }
 
 void BatchFinish() {
-    if (g_bBatch && !g_bFinished) {
+    // A run that stopped before its link was opened (a bad option) has nothing to sum up.
+    if (g_bBatch && g_tPhase != Phase::Idle && !g_bFinished) {
         const BatchCounts& c = g_tCounts;
         std::fprintf(Con(),
                      "\nSummary: %u calls, %u answered, %u error answers, %u without answer, %u "
