@@ -29,7 +29,7 @@ constexpr const char* kUsage =
     "deffile: definition file (default = FNID.DEF)\nscrfile: script file for automatic command "
     "processing\n"
     "\nunattended: <-B> <-W<seconds>> <-t> <-J<file>>\n"
-    "  -B : Batch mode: run scrfile without keyboard, then exit with its summary\n"
+    "  -B : Batch mode: run scrfile unattended, exit with its summary and status\n"
     "  -W : Answer time-out of script calls, 1..3600 sec (batch default 30)\n"
     "  -t : Time stamps on received messages, link events and log records\n"
     "  -J : Write calls and received messages to a JSON Lines file\n";
