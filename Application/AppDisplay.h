@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 constexpr std::uint8_t APPC_MSG_RFS_REQUEST = 3;
 constexpr std::uint8_t APPC_MSG_RFS_RESPONSE = 4;
@@ -11,14 +12,25 @@ constexpr std::uint8_t APPC_MSG_TERMINAL_REQUEST = 6;
 constexpr std::uint8_t APPC_MSG_TERMINAL_RESPONSE = 7;
 constexpr std::uint8_t APPC_MSG_COMMUNICATION_PARAMS = 15;
 
+struct MsgDecoded; // Application/AppDecode.h
+
 // Printed name of a message type, with its trailing blank ("TYPE" for unnamed types).
 const char* MsgTypeName(std::uint8_t byMsgType);
 // Dumps a message; pszStructure overrides the structure from the function table when not null.
 void MsgDisplay(const char* pszStructure, std::uint8_t byMsgType, std::uint16_t wLength,
                 const std::uint8_t* pbyData);
-// Generic handler registered for every message type: MsgDisplay without a given structure.
+// Writes the readable dump of a decoded message to pOut (the text MsgDisplay shows).
+void MsgWriteText(std::FILE* pOut, const MsgDecoded& decoded);
+// Generic handler registered for every message type: MsgDisplay without a given structure, then
+// the receive observer.
 std::uint16_t MsgGenericHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                                 std::uint16_t wLength, const std::uint8_t* pbyData);
+// Called with every message the generic handler received, after its display and before it
+// releases a waiting script; nullptr: none.
+using MsgReceiveObserver = void (*)(const MsgDecoded& decoded);
+void MsgSetReceiveObserver(MsgReceiveObserver pfObserver);
 
 std::uint16_t GetPendingFnId(); // FnId a script waits for, APPC_NO_FNID when none
 void SetPendingFnId(std::uint16_t wFnId);
+// Service clock time (OssGetTime) at which the pending FnId was last set.
+std::uint32_t GetPendingSince();

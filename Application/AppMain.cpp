@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Application/AppBatch.h"
 #include "Application/AppCmd.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
 #include "Application/AppProtocol.h"
 #include "Application/AppScript.h"
+#include "Application/AppStamp.h"
 #include "Communication/Ipm/IpmIni.h"
 #include "Communication/Ips/Ips.h"
 #include "Communication/Rsm/Rsm.h"
@@ -29,13 +31,14 @@ constexpr std::uint8_t kNoSession = 255;
 std::uint8_t g_bySession = kNoSession; // TCP/IP session of the link
 
 void WriteEvent(const char* pszText) {
-    std::fputs(pszText, AppResponseStream());
+    StampWrite(AppResponseStream(), pszText);
     std::fflush(AppResponseStream());
 }
 
 // Event log lines go to the console, one per line.
 int PrintLogLine(const char* pszText) {
-    std::fprintf(AppConsole(), "%s\n", pszText);
+    StampWrite(AppConsole(), pszText);
+    std::fputc('\n', AppConsole());
     std::fflush(AppConsole());
     return 0;
 }
@@ -75,6 +78,7 @@ bool IsTcpChannel(std::uint8_t byChannel) {
 } // namespace
 
 void AppSerialEvent(std::uint16_t wEvent, std::uint8_t /*byChannelId*/) {
+    BatchSerialEvent(wEvent);
     switch (wEvent) {
     case 1:
         WriteEvent("\n  RS232 Connection Established ....\n");
@@ -91,6 +95,7 @@ void AppSerialEvent(std::uint16_t wEvent, std::uint8_t /*byChannelId*/) {
 }
 
 void AppTcpEvent(std::uint16_t wEvent, std::uint8_t /*bySession*/) {
+    BatchTcpEvent(wEvent);
     switch (wEvent) {
     case 0:
         WriteEvent("\n  TCP/IP Connection Established ....\n");
@@ -143,6 +148,9 @@ std::uint16_t AppOpenLink() {
         return 1;
     }
 
+    if (BatchStart(IsTcpChannel(AppLinkChannel()))) {
+        return 0; // a batch run over TCP/IP delivers the start-up line once the link is up
+    }
     const char* pszStartup = AppStartupLine();
     MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, APPC_MSG_TERMINAL_REQUEST,
                          static_cast<std::uint16_t>(std::strlen(pszStartup)),
@@ -199,6 +207,7 @@ int AppMain(int argc, char** argv) {
     IpsSetPollTimeout(0);
     OssRun();
     OssSetIdleHandler(nullptr);
+    BatchFinish(); // a batch run's summary and exit status, before the link's close
 
     AppClose();
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "Application/AppBatch.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
@@ -28,6 +29,11 @@ constexpr const char* kUsage =
     "communication\n  -S : Serial communication\n  -P : Serial Protocol (Full/Simple/Terminal)\n\n"
     "deffile: definition file (default = FNID.DEF)\nscrfile: script file for automatic command "
     "processing\n"
+    "\nunattended: <-B> <-W<seconds>> <-t> <-J<file>>\n"
+    "  -B : Batch mode: run scrfile unattended, exit with its summary and status\n"
+    "  -W : Answer time-out of script calls, 1..3600 sec (batch default 30)\n"
+    "  -t : Time stamps on received messages, link events and log records\n"
+    "  -J : Write calls and received messages to a JSON Lines file\n"
     "\n  --help    : Show this text and exit\n  --version : Show the version line and exit\n";
 
 std::uint8_t g_byPort = kDefaultPort;
@@ -109,6 +115,9 @@ std::uint16_t ApplyOption(const char* pszArg) {
         return 0;
     }
     default:
+        if (BatchApplyOption(pszArg) == BatchOption::Taken) {
+            return 0; // -B, -W, -t, -J
+        }
         PrintUsage();
         return 1;
     }
@@ -172,6 +181,10 @@ std::uint16_t AppParseOptions(int argc, char** argv) {
         if (ApplyOption(pszArg) != 0) {
             return APPC_EXIT_USAGE;
         }
+    }
+    if (BatchCheckOptions() != 0) {
+        PrintUsage();
+        return APPC_EXIT_USAGE;
     }
 
     for (std::uint16_t wType = 0;; ++wType) {

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "Application/AppMain.h"
+#include "Application/AppStamp.h"
 #include "Communication/Rsm/Rsm.h"
 #include "Runtime/Mds.h"
 
@@ -43,9 +44,9 @@ std::uint8_t ProtocolPort = 0;
 void ShowParams(const char* pszTitle, const RsmCommParams& tParams) {
     std::FILE* pOut = AppResponseStream();
     std::fprintf(pOut,
-                 "\n\n%s:\n  HeartbeatTime = %u sec\n  NrRetries     = %u\n  RetryTime     = %u "
+                 "\n\n%s%s:\n  HeartbeatTime = %u sec\n  NrRetries     = %u\n  RetryTime     = %u "
                  "sec\n\n",
-                 pszTitle, static_cast<unsigned>(tParams.HeartbeatTime),
+                 StampText(), pszTitle, static_cast<unsigned>(tParams.HeartbeatTime),
                  static_cast<unsigned>(tParams.NrRetries),
                  static_cast<unsigned>(tParams.RetryTime));
     std::fflush(pOut);
@@ -55,11 +56,11 @@ void ShowStatistics(const char* pszTitle, const RsmStatistics& tStatistics) {
     std::FILE* pOut = AppResponseStream();
     std::fprintf(
         pOut,
-        "\n\n%s:\n  Nack received                %d\n  Invalid framelength received %d\n  "
+        "\n\n%s%s:\n  Nack received                %d\n  Invalid framelength received %d\n  "
         "50ms timeout detected        %d\n  Invalid checksums received   %d\n  "
         "Communication losts          %d\n  Retries                      %d\n  Messages "
         "losts               %d\n\n",
-        pszTitle, static_cast<int>(tStatistics.wNackReceived),
+        StampText(), pszTitle, static_cast<int>(tStatistics.wNackReceived),
         static_cast<int>(tStatistics.wInvalidFrameLength), static_cast<int>(tStatistics.wTimeouts),
         static_cast<int>(tStatistics.wInvalidChecksums), static_cast<int>(tStatistics.wCommLosts),
         static_cast<int>(tStatistics.wRetries), static_cast<int>(tStatistics.wMsgLosts));

@@ -48,6 +48,7 @@ struct CallBuilder {
 
 CallBuilder g_tCallBuilder;
 std::uint8_t g_byRequestMode = APPC_REQUEST_MODE_REQ;
+RfcSendObserver g_pfSendObserver = nullptr;
 
 enum class Expansion { Done, Unbalanced, TooLong };
 enum class Encoding { Done, More, TooLong };
@@ -380,6 +381,10 @@ std::uint16_t TriggerRFC(char* pszLine, std::uint8_t byChannel) {
     if (wStatus != 0) {
         LogError("TriggerRFC", wStatus, "Execution error");
     }
+    if (g_pfSendObserver != nullptr) {
+        g_pfSendObserver(g_tCallBuilder.byMsgType, g_tCallBuilder.wLength, buffer.data(),
+                         wStatus == 0);
+    }
     RfcReset();
     return APPC_CMD_DONE;
 }
@@ -396,4 +401,8 @@ void RfcSetRequestMode(std::uint8_t byMode) {
 
 std::uint8_t RfcGetRequestMode() {
     return g_byRequestMode;
+}
+
+void RfcSetSendObserver(RfcSendObserver pfObserver) {
+    g_pfSendObserver = pfObserver;
 }

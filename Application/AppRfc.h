@@ -21,6 +21,11 @@ std::uint16_t TriggerRFC(char* pszLine, std::uint8_t byChannel);
 void RfcReset();                             // no call under construction
 void RfcSetRequestMode(std::uint8_t byMode); // APPC_REQUEST_MODE_REQ or _RSP
 std::uint8_t RfcGetRequestMode();
+// Called with every finished call handed to the link: its message type and bytes, and whether the
+// link took it (true) or refused it; nullptr: none.
+using RfcSendObserver = void (*)(std::uint8_t byMsgType, std::uint16_t wLength,
+                                 const std::uint8_t* pbyData, bool bSent);
+void RfcSetSendObserver(RfcSendObserver pfObserver);
 
 // Field classes of the structure language's type codes.
 enum class FieldClass : std::uint8_t {

@@ -19,3 +19,8 @@ std::uint32_t PltCalendarSeconds();
 
 // Local calendar time of tTime into *ptLocal (thread-safe). False when it cannot be converted.
 bool PltLocalTime(std::time_t tTime, std::tm* ptLocal);
+// UTC calendar time of tTime into *ptUtc (thread-safe). False when it cannot be converted.
+bool PltUtcTime(std::time_t tTime, std::tm* ptUtc);
+
+// Wall-clock time in milliseconds since 1970-01-01 00:00 UTC (for time stamps; it may jump).
+std::uint64_t PltWallClockMs();

@@ -79,6 +79,11 @@ def main():
     write('rfc', 'response_mode', '!D W\0' '0x12345678 17\0\x01\x01\x00\x00\x78\x56\x34\x12\x11\x00')
     write('rfc', 'update', '(B C2)3\0' '*1 A B 2 C D 3 E F\0\x02\x01\x01AB\x02CD')
     write('rfc', 'none', '-\0\0\x01\x01\x00\x00')
+    write('json', 'all_types', b'\x04S4 I C2 X2 (B W)2 D H E U P\0'
+          b'\x01\x01\x00\x00A\xe9"\x01\xfb\xff\x00\xff\x1f\xa0\x01\x02\x00\x03\x04\x00'
+          b'\x78\x56\x34\x12\x01\x00\x02\x00\x03\x00\x04\x00\x05\x00\xab\xcd')
+    write('json', 'unknown_fnid', b'\x03B\0\x99\x09\x80\xff\x00')
+    write('json', 'unclosed', b'\x05W (B (C2\0\x01\x01\x01\x00\x02\x41\x42')
 
     write('cmd', 'commands', 'HELP\nPING 1\nSETVAL 1\n2\nPFNID\nTERM HELLO\nTERMTYPE 7\n'
           'TERM\nWORLD\nMSGTYPE RSP\nSETVAL 3 4\nMSGTYPE REQ\nLOG ON\nLOG VIEW\nLOG OFF\n'

@@ -4,7 +4,7 @@
 # Further package names given as arguments are installed too (the fuzz and Windows scripts use
 # this for the fuzzer runtime, mingw-w64 and Wine).
 set -e
-PACKAGES="g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev clang mandoc man-db $*"
+PACKAGES="g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev clang mandoc man-db nlohmann-json3-dev python3 $*"
 MISSING=""
 for p in $PACKAGES; do
     dpkg -s "$p" >/dev/null 2>&1 || MISSING="$MISSING $p"

@@ -33,3 +33,16 @@ std::uint32_t PltCalendarSeconds() {
 bool PltLocalTime(std::time_t tTime, std::tm* ptLocal) {
     return localtime_r(&tTime, ptLocal) != nullptr;
 }
+
+bool PltUtcTime(std::time_t tTime, std::tm* ptUtc) {
+    return gmtime_r(&tTime, ptUtc) != nullptr;
+}
+
+std::uint64_t PltWallClockMs() {
+    timespec ts{};
+    if (clock_gettime(CLOCK_REALTIME, &ts) != 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+}

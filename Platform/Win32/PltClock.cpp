@@ -31,3 +31,18 @@ std::uint32_t PltCalendarSeconds() {
 bool PltLocalTime(std::time_t tTime, std::tm* ptLocal) {
     return localtime_s(ptLocal, &tTime) == 0;
 }
+
+bool PltUtcTime(std::time_t tTime, std::tm* ptUtc) {
+    return gmtime_s(ptUtc, &tTime) == 0;
+}
+
+std::uint64_t PltWallClockMs() {
+    // 100 ns units since 1601-01-01; the Unix epoch lies 11644473600 s later.
+    constexpr std::uint64_t kEpochOffsetMs = 11644473600000ULL;
+    FILETIME tNow{};
+    GetSystemTimeAsFileTime(&tNow);
+    const std::uint64_t qwUnits =
+        (static_cast<std::uint64_t>(tNow.dwHighDateTime) << 32) | tNow.dwLowDateTime;
+    const std::uint64_t qwMs = qwUnits / 10000u;
+    return qwMs > kEpochOffsetMs ? qwMs - kEpochOffsetMs : 0;
+}
