@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Application/AppCmd.h"
+#include "Application/AppComplete.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
@@ -52,8 +53,7 @@ void IdleWait() {
         return;
     }
     // A task late in the pass may have printed; nothing waits in a stdio buffer while we sleep.
-    std::fflush(AppConsole());
-    std::fflush(AppResponseStream());
+    AppFlushStreams();
     PltWaitSet waitSet;
     bool bComplete = PltWaitAdd(waitSet, TrmInputDescriptor());
     RsmAddWaitHandles(waitSet);
@@ -181,6 +181,7 @@ int AppMain(int argc, char** argv) {
     RsmInit();
     IpmInit();
     TrmOpen();
+    AppConsoleSetUp();
 
     if (AppParseOptions(argc, argv) != 0 || AppOpenLink() != 0) {
         OssExit(0);

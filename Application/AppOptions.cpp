@@ -10,6 +10,7 @@
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
+#include "Application/AppRfc.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 
@@ -26,7 +27,7 @@ constexpr const char* kUsage =
     "COM2, baudrate 19200, Full protocol)\n  -L : Set local event logging on\n  -I : TCP/IP "
     "communication\n  -S : Serial communication\n  -P : Serial Protocol (Full/Simple/Terminal)\n\n"
     "deffile: definition file (default = FNID.DEF)\nscrfile: script file for automatic command "
-    "processing\n";
+    "processing\n  -K : Keep the typed case of string and character arguments\n";
 
 std::uint8_t g_byPort = kDefaultPort;
 std::uint32_t g_dwBaudrate = kDefaultBaudrate;
@@ -62,6 +63,10 @@ std::uint16_t ApplyOption(const char* pszArg) {
         }
         AppSetLinkChannel(MDSC_TCPIP_SESSION_BASE);
         std::snprintf(g_szHost.data(), g_szHost.size(), "%s", pszValue);
+        return 0;
+    case 'K':
+    case 'k':
+        RfcSetKeepCase(true);
         return 0;
     case 'P':
     case 'p':
@@ -164,4 +169,5 @@ void AppResetForTest() {
     g_wProtocol = APPC_PROTOCOL_FULL;
     g_szHost.fill('\0');
     g_definitionFiles = APPC_DEFAULT_DEF_FILES;
+    RfcSetKeepCase(false);
 }

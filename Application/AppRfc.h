@@ -21,6 +21,9 @@ std::uint16_t TriggerRFC(char* pszLine, std::uint8_t byChannel);
 void RfcReset();                             // no call under construction
 void RfcSetRequestMode(std::uint8_t byMode); // APPC_REQUEST_MODE_REQ or _RSP
 std::uint8_t RfcGetRequestMode();
+// Option -K: the arguments of string (S) and character (C) fields keep the case they were typed
+// in; without it they are sent upper case like the rest of the line.
+void RfcSetKeepCase(bool bKeep);
 
 // Field classes of the structure language's type codes.
 enum class FieldClass : std::uint8_t {

@@ -2,7 +2,22 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // Makes every finished line written to the stream reach the file at once (a watcher of the file
 // sees it, a crash loses none). Returns false when the stream's buffering cannot be changed.
 bool PltFileLineBuffered(std::FILE* pFile);
+
+// The value of an environment variable; false when it is not set.
+bool PltGetEnvironment(const char* pszName, std::string& value);
+// The user's home directory (HOME, %USERPROFILE% on Windows), or an empty text when unknown.
+std::string PltHomeDirectory();
+
+struct PltDirEntry {
+    std::string name;
+    bool bDirectory = false;
+};
+// The entries of a directory ("" is the current one), without "." and "..". False when it
+// cannot be read.
+bool PltListDirectory(const std::string& directory, std::vector<PltDirEntry>& entries);

@@ -1,6 +1,50 @@
-// Text files on POSIX: the C library's line buffering.
+// Text files, the environment and directories on POSIX.
 #include "Platform/PltFile.h"
+
+#include <cstdlib>
+#include <dirent.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 bool PltFileLineBuffered(std::FILE* pFile) {
     return pFile != nullptr && std::setvbuf(pFile, nullptr, _IOLBF, BUFSIZ) == 0;
+}
+
+bool PltGetEnvironment(const char* pszName, std::string& value) {
+    const char* pszValue = std::getenv(pszName);
+    if (pszValue == nullptr) {
+        return false;
+    }
+    value = pszValue;
+    return true;
+}
+
+std::string PltHomeDirectory() {
+    std::string home;
+    if (PltGetEnvironment("HOME", home) && !home.empty()) {
+        return home;
+    }
+    const passwd* ptUser = ::getpwuid(::getuid());
+    return ptUser != nullptr && ptUser->pw_dir != nullptr ? ptUser->pw_dir : "";
+}
+
+bool PltListDirectory(const std::string& directory, std::vector<PltDirEntry>& entries) {
+    const std::string path = directory.empty() ? "." : directory;
+    DIR* ptDir = ::opendir(path.c_str());
+    if (ptDir == nullptr) {
+        return false;
+    }
+    while (const dirent* ptEntry = ::readdir(ptDir)) {
+        const std::string name = ptEntry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        struct stat tStat {};
+        const std::string full = path + "/" + name;
+        const bool bDirectory = ::stat(full.c_str(), &tStat) == 0 && S_ISDIR(tStat.st_mode);
+        entries.push_back({name, bDirectory});
+    }
+    ::closedir(ptDir);
+    return true;
 }
