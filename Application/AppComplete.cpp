@@ -117,7 +117,11 @@ void AppComplete(std::string_view line, std::uint16_t wCursor, TrmCompletion& co
     }
     const FunctionRecord* ptRecord = FnTabFindByName(first.c_str());
     if (ptRecord != nullptr) {
-        completion.hint = ptRecord->name + " { " + ptRecord->request + " }";
+        std::string request = ptRecord->request;
+        while (!request.empty() && IsBlank(request.back())) {
+            request.pop_back();
+        }
+        completion.hint = ptRecord->name + " { " + request + " }";
     }
 }
 

@@ -348,11 +348,13 @@ bool SequenceByte(std::uint8_t byKey) {
         return true;
     case Sequence::Csi:
         if (byKey >= 0x40 && byKey <= 0x7E) {
-            SequenceKey(static_cast<char>(byKey));
-        } else if (ed.parameters.size() < kSequenceMax) {
+            if (ed.parameters.size() > kSequenceMax) {
+                EndSequence(); // too long for any key this editor knows
+            } else {
+                SequenceKey(static_cast<char>(byKey));
+            }
+        } else if (ed.parameters.size() <= kSequenceMax) {
             ed.parameters.push_back(static_cast<char>(byKey));
-        } else {
-            EndSequence();
         }
         return true;
     case Sequence::None:
@@ -501,7 +503,7 @@ void TrmEditHide() {
     }
     if (!ed.line.empty()) {
         MoveTo(0);
-        Write("\r\x1b[J");
+        Write("\x1b[J");
     }
     ed.shown = false;
 }
