@@ -269,7 +269,9 @@ void TrmUseHistoryFile(const std::string& path) {
     }
     std::array<char, TRMC_LINE_SIZE + 2> text{};
     bool bLineStart = true; // a longer line is read in parts: only its first part counts
+    std::size_t wLines = 0;
     while (std::fgets(text.data(), static_cast<int>(text.size()), pFile) != nullptr) {
+        ++wLines;
         std::size_t wLength = std::strlen(text.data());
         const bool bWhole = wLength > 0 && text[wLength - 1] == '\n';
         while (wLength > 0 && (text[wLength - 1] == '\n' || text[wLength - 1] == '\r')) {
@@ -281,10 +283,26 @@ void TrmUseHistoryFile(const std::string& path) {
         }
         bLineStart = bWhole;
     }
-    if (std::ferror(pFile) != 0) {
-        HistoryWarning("read", errno != 0 ? errno : EIO);
-    }
+    const bool bReadError = std::ferror(pFile) != 0;
     std::fclose(pFile);
+    if (bReadError) {
+        HistoryWarning("read", errno != 0 ? errno : EIO);
+        return;
+    }
+    // Lines are appended as they are typed; the file is cut back to the kept lines now and then.
+    if (wLines > 2u * TRMC_HISTORY_MAX) {
+        std::FILE* pOut = std::fopen(path.c_str(), "w");
+        if (pOut == nullptr) {
+            HistoryWarning("written", errno);
+            return;
+        }
+        for (const std::string& line : TrmEditHistory()) {
+            std::fprintf(pOut, "%s\n", line.c_str());
+        }
+        if (std::fclose(pOut) != 0) {
+            HistoryWarning("written", errno);
+        }
+    }
 }
 
 void TrmResetForTest() {

@@ -151,6 +151,21 @@ TEST_F(ConsoleTest, RecalledAndEditedLinesRunAndTheHistorySurvivesARestart) {
     EXPECT_TRUE(WaitForOutput("Terminal type set to value: 75", 5000)) << m_output;
 }
 
+TEST_F(ConsoleTest, LongHistoryFileIsCutBackToTheKeptLines) {
+    const std::string history = TempPath("long.history");
+    std::string lines;
+    for (int i = 0; i < 2500; ++i) {
+        lines += "TERMTYPE " + std::to_string(i) + "\n";
+    }
+    WriteFile(history, lines);
+    Start(history);
+    const std::string kept = ReadFile(history);
+    EXPECT_EQ(1000u, CountOf(kept, "\n"));
+    EXPECT_EQ(0u, kept.find("TERMTYPE 1500\n"));
+    Type("\x1b[A\r"); // TERMTYPE 2499: its low byte
+    EXPECT_TRUE(WaitForOutput("Terminal type set to value: 195", 5000)) << m_output;
+}
+
 TEST_F(ConsoleTest, UnwritableHistoryFileIsReportedOnceAndTheConsoleGoesOn) {
     Start("/nonexistent/dir/history");
     Type("TERMTYPE 1\r");
@@ -194,6 +209,18 @@ TEST_F(ConsoleTest, CtrlCCancelsACallWaitingForArgumentsAndCtrlDExits) {
     ASSERT_TRUE(WaitForOutput("Terminal type set to value: 3", 5000)) << m_output;
     Type("\x04");
     EXPECT_EQ(0, WaitForExit());
+}
+
+TEST_F(ConsoleTest, PartlyTypedLineIsDrawnAgainAfterCtrlZAndFg) {
+    Start();
+    Type("ECHO ab");
+    ASSERT_TRUE(WaitForOutput("ECHO ab", 5000)) << m_output;
+    Forget();
+    kill(m_pid, SIGTSTP);
+    kill(m_pid, SIGCONT);
+    ASSERT_TRUE(WaitForOutput("\r\x1b[JFunction ==> ECHO ab", 5000)) << m_output;
+    Type("\x15TERMTYPE 4\r"); // the visible line is the line that runs
+    EXPECT_TRUE(WaitForOutput("Terminal type set to value: 4", 5000)) << m_output;
 }
 
 TEST_F(ConsoleTest, NotificationWhileALineIsHalfTypedIsPrintedAboveTheRedrawnLine) {
