@@ -26,6 +26,9 @@ constexpr std::uint8_t kCtrlL = 12;
 constexpr std::uint8_t kEnter = 13;
 constexpr std::uint8_t kCtrlN = 14;
 constexpr std::uint8_t kCtrlP = 16;
+constexpr std::uint8_t kCtrlG = 7;
+constexpr std::uint8_t kCtrlR = 18;
+constexpr std::size_t kQueryMax = 60; // characters of a history search
 constexpr std::uint8_t kCtrlU = 21;
 constexpr std::uint8_t kCtrlW = 23;
 constexpr std::uint8_t kDelete = 127;
@@ -46,7 +49,12 @@ struct Editor {
     std::size_t historyPos = 0; // history.size(): the line being typed
     std::string typedLine;      // the line being typed while earlier ones are shown
     bool lastWasTab = false;
-    std::string delivered; // the line of the last Enter
+    std::string delivered;     // the line of the last Enter
+    bool searching = false;    // Ctrl-R: the keys make a search of the history
+    std::string query;         // what is searched for
+    std::size_t searchPos = 0; // history line found last (history.size(): none yet)
+    std::string promptBeforeSearch;
+    std::string lineBeforeSearch;
     TrmEditWriter writer = nullptr;
     TrmCompleter completer = nullptr;
 };
@@ -297,6 +305,87 @@ void Complete(bool secondTab) {
     }
 }
 
+std::string Upper(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper;
+}
+
+void ShowSearch() {
+    ed.prompt = "(reverse-i-search)`" + ed.query + "': ";
+    Refresh();
+}
+
+// The newest history line before position from that holds the query, in any case: it becomes
+// the line, with the cursor on the match.
+bool FindBackwards(std::size_t from) {
+    const std::string query = Upper(ed.query);
+    for (std::size_t i = std::min(from, ed.history.size()); i-- > 0;) {
+        const std::size_t at = Upper(ed.history[i]).find(query);
+        if (at != std::string::npos) {
+            ed.searchPos = i;
+            ed.line = ed.history[i];
+            ed.cursor = static_cast<std::uint16_t>(at);
+            return true;
+        }
+    }
+    return false;
+}
+
+void StartSearch() {
+    ed.searching = true;
+    ed.query.clear();
+    ed.searchPos = ed.history.size();
+    ed.promptBeforeSearch = ed.prompt;
+    ed.lineBeforeSearch = ed.line;
+    ShowSearch();
+}
+
+void EndSearch(bool bKeepLine) {
+    ed.searching = false;
+    if (!bKeepLine) {
+        ed.line = ed.lineBeforeSearch;
+        ed.cursor = static_cast<std::uint16_t>(ed.line.size());
+    }
+    ed.prompt = ed.promptBeforeSearch;
+    Refresh();
+}
+
+// A key during a history search; false when the search ends and the key still acts on the line.
+bool SearchKey(std::uint8_t byKey) {
+    if (byKey == kCtrlR) {
+        if (!ed.query.empty()) {
+            FindBackwards(ed.searchPos); // the next older match
+        }
+        ShowSearch();
+        return true;
+    }
+    if (byKey == kCtrlG) {
+        EndSearch(false);
+        return true;
+    }
+    if (byKey == kBackspace || byKey == kDelete) {
+        if (!ed.query.empty()) {
+            ed.query.pop_back();
+        }
+        FindBackwards(ed.history.size());
+        ShowSearch();
+        return true;
+    }
+    if (byKey >= 0x20 && byKey < kDelete) {
+        if (ed.query.size() < kQueryMax) {
+            ed.query.push_back(static_cast<char>(byKey));
+            FindBackwards(ed.searchPos + 1); // the line found so far may still match
+        }
+        ShowSearch();
+        return true;
+    }
+    EndSearch(true);
+    return false;
+}
+
 void EndSequence() {
     ed.sequence = Sequence::None;
     ed.parameters.clear();
@@ -387,6 +476,7 @@ void TrmEditSetColumns(std::uint16_t wColumns) {
 }
 
 void TrmEditSetPrompt(std::string_view prompt) {
+    ed.searching = false; // a new prompt ends a search with the line found
     ed.prompt = std::string(prompt.substr(0, TRMC_EDIT_PROMPT_MAX));
     ed.screenPos = ed.prompt.size();
     ed.shown = ed.line.empty(); // a partly typed line is drawn after it by TrmEditRefresh
@@ -399,6 +489,9 @@ TrmEditResult TrmEditKey(std::uint8_t byKey) {
     }
     const bool secondTab = ed.lastWasTab;
     ed.lastWasTab = byKey == kTab;
+    if (ed.searching && SearchKey(byKey)) {
+        return TrmEditResult::None;
+    }
     if (byKey == TRMC_EDIT_KEY_ESCAPE) {
         ed.sequence = Sequence::Escape;
         return TrmEditResult::None;
@@ -467,6 +560,9 @@ TrmEditResult TrmEditKey(std::uint8_t byKey) {
         break;
     case kCtrlW:
         EraseWordBefore();
+        break;
+    case kCtrlR:
+        StartSearch();
         break;
     default:
         if (byKey >= 0x20) {

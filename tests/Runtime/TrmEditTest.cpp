@@ -122,6 +122,25 @@ TEST_F(TrmEditTest, HistoryWalksNewestFirstAndKeepsTheLineBeingTyped) {
     EXPECT_EQ("OE", TrmEditHistory().back());
 }
 
+TEST_F(TrmEditTest, CtrlRSearchesTheHistoryBackwardsInAnyCase) {
+    for (const char* line : {"SETOUTPUT 3 1", "GETTIME", "SETOUTPUT 4 0", "HELP"}) {
+        TrmEditAddHistory(line);
+    }
+    Keys("ab\x12seto");
+    EXPECT_EQ("SETOUTPUT 4 0", TrmEditLine());
+    EXPECT_NE(std::string::npos, screen.rfind("(reverse-i-search)`seto': SETOUTPUT 4 0"));
+    Keys("\x12"); // the next older match
+    EXPECT_EQ("SETOUTPUT 3 1", TrmEditLine());
+    Keys("\x07"); // Ctrl-G: back to the line typed before
+    EXPECT_EQ("ab", TrmEditLine());
+    EXPECT_NE(std::string::npos, screen.rfind("P> ab"));
+    Keys("\x12gett\x1b[D"); // another key ends the search and acts on the line found
+    EXPECT_EQ("GETTIME", TrmEditLine());
+    EXPECT_EQ(0, TrmEditCursor());
+    Keys("\x12help\r");
+    EXPECT_EQ("HELP", TrmEditDelivered());
+}
+
 TEST_F(TrmEditTest, HistoryKeepsTheNewestThousandLines) {
     for (int i = 0; i < TRMC_HISTORY_MAX + 5; ++i) {
         TrmEditAddHistory("L" + std::to_string(i));
