@@ -9,6 +9,10 @@
 // sees it, a crash loses none). Returns false when the stream's buffering cannot be changed.
 bool PltFileLineBuffered(std::FILE* pFile);
 
+// Opens a text file for writing, appended to (bAppend) or emptied, made readable by its owner only
+// when it is created (it may hold what an operator typed). nullptr with errno set on failure.
+std::FILE* PltFileOpenPrivate(const char* pszPath, bool bAppend);
+
 // The value of an environment variable; false when it is not set.
 bool PltGetEnvironment(const char* pszName, std::string& value);
 // The user's home directory (HOME, %USERPROFILE% on Windows), or an empty text when unknown.

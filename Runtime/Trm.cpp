@@ -10,6 +10,7 @@
 
 #include "Platform/PltClock.h"
 #include "Platform/PltConsole.h"
+#include "Platform/PltFile.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
@@ -58,7 +59,8 @@ void AppendHistory(std::string_view line) {
     if (historyPath.empty()) {
         return;
     }
-    std::FILE* pFile = std::fopen(historyPath.c_str(), "a");
+    errno = 0;
+    std::FILE* pFile = PltFileOpenPrivate(historyPath.c_str(), true);
     if (pFile == nullptr) {
         HistoryWarning("written", errno);
         return;
@@ -260,6 +262,7 @@ void TrmUseHistoryFile(const std::string& path) {
     if (path.empty() || !editing) {
         return;
     }
+    errno = 0;
     std::FILE* pFile = std::fopen(path.c_str(), "r");
     if (pFile == nullptr) {
         if (errno != ENOENT) {
@@ -291,7 +294,7 @@ void TrmUseHistoryFile(const std::string& path) {
     }
     // Lines are appended as they are typed; the file is cut back to the kept lines now and then.
     if (wLines > 2u * TRMC_HISTORY_MAX) {
-        std::FILE* pOut = std::fopen(path.c_str(), "w");
+        std::FILE* pOut = PltFileOpenPrivate(path.c_str(), false);
         if (pOut == nullptr) {
             HistoryWarning("written", errno);
             return;

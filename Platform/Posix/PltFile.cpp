@@ -3,12 +3,26 @@
 
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 bool PltFileLineBuffered(std::FILE* pFile) {
     return pFile != nullptr && std::setvbuf(pFile, nullptr, _IOLBF, BUFSIZ) == 0;
+}
+
+std::FILE* PltFileOpenPrivate(const char* pszPath, bool bAppend) {
+    const int iFlags = O_WRONLY | O_CREAT | O_CLOEXEC | (bAppend ? O_APPEND : O_TRUNC);
+    const int iFd = ::open(pszPath, iFlags, 0600);
+    if (iFd < 0) {
+        return nullptr;
+    }
+    std::FILE* pFile = ::fdopen(iFd, bAppend ? "a" : "w");
+    if (pFile == nullptr) {
+        ::close(iFd);
+    }
+    return pFile;
 }
 
 bool PltGetEnvironment(const char* pszName, std::string& value) {

@@ -11,6 +11,11 @@ bool PltFileLineBuffered(std::FILE* pFile) {
     return pFile != nullptr && std::setvbuf(pFile, nullptr, _IONBF, 0) == 0;
 }
 
+std::FILE* PltFileOpenPrivate(const char* pszPath, bool bAppend) {
+    // A file in the user's profile is private to the user already.
+    return std::fopen(pszPath, bAppend ? "a" : "w");
+}
+
 bool PltGetEnvironment(const char* pszName, std::string& value) {
     const char* pszValue = std::getenv(pszName);
     if (pszValue == nullptr) {

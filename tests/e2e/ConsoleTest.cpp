@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -144,6 +145,9 @@ TEST_F(ConsoleTest, RecalledAndEditedLinesRunAndTheHistorySurvivesARestart) {
     Type("EXIT\r");
     EXPECT_EQ(0, WaitForExit());
     EXPECT_EQ("TERMTYPE 5\nTERMTYPE 75\nEXIT\n", ReadFile(history));
+    struct stat tStat {};
+    ASSERT_EQ(0, stat(history.c_str(), &tStat));
+    EXPECT_EQ(0600u, tStat.st_mode & 0777u); // what was typed is the user's own
     Kill();
 
     Start(history);
