@@ -88,12 +88,16 @@ void Deliver(const std::uint8_t* pbyLine, std::uint16_t wLength) {
 
 // One key (all bytes of its sequence) through the line editor.
 void PollEditor() {
-    if (PltConsoleTakeResumed()) {
+    const bool bKey = PltConsoleKeyWaiting();
+    const bool bResumed = PltConsoleTakeResumed();
+    if (bKey || bResumed) {
+        TrmEditSetColumns(PltConsoleColumns()); // the window may have changed its size
+    }
+    if (bResumed) {
         TrmEditRedraw(); // back from Ctrl-Z: the shell has written over the screen
     }
-    TrmEditSetColumns(PltConsoleColumns());
     TrmEditRefresh();
-    if (!PltConsoleKeyWaiting()) {
+    if (!bKey) {
         if (TrmEditInSequence() &&
             PltGetTickCount() - lastSequenceByte >= TRMC_SEQUENCE_TIMEOUT_MS) {
             TrmEditKeyTimeout(); // a lone ESC
