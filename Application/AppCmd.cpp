@@ -20,10 +20,13 @@
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
+#include "Runtime/Trm.h"
 
 namespace {
 
 constexpr const char* APPC_PROMPT = "\nFunction ==> ";
+constexpr const char* APPC_PROMPT_LINE = "Function ==> "; // what stands on the screen line
+constexpr const char* APPC_TERM_PROMPT = "Terminal Command: ";
 constexpr const char* APPC_ERROR_LINE = "Error in last function . . . . . . .";
 constexpr const char* APPC_HELP_TEXT =
     "Commands present in the system:\n"
@@ -125,7 +128,8 @@ std::uint16_t TermCommand(char* pszLine, std::uint8_t byChannel) {
         }
         if (text == nullptr) {
             termWaiting = true;
-            std::fputs("Terminal Command: ", Con());
+            std::fputs(APPC_TERM_PROMPT, Con());
+            TrmSetPrompt(APPC_TERM_PROMPT);
             return APPC_CMD_MORE;
         }
     } else {
@@ -232,8 +236,12 @@ void EndCommand() {
 }
 
 void FlushOutput() {
-    std::fflush(Con());
-    std::fflush(AppResponseStream());
+    AppFlushStreams();
+}
+
+void PrintPrompt() {
+    std::fputs(APPC_PROMPT, Con());
+    TrmSetPrompt(APPC_PROMPT_LINE);
 }
 
 std::uint16_t InterpretLine(std::uint16_t wLength, const std::uint8_t* pbyData) {
@@ -293,10 +301,33 @@ std::uint16_t CmdLineHandler(std::uint8_t byChannelId, std::uint8_t /*byMsgType*
             std::fputs(APPC_ERROR_LINE, Con());
         }
     }
-    std::fputs(APPC_PROMPT, Con());
+    PrintPrompt();
     EndCommand();
     FlushOutput();
     return 0;
+}
+
+const char* CmdCommandName(std::size_t wIndex) {
+    return wIndex < CommandTable.size() ? CommandTable[wIndex].pszName : nullptr;
+}
+
+bool CmdCancel() {
+    if (currentHandler == nullptr) {
+        return false;
+    }
+    std::fputs("\nCancelled, nothing sent", Con());
+    PrintPrompt();
+    EndCommand();
+    FlushOutput();
+    return true;
+}
+
+void CmdEndOfInput() {
+    EndCommand(); // a call waiting for more gets nothing: EXIT is a command of its own here
+    static constexpr char kExit[] = "EXIT";
+    std::fputs(kExit, Con());
+    CmdLineHandler(MDSC_TERMINAL_CHANNEL, APPC_MSG_TERMINAL_REQUEST, sizeof kExit - 1,
+                   reinterpret_cast<const std::uint8_t*>(kExit));
 }
 
 std::uint8_t CmdGetTerminalType() {

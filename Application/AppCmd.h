@@ -20,7 +20,14 @@ constexpr const char* APPC_SEPARATORS = " \t\r\n"; // separators of command argu
 std::uint16_t CmdLineHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                              std::uint16_t wLength, const std::uint8_t* pbyData);
 std::uint8_t CmdGetTerminalType(); // message type of TERM strings (6 initially)
-void CmdResetForTest();            // idle interpreter, initial settings
+// Name of the built-in command at this place of the command table; nullptr past its end.
+const char* CmdCommandName(std::size_t wIndex);
+// Ctrl-C: a command that waits for more lines (a call's arguments, a TERM string) is dropped
+// with one line saying so and a new prompt; false when none waits.
+bool CmdCancel();
+// Ctrl-D on an empty line: EXIT, also while a command waits for more lines.
+void CmdEndOfInput();
+void CmdResetForTest(); // idle interpreter, initial settings
 
 // Helpers shared by the command handlers.
 // Next token after the separators at pszCursor (APPC_SEPARATORS); pszCursor moves past it.

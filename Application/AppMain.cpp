@@ -7,6 +7,7 @@
 
 #include "Application/AppBatch.h"
 #include "Application/AppCmd.h"
+#include "Application/AppComplete.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
@@ -55,8 +56,7 @@ void IdleWait() {
         return;
     }
     // A task late in the pass may have printed; nothing waits in a stdio buffer while we sleep.
-    std::fflush(AppConsole());
-    std::fflush(AppResponseStream());
+    AppFlushStreams();
     PltWaitSet waitSet;
     bool bComplete = PltWaitAdd(waitSet, TrmInputDescriptor());
     RsmAddWaitHandles(waitSet);
@@ -194,6 +194,7 @@ int AppMain(int argc, char** argv) {
     RsmInit();
     IpmInit();
     TrmOpen();
+    AppConsoleSetUp();
 
     const std::uint16_t wStatus = AppParseOptions(argc, argv);
     if (wStatus != APPC_EXIT_OK) {

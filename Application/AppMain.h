@@ -26,15 +26,19 @@ constexpr std::uint8_t APPC_PROTOCOL_FULL = 2;
 // Settings read by the rest of the application.
 std::uint8_t AppLinkChannel(); // channel of the open link (32/33 serial, 44+ TCP/IP)
 void AppSetLinkChannel(std::uint8_t byChannel);
-std::uint8_t AppSerialPort();                  // serial port index opened at start-up (0 = COM1)
-std::uint32_t AppBaudrate();                   // serial baud rate (one of the supported rates)
-std::uint16_t AppSerialProtocol();             // APPC_PROTOCOL_*
-const char* AppHost();                         // host text of -I
-const char* AppDefinitionFiles();              // "main[;extended]" definition file list
+std::uint8_t AppSerialPort();      // serial port index opened at start-up (0 = COM1)
+std::uint32_t AppBaudrate();       // serial baud rate (one of the supported rates)
+std::uint16_t AppSerialProtocol(); // APPC_PROTOCOL_*
+const char* AppHost();             // host text of -I
+const char* AppDefinitionFiles();  // "main[;extended]" definition file list
+// The two output streams. Asking for one that is the console (standard output) means output
+// follows: a partly typed line at the terminal is wiped first and drawn again below the output.
+// Only flush them through AppFlushStreams, which leaves the typed line alone.
 std::FILE* AppResponseStream();                // decoded messages, link events, protocol displays
 void AppSetResponseStream(std::FILE* pStream); // the response file, or nullptr for standard output
 std::FILE* AppConsole();                       // prompts, command replies, error messages
 void AppSetConsole(std::FILE* pStream);        // nullptr for standard output (tests capture here)
+void AppFlushStreams();                        // pushes out both streams' buffered output
 char* AppStartupLine(); // APPC_STARTUP_LINE_SIZE bytes, reused as script name
 
 // --help or --version among the arguments: prints the usage text or the banner line and returns

@@ -12,6 +12,7 @@
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
 #include "Platform/PltFile.h"
+#include "Application/AppRfc.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 
@@ -34,6 +35,7 @@ constexpr const char* kUsage =
     "  -W : Answer time-out of script calls, 1..3600 sec (batch default 30)\n"
     "  -t : Time stamps on received messages, link events and log records\n"
     "  -J : Write calls and received messages to a JSON Lines file\n"
+    "\n  -K : Keep the typed case of string and character arguments\n"
     "\n  --help    : Show this text and exit\n  --version : Show the version line and exit\n";
 
 std::uint8_t g_byPort = kDefaultPort;
@@ -86,6 +88,10 @@ std::uint16_t ApplyOption(const char* pszArg) {
         }
         AppSetLinkChannel(MDSC_TCPIP_SESSION_BASE);
         std::snprintf(g_szHost.data(), g_szHost.size(), "%s", pszValue);
+        return 0;
+    case 'K':
+    case 'k':
+        RfcSetKeepCase(true);
         return 0;
     case 'P':
     case 'p':
@@ -212,4 +218,5 @@ void AppResetForTest() {
     g_wProtocol = APPC_PROTOCOL_FULL;
     g_szHost.fill('\0');
     g_definitionFiles = APPC_DEFAULT_DEF_FILES;
+    RfcSetKeepCase(false);
 }

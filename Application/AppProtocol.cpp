@@ -164,6 +164,14 @@ std::uint16_t Answer(std::uint8_t byChannelId, std::uint8_t byMsgType,
 
 } // namespace
 
+const char* ProtocolSubCommandName(std::size_t wIndex) {
+    if (wIndex >= ProtocolCommandTable.size()) {
+        return nullptr;
+    }
+    const char* pszName = ProtocolCommandTable[wIndex].pszName;
+    return pszName != nullptr ? pszName : "HELP"; // the last entry takes every other word
+}
+
 void ProtocolSetPort(std::uint8_t byPort) {
     ProtocolPort = byPort;
 }

@@ -4,16 +4,19 @@
 #include "Application/AppRfc.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <span>
 
+#include "Application/AppCmd.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
+#include "Runtime/Trm.h"
 
 namespace {
 
@@ -49,6 +52,7 @@ struct CallBuilder {
 CallBuilder g_tCallBuilder;
 std::uint8_t g_byRequestMode = APPC_REQUEST_MODE_REQ;
 RfcSendObserver g_pfSendObserver = nullptr;
+bool g_bKeepCase = false; // string and character arguments keep the case they were typed in
 
 enum class Expansion { Done, Unbalanced, TooLong };
 enum class Encoding { Done, More, TooLong };
@@ -160,6 +164,45 @@ void EncodeString(std::span<std::uint8_t> buffer, const char** ppText) {
     *ppText = p + std::strcspn(p, "\r\n"); // the rest of the line; a script line keeps its end
 }
 
+void Print(const char* pszFormat, auto... args) {
+    std::fprintf(AppConsole(), pszFormat, args...);
+}
+
+// The field's name without the label's padding ("BYTE", "WORD").
+int LabelLength(const FieldType* ptType) {
+    const char* pszEnd = std::strpbrk(ptType->pszLabel, " :");
+    return pszEnd != nullptr ? static_cast<int>(pszEnd - ptType->pszLabel)
+                             : static_cast<int>(std::strlen(ptType->pszLabel));
+}
+
+// One console line when a typed number is cut to its field or the text is no number. The value
+// sent stays as the encoding rules make it.
+void WarnValue(const FieldType* ptType, const char* pszTyped, const char* pszEnd,
+               unsigned long ulValue, bool bOutOfRange) {
+    const int iLabel = LabelLength(ptType);
+    if (pszEnd == pszTyped) {
+        const int iTyped = static_cast<int>(std::strcspn(pszTyped, " \t\r\n!"));
+        Print("Warning: %.*s is no number for %.*s, 0 sent\n", iTyped, pszTyped, iLabel,
+              ptType->pszLabel);
+        return;
+    }
+    const unsigned long long qwMask = ptType->dwMask;
+    const unsigned long long qwValue = ulValue;
+    bool bFits = !bOutOfRange;
+    if (bFits && *pszTyped == '-') {
+        // A negative number fits when its two's complement in the field means the same value.
+        const unsigned long long qwMagnitude = static_cast<unsigned long>(0UL - ulValue);
+        bFits = qwMagnitude <= qwMask / 2 + 1;
+    } else if (bFits) {
+        bFits = (qwValue & ~qwMask) == 0;
+    }
+    if (!bFits) {
+        Print("Warning: %.*s does not fit %.*s, %lu sent\n", static_cast<int>(pszEnd - pszTyped),
+              pszTyped, iLabel, ptType->pszLabel,
+              static_cast<unsigned long>(static_cast<std::uint32_t>(ulValue) & ptType->dwMask));
+    }
+}
+
 // Reads the parameter text against the expanded structure from the current element on.
 Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
     const char* p = pszText;
@@ -230,7 +273,9 @@ Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
                     break;
                 }
                 char* pszEnd = nullptr;
+                errno = 0;
                 const unsigned long ulValue = std::strtoul(p, &pszEnd, 0);
+                WarnValue(ptType, p, pszEnd, ulValue, errno == ERANGE);
                 p = pszEnd;
                 PutValue(buffer, static_cast<std::uint32_t>(ulValue), ptType->byWidth);
                 --g_tCallBuilder.dwNeeded;
@@ -241,10 +286,6 @@ Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
             ++g_tCallBuilder.wPosition;
         }
     }
-}
-
-void Print(const char* pszFormat, auto... args) {
-    std::fprintf(AppConsole(), pszFormat, args...);
 }
 
 // Starts a call of the function named by the line's first token; returns the parameter text, or
@@ -346,6 +387,9 @@ std::uint16_t TriggerRFC(char* pszLine, std::uint8_t byChannel) {
             return wResult;
         }
     }
+    if (g_bKeepCase) {
+        pszParams = CmdTypedText(pszParams); // numbers read the same in either case
+    }
     switch (Expand(g_tCallBuilder.pszStructure)) {
     case Expansion::Done:
         break;
@@ -360,13 +404,18 @@ std::uint16_t TriggerRFC(char* pszLine, std::uint8_t byChannel) {
     }
     switch (Encode(pszParams, buffer)) {
     case Encoding::More: {
-        Print("\nExpecting more");
+        std::array<char, 64> szPrompt{};
         const FieldType* ptType =
             RfcFindFieldType(g_tCallBuilder.szExpanded[g_tCallBuilder.wPosition]);
         if (ptType != nullptr) {
-            Print("%u;(%ux) %s", static_cast<unsigned>(g_tCallBuilder.wPosition),
-                  static_cast<unsigned>(g_tCallBuilder.dwNeeded), ptType->pszLabel);
+            std::snprintf(szPrompt.data(), szPrompt.size(), "Expecting more%u;(%ux) %s",
+                          static_cast<unsigned>(g_tCallBuilder.wPosition),
+                          static_cast<unsigned>(g_tCallBuilder.dwNeeded), ptType->pszLabel);
+        } else {
+            std::snprintf(szPrompt.data(), szPrompt.size(), "Expecting more");
         }
+        Print("\n%s", szPrompt.data());
+        TrmSetPrompt(szPrompt.data());
         return APPC_CMD_MORE;
     }
     case Encoding::TooLong:
@@ -397,6 +446,10 @@ void RfcReset() {
 
 void RfcSetRequestMode(std::uint8_t byMode) {
     g_byRequestMode = byMode;
+}
+
+void RfcSetKeepCase(bool bKeep) {
+    g_bKeepCase = bKeep;
 }
 
 std::uint8_t RfcGetRequestMode() {

@@ -26,6 +26,9 @@ std::uint8_t RfcGetRequestMode();
 using RfcSendObserver = void (*)(std::uint8_t byMsgType, std::uint16_t wLength,
                                  const std::uint8_t* pbyData, bool bSent);
 void RfcSetSendObserver(RfcSendObserver pfObserver);
+// Option -K: the arguments of string (S) and character (C) fields keep the case they were typed
+// in; without it they are sent upper case like the rest of the line.
+void RfcSetKeepCase(bool bKeep);
 
 // Field classes of the structure language's type codes.
 enum class FieldClass : std::uint8_t {

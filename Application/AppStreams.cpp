@@ -5,6 +5,7 @@
 
 #include "Application/AppMain.h"
 #include "Runtime/Mds.h"
+#include "Runtime/Trm.h"
 
 namespace {
 
@@ -24,7 +25,11 @@ void AppSetLinkChannel(std::uint8_t byChannel) {
 }
 
 std::FILE* AppResponseStream() {
-    return g_pResponseStream != nullptr ? g_pResponseStream : stdout;
+    if (g_pResponseStream != nullptr) {
+        return g_pResponseStream;
+    }
+    TrmBeforeOutput();
+    return stdout;
 }
 
 void AppSetResponseStream(std::FILE* pStream) {
@@ -32,7 +37,16 @@ void AppSetResponseStream(std::FILE* pStream) {
 }
 
 std::FILE* AppConsole() {
-    return g_pConsole != nullptr ? g_pConsole : stdout;
+    if (g_pConsole != nullptr) {
+        return g_pConsole;
+    }
+    TrmBeforeOutput();
+    return stdout;
+}
+
+void AppFlushStreams() {
+    std::fflush(g_pConsole != nullptr ? g_pConsole : stdout);
+    std::fflush(g_pResponseStream != nullptr ? g_pResponseStream : stdout);
 }
 
 void AppSetConsole(std::FILE* pStream) {

@@ -31,11 +31,18 @@ bool PltConsoleIsRaw();
 
 void PltConsoleWriteChar(char c); // writes one character to the console output
 void PltConsoleFlush();           // pushes buffered console output out now
+// Columns of the console output's window, or 0 when it is no terminal or its size is unknown.
+std::uint16_t PltConsoleColumns();
+// True once after the program was stopped (Ctrl-Z) and continued: the screen may have changed.
+bool PltConsoleTakeResumed();
 
 // Number of the signal (SIGINT, SIGTERM, SIGHUP) that asked the program to stop, or 0. The handler
 // only records it; the program ends through its normal shut-down. A second such signal while the
 // first is pending restores the terminal and ends the process at once.
 int PltConsoleStopSignal();
+// Forgets a recorded stop request that the program has handled without stopping (Ctrl-C that
+// emptied a typed line); the next one counts as a first request again.
+void PltConsoleClearStopSignal();
 // Catches SIGINT, SIGTERM and SIGHUP as a stop request without touching the terminal, for a
 // program that reads no keys (it may run in the background of a shell).
 void PltConsoleCatchStopSignals();

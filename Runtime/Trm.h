@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 constexpr std::uint8_t TRM_CHANNEL_ID = 34;       // the console's channel
 constexpr std::uint8_t TRMC_TERMINAL_REQUEST = 6; // message type of a delivered line
@@ -27,5 +29,25 @@ std::uint16_t TrmOutput(std::uint8_t byChannelId, std::uint8_t byMsgType, std::u
 
 // Descriptor on which keys arrive, for a readiness wait; -1 when no more keys can come.
 int TrmInputDescriptor();
+
+// Line editing. At a terminal in raw mode (and only there) keys go through the line editor
+// (TrmEdit): history, cursor keys, completion, and a typed line that output never garbles.
+bool TrmEditing(); // true while keys go through the line editor
+
+// Keys that end things, for the application to decide on.
+enum class TrmControl : std::uint8_t {
+    Interrupt,  // Ctrl-C with nothing typed: true when the handler cancelled something
+    EndOfInput, // Ctrl-D on an empty line
+};
+using TrmControlHandler = bool (*)(TrmControl tControl);
+// Without a handler (or when it answers false) Ctrl-C ends the program and so does Ctrl-D.
+void TrmSetControlHandler(TrmControlHandler pfHandler);
+// The application has just written a prompt whose last line is this text.
+void TrmSetPrompt(std::string_view prompt);
+// Console output follows: a partly typed line is wiped first and drawn again after it.
+void TrmBeforeOutput();
+// History file: its lines are loaded now and every new history line is appended to it. An empty
+// path means none. A file that cannot be read or written gets one line on the console, once.
+void TrmUseHistoryFile(const std::string& path);
 
 void TrmResetForTest(); // empty line, no task slot (does not touch the scheduler or the dispatch)

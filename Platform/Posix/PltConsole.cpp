@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -35,6 +36,7 @@ std::atomic<int> suspendedFd{-1}; // raw descriptor handed back to the shell dur
 bool exitHandlerRegistered = false;
 
 std::atomic<int> stopSignal{0};
+std::atomic<bool> resumed{false}; // continued after Ctrl-Z since the last look
 struct sigaction savedActions[handledSignalCount];
 static_assert(std::atomic<int>::is_always_lock_free, "signal handler needs a lock-free flag");
 
@@ -84,6 +86,7 @@ void OnContinue(int /*iSignal*/) {
     if (fd >= 0 && sys.pfTcsetattr(fd, TCSANOW, &rawModes) == 0) {
         rawFd.store(fd);
     }
+    resumed.store(true);
     struct sigaction action = {};
     action.sa_handler = OnSuspend;
     sigemptyset(&action.sa_mask);
@@ -243,6 +246,22 @@ void PltConsoleFlush() {
     std::fflush(Out());
 }
 
+std::uint16_t PltConsoleColumns() {
+    winsize size{};
+    if (::ioctl(fileno(Out()), TIOCGWINSZ, &size) != 0) {
+        return 0;
+    }
+    return size.ws_col;
+}
+
+bool PltConsoleTakeResumed() {
+    return resumed.exchange(false);
+}
+
+void PltConsoleClearStopSignal() {
+    stopSignal.store(0);
+}
+
 void PltConsoleCatchStopSignals() {
     InstallSignalHandlers();
 }
@@ -267,6 +286,7 @@ void PltConsoleResetForTest() {
     PltConsoleClose();
     sys = realSys;
     stopSignal.store(0);
+    resumed.store(false);
     inputEnded = false;
     lastWasCr = false;
     lineStarted = false;

@@ -1,5 +1,5 @@
-// Console keyboard and output on Windows. A console input is read with the runtime library's
-// key calls (_kbhit waits for nothing, _getch reads one key without echo); a pipe or a file on
+// Console keyboard and output on Windows. A console input is read as key events (never waiting);
+// their virtual key codes become the bytes a terminal sends for the key; a pipe or a file on
 // standard input gives its bytes as keys, a pipe only when PeekNamedPipe shows bytes waiting.
 // Output goes through stdout so that it can be redirected. Ctrl-C, Ctrl-Break and closing the
 // console window are recorded as a stop request.
@@ -8,10 +8,12 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <string>
 
-#include <conio.h>
 #include <io.h>
 #include <windows.h>
+
+#include "Platform/Win32/PltConsoleKeys.h"
 
 namespace {
 
@@ -31,6 +33,9 @@ bool lineStarted = false; // bytes since the last line end (pipe or file input)
 int heldKey = -1;         // key found by PltConsoleKeyWaiting, handed out by PltConsoleReadKey
 DWORD savedMode = 0;
 bool modeSaved = false;
+DWORD savedOutputMode = 0;
+bool outputModeSaved = false;
+std::string pendingKeys; // bytes of a key sequence not yet handed out
 
 std::atomic<int> stopSignal{0};
 
@@ -128,19 +133,33 @@ bool TakeByte(unsigned char byte) {
 }
 
 bool FetchConsoleKey() {
-    while (_kbhit() != 0) {
-        const int key = _getch();
-        if (key == 0 || key == 0xE0) {
-            (void)_getch(); // second half of a function or arrow key: not a character
-            continue;
+    if (pendingKeys.empty()) {
+        const HANDLE hInput = InputHandle();
+        DWORD dwEvents = 0;
+        while (pendingKeys.empty() && GetNumberOfConsoleInputEvents(hInput, &dwEvents) &&
+               dwEvents > 0) {
+            INPUT_RECORD tRecord{};
+            DWORD dwRead = 0;
+            if (!ReadConsoleInputA(hInput, &tRecord, 1, &dwRead) || dwRead == 0) {
+                return false;
+            }
+            if (tRecord.EventType != KEY_EVENT || !tRecord.Event.KeyEvent.bKeyDown) {
+                continue; // key releases, mouse, focus and window events give no key
+            }
+            const KEY_EVENT_RECORD& tKey = tRecord.Event.KeyEvent;
+            const std::string sequence = PltWin32KeySequence(
+                tKey.wVirtualKeyCode, tKey.uChar.AsciiChar, tKey.dwControlKeyState);
+            for (WORD w = 0; w < tKey.wRepeatCount || w == 0; ++w) {
+                pendingKeys += sequence;
+            }
         }
-        if (key == '\n') {
-            continue; // Enter arrives as CR
-        }
-        heldKey = key == '\r' ? PLTC_KEY_ENTER : key;
-        return true;
     }
-    return false;
+    if (pendingKeys.empty()) {
+        return false;
+    }
+    heldKey = static_cast<unsigned char>(pendingKeys.front());
+    pendingKeys.erase(0, 1);
+    return true;
 }
 
 // Reads one byte from a pipe (only when one is waiting) or a file. True when a key is held.
@@ -180,6 +199,13 @@ std::uint16_t PltConsoleOpen() {
     if (inputKind == InputKind::Console) {
         // Ctrl-C stays a signal; the key calls read without echo and without line editing.
         modeSaved = GetConsoleMode(InputHandle(), &savedMode) != 0;
+        // The line editor draws with terminal sequences.
+        const HANDLE hOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        if (outStream == nullptr && GetConsoleMode(hOutput, &savedOutputMode)) {
+            outputModeSaved = true;
+            SetConsoleMode(hOutput, savedOutputMode | ENABLE_PROCESSED_OUTPUT |
+                                        ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+        }
     }
     InstallHandler();
     return 0;
@@ -194,6 +220,10 @@ void PltConsoleClose() {
     if (modeSaved) {
         SetConsoleMode(InputHandle(), savedMode);
         modeSaved = false;
+    }
+    if (outputModeSaved) {
+        SetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), savedOutputMode);
+        outputModeSaved = false;
     }
     consoleOpen = false;
 }
@@ -240,6 +270,23 @@ void PltConsoleFlush() {
     std::fflush(Out());
 }
 
+std::uint16_t PltConsoleColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO tInfo{};
+    if (outStream != nullptr ||
+        !GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &tInfo)) {
+        return 0;
+    }
+    return static_cast<std::uint16_t>(tInfo.srWindow.Right - tInfo.srWindow.Left + 1);
+}
+
+bool PltConsoleTakeResumed() {
+    return false; // a Windows console program is not stopped and continued
+}
+
+void PltConsoleClearStopSignal() {
+    stopSignal.store(0);
+}
+
 void PltConsoleCatchStopSignals() {
     InstallHandler();
 }
@@ -266,4 +313,5 @@ void PltConsoleResetForTest() {
     lastWasCr = false;
     lineStarted = false;
     heldKey = -1;
+    pendingKeys.clear();
 }

@@ -224,3 +224,38 @@ TEST(AppCmdHelpers, NumbersInAllNotations) {
 }
 
 } // namespace
+
+namespace {
+
+class KeepCaseTest : public apptest::AppTest {
+  protected:
+    void TearDown() override {
+        RfcSetKeepCase(false);
+        apptest::AppTest::TearDown();
+    }
+    void LoadNameFunction() {
+        FnTabRelease();
+        apptest::WriteWholeFile(Path("K.DEF"), "#define REQUEST\nUSER 0x0110 { S4 C2 B } { B }\n");
+        ASSERT_EQ(APPC_LOAD_OK, FnTabLoad(Path("K.DEF").c_str()));
+        Console();
+    }
+};
+
+TEST_F(KeepCaseTest, StringAndCharacterArgumentsKeepTheirCaseOnlyWhenAsked) {
+    LoadNameFunction();
+    Type("user \"aBc\" xY 0x1f");
+    ASSERT_EQ(1u, Sent().size()) << Console();
+    EXPECT_EQ((std::vector<std::uint8_t>{0x10, 0x01, 'A', 'B', 'C', 0, 'X', 'Y', 0x1F}),
+              Sent()[0].data);
+    RfcSetKeepCase(true);
+    Type("user \"aBc\" xY 0x1f");
+    // Continued over two lines: the second line keeps its case too.
+    Type("User \"pw\"");
+    Type("zq 7");
+    ASSERT_EQ(3u, Sent().size());
+    EXPECT_EQ((std::vector<std::uint8_t>{0x10, 0x01, 'a', 'B', 'c', 0, 'x', 'Y', 0x1F}),
+              Sent()[1].data);
+    EXPECT_EQ((std::vector<std::uint8_t>{0x10, 0x01, 'p', 'w', 0, 0, 'z', 'q', 7}), Sent()[2].data);
+}
+
+} // namespace

@@ -273,3 +273,31 @@ TEST_F(AppRfcTest, CallsOfTheExampleDefinitionFile) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(AppRfcTest, NumberThatDoesNotFitOrIsNoNumberIsSentAsBeforeWithOneWarningEach) {
+    EXPECT_EQ(APPC_CMD_DONE, Call("BW 300 70000"));
+    EXPECT_EQ((Bytes{0x02, 0x01, 44, 0x70, 0x11}), OnlySent());
+    std::string text = console.Take();
+    EXPECT_NE(std::string::npos, text.find("}\nWarning: 300 does not fit BYTE, 44 sent\n"));
+    EXPECT_NE(std::string::npos, text.find("\nWarning: 70000 does not fit WORD, 4464 sent\n"));
+    sent.clear();
+    EXPECT_EQ(APPC_CMD_DONE, Call("BW ABC 3"));
+    EXPECT_EQ((Bytes{0x02, 0x01, 0, 0, 0}), OnlySent());
+    text = console.Take();
+    EXPECT_NE(std::string::npos, text.find("Warning: ABC is no number for BYTE, 0 sent\n"));
+    EXPECT_NE(std::string::npos, text.find("Warning: ABC is no number for WORD, 0 sent\n"));
+    sent.clear();
+    // Numbers that fit, negative ones in two's complement included, give no warning.
+    EXPECT_EQ(APPC_CMD_DONE, Call("HEX 0xFFFF 0xFFFFFFFF -32768"));
+    EXPECT_EQ(APPC_CMD_DONE, Call("BW -128 65535"));
+    EXPECT_EQ(std::string::npos, console.Take().find("Warning"));
+    EXPECT_EQ(APPC_CMD_DONE, Call("BW -129 99999999999999999999999"));
+    text = console.Take();
+    EXPECT_NE(std::string::npos, text.find("Warning: -129 does not fit BYTE, 127 sent\n"));
+    EXPECT_NE(std::string::npos,
+              text.find("Warning: 99999999999999999999999 does not fit WORD, 65535 sent\n"));
+}
+
+} // namespace
