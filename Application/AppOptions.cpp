@@ -11,8 +11,8 @@
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
-#include "Platform/PltFile.h"
 #include "Application/AppRfc.h"
+#include "Platform/PltFile.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 
