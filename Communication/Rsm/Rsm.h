@@ -105,6 +105,13 @@ struct RsmFullState {
     std::uint8_t byExpectedSequence = 0;
     std::uint8_t byNextTxSequence = 0;
     std::uint8_t byLastDelivered = 0xFF;
+    // The last delivered frame as the peer may still be retrying it: kept across a reset request
+    // until dwDeliveredUntil, so that a retransmission after the reset is not delivered again.
+    std::uint8_t bDeliveredKept = 0;
+    std::uint8_t byDeliveredSequence = 0;
+    std::uint16_t wDeliveredLength = 0;
+    std::uint32_t dwDeliveredHash = 0;
+    std::uint32_t dwDeliveredUntil = 0;
     std::uint8_t byCurrentTxSequence = 0;
     std::uint8_t byAwaitedAck = 0;
     std::uint8_t bConnected = 0;
