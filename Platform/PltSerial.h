@@ -35,8 +35,12 @@ PltSerialConfig PltSerialConfigure(PltHandle hDevice, std::uint32_t dwBaudrate,
 // Changes only the baud rate of an open device. False when reading or writing the settings fails.
 bool PltSerialSetBaudrate(PltHandle hDevice, std::uint32_t dwBaudrate);
 
-// Reads what has arrived, never waiting: the byte count (> 0), 0 when nothing is there, or -1 on
-// an error with *piError set. An interrupted call is repeated.
+// PltSerialRead: the line has hung up (far end of a pseudo-terminal closed, adapter unplugged).
+constexpr long PLTC_SERIAL_HUNG_UP = -2;
+
+// Reads what has arrived, never waiting: the byte count (> 0), 0 when nothing is there,
+// PLTC_SERIAL_HUNG_UP when the line has hung up (no byte will ever come again), or -1 on another
+// error, with *piError set for both. An interrupted call is repeated.
 long PltSerialRead(PltHandle hDevice, std::uint8_t* pbyBuffer, std::size_t wMax, int* piError);
 
 // Writes the bytes, waiting for room at most dwTimeoutMs and stopping early once *pbGoOn is 0

@@ -213,6 +213,9 @@ std::uint16_t SimDriverRead(std::uint8_t /*byComport*/, std::uint16_t wMax, std:
     }
     int iError = 0;
     const long lCount = PltSerialRead(g_hDevice, pbyData, wMax, &iError);
+    if (lCount == PLTC_SERIAL_HUNG_UP) {
+        return UASC_HUNG_UP; // the manager reports the loss and reads the line no more
+    }
     if (lCount < 0) {
         return UASC_ERROR;
     }

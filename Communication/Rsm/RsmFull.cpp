@@ -629,8 +629,7 @@ void RsmFullProcess(RsmPort& tPort) {
     RsmFullState& tFull = tPort.tFull;
     const std::uint32_t dwGeneration = tPort.dwGeneration;
     std::uint16_t wCount = 0;
-    const std::uint16_t wRead =
-        RsmDriver().pfRead(tPort.byComport, RSMC_READ_BUFFER_SIZE, tPort.abyRead.data(), &wCount);
+    const std::uint16_t wRead = RsmReadLine(tPort, &wCount);
     const std::uint32_t dwNow = OssGetTime();
     if (wRead == 0 && wCount > 0) {
         tFull.dwLastReception = dwNow;

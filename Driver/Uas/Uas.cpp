@@ -26,6 +26,7 @@ struct UasPort {
     std::atomic<std::uint8_t> bRunning{0}; // 1 while the writer thread is to keep going
     std::atomic<std::uint8_t> bAlive{0};   // 1 from the thread's start until it has ended
     std::uint32_t dwHeld = 0;              // bytes received and not yet handed to the caller
+    bool bHungUp = false;                  // the line hung up: the device is read no more
     std::array<std::uint8_t, UASC_BUFFER_SIZE> abyRead{};
     std::array<std::uint8_t, UASC_BUFFER_SIZE> abyTransfer{}; // the writer thread's own buffer
 };
@@ -64,6 +65,7 @@ void ResetRecord(UasPort& port) {
     port.bRunning.store(0);
     port.bAlive.store(0);
     port.dwHeld = 0;
+    port.bHungUp = false;
 }
 
 std::uint32_t UasWriteThread(void* pvPort) {
@@ -269,9 +271,18 @@ std::uint16_t UasReadBuffer(std::uint8_t byComport, std::uint16_t wMax, std::uin
     UasPort& port = ports[byComport];
     const std::uint16_t wLimit = wMax < UASC_BUFFER_SIZE ? wMax : UASC_BUFFER_SIZE;
     std::uint16_t wResult = 0;
+    if (port.bHungUp) {
+        return UASC_HUNG_UP;
+    }
     if (port.dwHeld == 0 && wLimit > 0) {
         int iError = 0;
         const long n = PltSerialRead(port.hDevice, port.abyRead.data(), wLimit, &iError);
+        if (n == PLTC_SERIAL_HUNG_UP) {
+            LogError("UasReadBuffer", UASC_HUNG_UP, "Port %d hung up, error=%x",
+                     static_cast<int>(byComport), static_cast<unsigned>(iError));
+            port.bHungUp = true;
+            return UASC_HUNG_UP;
+        }
         if (n < 0) {
             LogError("UasReadBuffer", 0, "Reading from port %d returned error, error=%x",
                      static_cast<int>(byComport), static_cast<unsigned>(iError));
@@ -324,8 +335,8 @@ std::uint8_t UasIsOpen(std::uint8_t byComport) {
 }
 
 int UasReadHandle(std::uint8_t byComport) {
-    if (byComport >= NR_OF_PORTS || bInUse[byComport] == 0) {
-        return -1;
+    if (byComport >= NR_OF_PORTS || bInUse[byComport] == 0 || ports[byComport].bHungUp) {
+        return -1; // a hung-up line is always "readable": waiting on it would never sleep
     }
     return ports[byComport].hDevice;
 }

@@ -21,6 +21,7 @@ constexpr std::uint16_t UASC_NO_CHAR = 12301;         // UasGetChar: no byte or 
 constexpr std::uint16_t UASC_OPEN_FAILED = 12302;     // the device failed to open
 constexpr std::uint16_t UASC_BAUDRATE_FAILED = 12303; // UasSetBaudrate failed
 constexpr std::uint16_t UASC_CONFIG_FAILED = 12304;   // configuring the device failed
+constexpr std::uint16_t UASC_HUNG_UP = 12305;         // UasReadBuffer: the line has hung up
 
 std::uint16_t UasInit();      // resets the four port records; 0
 std::uint16_t UasTerminate(); // clears the initialised flag; closes nothing; 0
@@ -40,12 +41,13 @@ std::uint16_t UasWriteBuffer(std::uint8_t byComport, std::uint16_t wCount,
                              const std::uint8_t* pbyData);
 std::uint16_t UasPutChar(std::uint8_t byComport, std::uint8_t byChar); // one byte
 // Delivers up to wMax (at most UASC_BUFFER_SIZE) received bytes in arrival order; never blocks.
+// Once the line has hung up it returns UASC_HUNG_UP (logged once) and reads the device no more.
 std::uint16_t UasReadBuffer(std::uint8_t byComport, std::uint16_t wMax, std::uint8_t* pbyData,
                             std::uint16_t* pwCount);
 std::uint16_t UasGetChar(std::uint8_t byComport, std::uint8_t* pbyChar); // 0 or UASC_NO_CHAR
 std::uint16_t UasPurge(std::uint8_t byComport); // discards pending output; 0 or UASC_ERROR
 std::uint8_t UasIsOpen(std::uint8_t byComport); // 1 when in use and the writer runs
-int UasReadHandle(std::uint8_t byComport);      // the open port's device descriptor, or -1
+int UasReadHandle(std::uint8_t byComport); // the open port's device descriptor, or -1 (hung up)
 std::uint16_t UasSetBaudrate(std::uint8_t byComport, std::uint32_t dwBaudrate); // 0 or 12303
 std::uint16_t UasEnableNotify(std::uint8_t byComport, std::uint8_t bEnable);    // does nothing; 0
 

@@ -3,6 +3,9 @@
 #include <chrono>
 #include <future>
 #include <gtest/gtest.h>
+#include <memory>
+#include <sstream>
+#include <thread>
 
 #include "tests/e2e/E2eSupport.h"
 
@@ -86,6 +89,54 @@ TEST_P(SerialProtocolTest, ScriptOverPseudoTerminal) {
         RunScript(std::string("SER") + pszToolOption, {"-S2", std::string("-P") + pszToolOption},
                   kCalls, {"TALVO_RC_COM2=" + path});
     ExpectStandardAnswers(session);
+}
+
+// Processor time (user and system, clock ticks) the process has used so far.
+long CpuTicks(pid_t pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return -1;
+    }
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    long utime = 0;
+    long stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) {
+            utime = std::stol(field);
+        } else if (i == 15) {
+            stime = std::stol(field);
+        }
+    }
+    return utime + stime;
+}
+
+// The simulator ended under a connected talvo_rc: its line hangs up. The tool used to spin at a
+// full core on a read that returned 0 again and again, and never said a word.
+TEST_P(SerialProtocolTest, HungUpLineIsReportedOnceAndCostsNoProcessorTime) {
+    const auto [pszSimProtocol, pszToolOption] = GetParam();
+    auto sim = std::make_unique<BackgroundProgram>(
+        TALVO_SIM_BIN,
+        std::vector<std::string>{"--pty", "--protocol", pszSimProtocol, "-D", kDefinitionFile});
+    const std::string path = PtyPath(*sim);
+    ASSERT_NE(path, "") << sim->Output();
+    BackgroundProgram tool(TALVO_RC_BIN,
+                           {"-S2", std::string("-P") + pszToolOption, "-D" + kDefinitionFile},
+                           {"TALVO_RC_COM2=" + path}, true);
+    ASSERT_NE(tool.WaitFor("Function ==> ", 5000), "") << tool.Output();
+    tool.Send("GETVERSION\n");
+    ASSERT_NE(tool.WaitFor("String   : SIM", 5000), "") << tool.Output();
+    sim.reset();
+    ASSERT_NE(tool.WaitFor("RS232 Connection Lost", 5000), "") << tool.Output();
+    const long before = CpuTicks(tool.Pid());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long used = CpuTicks(tool.Pid()) - before;
+    EXPECT_LT(used, 20) << "ticks of processor time in one second";
+    EXPECT_EQ(CountOf(tool.Output(), "RS232 Connection Lost"), 1U) << tool.Output();
+    // The program goes on without the line.
+    tool.Send("PFNID\n");
+    EXPECT_NE(tool.WaitFor("Current Pending Fnid", 5000), "") << tool.Output();
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFramings, SerialProtocolTest,
