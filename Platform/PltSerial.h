@@ -72,6 +72,10 @@ long PltPipeRead(PltHandle hRead, std::uint8_t* pbyBuffer, std::size_t wMax);
 bool PltPipeWrite(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCount,
                   std::uint32_t dwTimeoutMs, const std::atomic<std::uint8_t>* pbReaderAlive);
 
+// Appends what fits into the pipe now, never waiting: the bytes taken (0 when it is full), or -1
+// when the pipe cannot be written (its reader is gone).
+long PltPipeWriteSome(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCount);
+
 // Creates a pseudo-terminal pair. *phMaster gets the master side (non-blocking; use it with
 // PltSerialRead, PltSerialWrite and PltHandleClose) and pszSlave the path of the other side, the
 // serial device a port can open. The other side is set to a raw line at once; when phSlave is

@@ -353,6 +353,23 @@ bool PltPipeWrite(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCo
     return true;
 }
 
+long PltPipeWriteSome(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCount) {
+    std::size_t done = 0;
+    while (done < wCount) {
+        const ssize_t n = sys.pfWrite(hWrite, pbyData + done, wCount - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break; // full
+        } else {
+            return done > 0 ? static_cast<long>(done) : -1;
+        }
+    }
+    return static_cast<long>(done);
+}
+
 bool PltPtyOpen(PltHandle* phMaster, PltHandle* phSlave, char* pszSlave, std::size_t wSize) {
     const int master = sys.pfOpenPt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0) {

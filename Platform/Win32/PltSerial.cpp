@@ -478,6 +478,29 @@ bool PltPipeWrite(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCo
     return true;
 }
 
+long PltPipeWriteSome(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCount) {
+    Slot* ptSlot = Find(hWrite);
+    if (ptSlot == nullptr || ptSlot->kind != SlotKind::PipeWrite) {
+        return -1;
+    }
+    std::size_t done = 0;
+    while (done < wCount) {
+        // Never more than fits, so that the blocking write returns at once.
+        const DWORD dwRoom = WaitForRoom(*ptSlot, PltGetTickCount(), 0, nullptr);
+        if (dwRoom == 0) {
+            break;
+        }
+        const std::size_t left = wCount - done;
+        const DWORD dwChunk = left < dwRoom ? static_cast<DWORD>(left) : dwRoom;
+        DWORD dwWritten = 0;
+        if (!sys.pfWriteFile(ptSlot->hObject, pbyData + done, dwChunk, &dwWritten, nullptr)) {
+            return done > 0 ? static_cast<long>(done) : -1;
+        }
+        done += dwWritten;
+    }
+    return static_cast<long>(done);
+}
+
 bool PltPtyOpen(PltHandle* /*phMaster*/, PltHandle* /*phSlave*/, char* pszSlave,
                 std::size_t wSize) {
     // Windows has no pseudo-terminals: a simulated line needs a real or virtual COM port pair.
