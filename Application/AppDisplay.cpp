@@ -92,7 +92,7 @@ void PrintValue(std::FILE* pOut, const FieldType& type, std::uint32_t dwValue) {
     dwValue &= type.dwMask;
     switch (type.tClass) {
     case FieldClass::Character:
-        std::fprintf(pOut, "%c", static_cast<int>(dwValue));
+        std::fputc(DisplayChar(static_cast<std::uint8_t>(dwValue)), pOut);
         break;
     case FieldClass::SignedWord:
         // Int values print as the masked word, never negative: 0xFFFB shows as 65531.
@@ -117,7 +117,7 @@ void PrintString(std::FILE* pOut, const std::uint8_t* pbyData, std::uint64_t qwP
     while (qwText < qwLimit && pbyData[qwText] != 0) {
         ++qwText;
     }
-    std::fwrite(pbyData, 1, qwText, pOut);
+    DisplayText(pOut, pbyData, static_cast<std::size_t>(qwText));
     for (std::uint64_t qw = qwText; qw < dwCount; ++qw) {
         std::fputc(' ', pOut);
     }
@@ -222,13 +222,23 @@ void PrintRestDump(std::FILE* pOut, const std::uint8_t* pbyData, std::size_t wFr
         std::fputs("  ", pOut);
         for (std::size_t w = wLine; w < wEnd; ++w) {
             const std::uint8_t by = pbyData[w];
-            std::fputc(by >= 0x20 && by <= 0x7F ? by : '.', pOut);
+            std::fputc(by < 0x80 ? DisplayChar(by) : '.', pOut);
         }
         std::fputc('\n', pOut);
     }
 }
 
 } // namespace
+
+char DisplayChar(std::uint8_t byValue) {
+    return byValue < 0x20 || byValue == 0x7F ? '.' : static_cast<char>(byValue);
+}
+
+void DisplayText(std::FILE* pOut, const std::uint8_t* pbyText, std::size_t wLength) {
+    for (std::size_t w = 0; w < wLength; ++w) {
+        std::fputc(DisplayChar(pbyText[w]), pOut);
+    }
+}
 
 const char* MsgTypeName(std::uint8_t byMsgType) {
     return byMsgType < g_apszMsgTypeNames.size() ? g_apszMsgTypeNames[byMsgType] : "TYPE";

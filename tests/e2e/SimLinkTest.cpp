@@ -77,6 +77,20 @@ TEST(SimLinkTest, ScriptOverTcpWithOip) {
               std::string::npos);
 }
 
+// Text fields of an answer used to reach the terminal raw: a unit could retitle the window or
+// clear the screen. The simulator echoes a string with escape sequences back.
+TEST(SimLinkTest, EscapeSequencesInAnAnswerAreShownHarmless) {
+    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "-D", kDefinitionFile});
+    ASSERT_NE(sim.WaitFor("listening on TCP port 9451", 5000), "") << sim.Output();
+    const Session session =
+        RunScript("ESCAPE", {"-I127.0.0.1"}, "PAUSE 1\nECHO \"\x1B]2;OWNED\x07\x1B[2J\"\n");
+    EXPECT_EQ(session.result.iExitCode, 0) << session.result.output;
+    EXPECT_NE(session.responses.find(" String   : .]2;OWNED..[2J"), std::string::npos)
+        << session.responses;
+    EXPECT_EQ(session.responses.find('\x1B'), std::string::npos);
+    EXPECT_EQ(session.responses.find('\x07'), std::string::npos);
+}
+
 class SerialProtocolTest : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
 TEST_P(SerialProtocolTest, ScriptOverPseudoTerminal) {
