@@ -218,7 +218,7 @@ void EndCommand() {
 
 void FlushOutput() {
     std::fflush(Con());
-    std::fflush(AppResponseStream());
+    AppFlushResponseStream();
 }
 
 std::uint16_t InterpretLine(std::uint16_t wLength, const std::uint8_t* pbyData) {

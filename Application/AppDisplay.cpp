@@ -292,7 +292,7 @@ void MsgDisplay(const char* pszStructure, std::uint8_t byMsgType, std::uint16_t 
                      static_cast<unsigned>(wRemaining - qwDescribed));
         PrintRestDump(pOut, p, static_cast<std::size_t>(qwDescribed), wRemaining);
     }
-    std::fflush(pOut);
+    AppFlushResponseStream();
 }
 
 std::uint16_t MsgGenericHandler(std::uint8_t /*byChannelId*/, std::uint8_t byMsgType,

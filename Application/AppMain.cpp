@@ -30,7 +30,7 @@ std::uint8_t g_bySession = kNoSession; // TCP/IP session of the link
 
 void WriteEvent(const char* pszText) {
     std::fputs(pszText, AppResponseStream());
-    std::fflush(AppResponseStream());
+    AppFlushResponseStream();
 }
 
 // Event log lines go to the console, one per line.
@@ -53,7 +53,7 @@ void IdleWait() {
     }
     // A task late in the pass may have printed; nothing waits in a stdio buffer while we sleep.
     std::fflush(AppConsole());
-    std::fflush(AppResponseStream());
+    AppFlushResponseStream();
     PltWaitSet waitSet;
     bool bComplete = PltWaitAdd(waitSet, TrmInputDescriptor());
     RsmAddWaitHandles(waitSet);

@@ -26,9 +26,13 @@ const char* AppHost();                         // host text of -I
 const char* AppDefinitionFiles();              // "main[;extended]" definition file list
 std::FILE* AppResponseStream();                // decoded messages, link events, protocol displays
 void AppSetResponseStream(std::FILE* pStream); // the response file, or nullptr for standard output
-std::FILE* AppConsole();                       // prompts, command replies, error messages
-void AppSetConsole(std::FILE* pStream);        // nullptr for standard output (tests capture here)
-char* AppStartupLine(); // APPC_STARTUP_LINE_SIZE bytes, reused as script name
+// Pushes the response stream out. A write to the response file that failed (a full disk) is
+// reported on the console once, with its reason, and the displays go to standard output from
+// then on. AppSetResponseStream does the same for the file it replaces.
+void AppFlushResponseStream();
+std::FILE* AppConsole();                // prompts, command replies, error messages
+void AppSetConsole(std::FILE* pStream); // nullptr for standard output (tests capture here)
+char* AppStartupLine();                 // APPC_STARTUP_LINE_SIZE bytes, reused as script name
 
 // Parses the options and loads the definition files: 0, or non-zero to stop without a link.
 std::uint16_t AppParseOptions(int argc, char** argv);

@@ -91,6 +91,22 @@ TEST(SimLinkTest, EscapeSequencesInAnAnswerAreShownHarmless) {
     EXPECT_EQ(session.responses.find('\x07'), std::string::npos);
 }
 
+// A response file on a full disk swallowed the header, the answers and the link events in
+// silence. The failure is reported once, with its reason, and the answers come to the console.
+TEST(SimLinkTest, FailedResponseFileIsReportedOnceAndAnswersComeToTheConsole) {
+    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "-D", kDefinitionFile});
+    ASSERT_NE(sim.WaitFor("listening on TCP port 9451", 5000), "") << sim.Output();
+    WriteFile(TempPath("FULL.SCR"), "PAUSE 1\nGETVERSION\nPAUSE 1\nSETOUTPUT 3 1\nPAUSE 1\nEXIT\n");
+    const RunResult result =
+        RunProgram(TALVO_RC_BIN, {"-I127.0.0.1", "-D" + kDefinitionFile, "FULL.SCR"},
+                   "RESFILE /dev/full\n", kRunLimitMs, {}, TempDirectory());
+    EXPECT_EQ(result.iExitCode, 0) << result.output;
+    EXPECT_EQ(CountOf(result.output, "Can't write response file : No space left on device"), 1U)
+        << result.output;
+    EXPECT_EQ(CountOf(result.output, " String   : SIM"), 1U) << result.output;
+    EXPECT_EQ(CountOf(result.output, "SETOUTPUT,  OutStruc"), 1U) << result.output;
+}
+
 class SerialProtocolTest : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
 TEST_P(SerialProtocolTest, ScriptOverPseudoTerminal) {
