@@ -89,4 +89,50 @@ TEST(SerialPeerTest, ConsoleStaysResponsiveWhilePeerFloodsResetsAndNeverReads) {
     EXPECT_LT(slowest, 1000) << "ms";
 }
 
+// A Full-protocol frame as a peer sends it: start, kind, sequence, the body, the pad rule and the
+// checksum (bodies here hold no 0xC8 byte, so nothing is stuffed).
+std::vector<std::uint8_t> Frame(std::uint8_t kind, std::uint8_t seq,
+                                const std::vector<std::uint8_t>& body = {}) {
+    std::vector<std::uint8_t> out = {0xC8, kind, seq};
+    out.insert(out.end(), body.begin(), body.end());
+    std::uint8_t sum = 0;
+    for (const std::uint8_t b : out) {
+        sum = static_cast<std::uint8_t>(sum + b);
+    }
+    const std::uint8_t last = sum == 0x37 ? 0x13 : 0x00;
+    out.push_back(last);
+    out.push_back(static_cast<std::uint8_t>(~(sum + last)));
+    return out;
+}
+
+// In the start-up exchange the connecting side sends its reset request after its first data
+// frame. When that frame's ACK was lost, its retransmission came after the reset and the
+// simulator executed the call a second time.
+TEST(SerialPeerTest, RetransmittedFirstCallAfterTheStartUpResetIsExecutedOnce) {
+    BackgroundProgram sim(TALVO_SIM_BIN, {"--pty", "-D", kDefinitionFile});
+    const std::string path = sim.WaitForLine("pty: ", 5000);
+    ASSERT_NE(path, "") << sim.Output();
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios modes{};
+    tcgetattr(fd, &modes);
+    cfmakeraw(&modes);
+    tcsetattr(fd, TCSANOW, &modes);
+    auto send = [fd](const std::vector<std::vector<std::uint8_t>>& frames) {
+        for (const auto& frame : frames) {
+            (void)!write(fd, frame.data(), frame.size());
+        }
+    };
+    const std::vector<std::uint8_t> call = Frame(0x24, 0, {0x03, 0x02, 0x00, 0x01, 0x00});
+    send({Frame(0x3F, 0x80), Frame(0x3F, 0), Frame(0x3F, 0), call});
+    ASSERT_TRUE(sim.WaitForCount("<- RFS_REQUEST (3)", 1, 5000)) << sim.Output();
+    // The tool's answer to the unit's SYNCs, then the call again: its ACK never arrived.
+    send({Frame(0x3F, 0x80), Frame(0x3F, 0), Frame(0x3F, 0)});
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    send({Frame(0x3F, 0), call});
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    close(fd);
+    EXPECT_EQ(CountOf(sim.Output(), "<- RFS_REQUEST (3)"), 1U) << sim.Output();
+}
+
 } // namespace
