@@ -98,7 +98,7 @@ void Release(Slot& slot) {
 bool IsHangUp(DWORD dwError) {
     return dwError == ERROR_ACCESS_DENIED || dwError == ERROR_BAD_COMMAND ||
            dwError == ERROR_GEN_FAILURE || dwError == ERROR_DEVICE_NOT_CONNECTED ||
-           dwError == ERROR_DEVICE_REMOVED || dwError == ERROR_FILE_NOT_FOUND;
+           dwError == ERROR_DEVICE_REMOVED;
 }
 
 // Hands out up to wMax held bytes of a completed read.
