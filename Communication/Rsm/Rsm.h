@@ -113,6 +113,9 @@ struct RsmFullState {
     std::uint16_t wDeliveredLength = 0;
     std::uint32_t dwDeliveredHash = 0;
     std::uint32_t dwDeliveredUntil = 0;
+    std::uint8_t bResetSeen = 0;    // a reset request came and no data frame since
+    std::uint32_t dwResetTime = 0;  // when it came
+    std::uint32_t dwFrameStart = 0; // when the frame being received began
     std::uint8_t byCurrentTxSequence = 0;
     std::uint8_t byAwaitedAck = 0;
     std::uint8_t bConnected = 0;

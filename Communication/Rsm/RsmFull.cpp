@@ -165,9 +165,16 @@ std::uint32_t BlocksHash(RsmMsgBuffer& rBlocks) {
 
 // True when a data frame is the last delivered one sent again: the same sequence and the same
 // blocks while the peer may still be retrying it. This holds across a reset request, which in the
-// start-up exchange can arrive after the frame was delivered and before its retransmission.
+// start-up exchange can arrive after the frame was delivered and before its retransmission. A
+// peer that starts over sends its reset request and its first frame in one go, whereas a
+// retransmission comes a retry time after the frame was sent before: a frame that begins within
+// half a retry time of a reset request is a new one, whatever it holds.
 bool IsKeptDelivery(const RsmFullState& tFull, std::uint8_t bySequence, std::uint16_t wLength,
                     std::uint32_t dwHash) {
+    if (tFull.bResetSeen != 0 &&
+        tFull.dwFrameStart - tFull.dwResetTime < tFull.dwRetryMs / RSMC_FRESH_START_DIVISOR) {
+        return false;
+    }
     return tFull.bDeliveredKept != 0 &&
            static_cast<std::int32_t>(OssGetTime() - tFull.dwDeliveredUntil) < 0 &&
            tFull.byDeliveredSequence == bySequence && tFull.wDeliveredLength == wLength &&
@@ -252,8 +259,9 @@ bool FrameComplete(RsmPort& tPort, std::uint8_t byValue) {
         }
         const auto wSize = static_cast<std::uint16_t>(tPort.rxBuffer.Size());
         const std::uint32_t dwHash = BlocksHash(tPort.rxBuffer);
-        if (bySequence == tFull.byLastDelivered ||
-            IsKeptDelivery(tFull, bySequence, wSize, dwHash)) {
+        const bool bRepeated = IsKeptDelivery(tFull, bySequence, wSize, dwHash);
+        tFull.bResetSeen = 0;
+        if (bySequence == tFull.byLastDelivered || bRepeated) {
             LogWarning("Rsm Rx", bySequence, "Discarding data package");
         } else {
             const std::uint32_t dwGeneration = tPort.dwGeneration;
@@ -271,6 +279,8 @@ bool FrameComplete(RsmPort& tPort, std::uint8_t byValue) {
     case RSMC_KIND_SYNC:
         if ((bySequence & RSMC_SYNC_RESET) != 0) {
             tFull.byLastDelivered = RSMC_NO_SEQUENCE;
+            tFull.bResetSeen = 1;
+            tFull.dwResetTime = OssGetTime();
             (void)RsmTransmitAckNackSyncMessage(tPort, RSMC_KIND_SYNC, tFull.byCurrentTxSequence);
             (void)RsmTransmitAckNackSyncMessage(tPort, RSMC_KIND_SYNC, tFull.byCurrentTxSequence);
         } else {
@@ -411,6 +421,7 @@ bool ReceiveByte(RsmPort& tPort, std::uint8_t byValue) {
         if (IsKind(byValue)) {
             DropReceived(tPort);
             tFull.byFrameKind = byValue;
+            tFull.dwFrameStart = OssGetTime();
             tPort.byRxChecksum = static_cast<std::uint8_t>(RSMC_FRAME_START + byValue);
             tPort.wRxState = State(RxState::Kind);
         } else {
@@ -440,6 +451,7 @@ void RsmFullSetup(RsmPort& tPort, RsmNotify pfNotify) {
     tFull.byCurrentTxSequence = 0;
     tFull.byLastDelivered = RSMC_NO_SEQUENCE;
     tFull.bDeliveredKept = 0;
+    tFull.bResetSeen = 0;
     tFull.tParams =
         RsmCommParams{RSMC_DEFAULT_HEARTBEAT, RSMC_DEFAULT_RETRIES, RSMC_DEFAULT_RETRY_TIME, 0};
     tFull.dwHeartbeatMs = RSMC_DEFAULT_HEARTBEAT * 1000u;
@@ -616,6 +628,7 @@ void RsmFullReset(RsmPort& tPort) {
     tFull.byExpectedSequence = 0;
     tFull.byLastDelivered = RSMC_NO_SEQUENCE;
     tFull.bDeliveredKept = 0;
+    tFull.bResetSeen = 0;
     tFull.bEscape = 0;
     tFull.dwAckDeadline = 0;
     const bool bWasConnected = tFull.bConnected != 0;

@@ -128,7 +128,7 @@ TEST(SerialPeerTest, RetransmittedFirstCallAfterTheStartUpResetIsExecutedOnce) {
     ASSERT_TRUE(sim.WaitForCount("<- RFS_REQUEST (3)", 1, 5000)) << sim.Output();
     // The tool's answer to the unit's SYNCs, then the call again: its ACK never arrived.
     send({Frame(0x3F, 0x80), Frame(0x3F, 0), Frame(0x3F, 0)});
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000)); // the tool's retry time
     send({Frame(0x3F, 0), call});
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     close(fd);

@@ -169,6 +169,20 @@ TEST_P(SerialProtocolTest, HungUpLineIsReportedOnceAndCostsNoProcessorTime) {
     EXPECT_NE(tool.WaitFor("Current Pending Fnid", 5000), "") << tool.Output();
 }
 
+// A tool that starts over sends the same first call with the same sequence at once: that is a
+// new call, not a retransmission, and is answered again.
+TEST(SimLinkTest, SameFirstCallFromATimelyRestartedToolIsAnsweredAgain) {
+    BackgroundProgram sim(TALVO_SIM_BIN, {"--pty", "-D", kDefinitionFile});
+    const std::string path = PtyPath(sim);
+    ASSERT_NE(path, "") << sim.Output();
+    for (int run = 0; run < 3; ++run) {
+        const Session session =
+            RunScript("AGAIN", {"-S2", "-PF"}, "GETVERSION\n", {"TALVO_RC_COM2=" + path}, 20000);
+        EXPECT_EQ(session.result.iExitCode, 0) << run;
+        EXPECT_EQ(CountOf(session.responses, "GETVERSION,  OutStruc"), 1U) << run;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllFramings, SerialProtocolTest,
                          ::testing::Values(std::make_pair("full", "F"),
                                            std::make_pair("simple", "S"),

@@ -267,21 +267,28 @@ TEST_F(RsmFullTest, RetransmissionAfterTheStartUpResetIsDeliveredOnce) {
         ASSERT_GE(output.size(), 5u);
         EXPECT_EQ(Control(0x40, 0), Bytes(output.begin(), output.begin() + 5)) << i;
     }
-    // A frame of the same sequence with other content is new; so is the first frame again after
-    // it, and the same frame once the peer can no longer be retrying it (a peer that started over).
+    // A frame of the same sequence with other content is new; so is the same frame right after a
+    // reset request (a peer that starts over sends both in one go), and a retransmission of it
+    // once the peer can no longer be retrying it.
     FakeLink::Inject(TEST_PORT, Concat({SYNC_RESET, Control(0x3F, 0), DataFrame(0, {{3, {1}}})}));
     Step();
     ASSERT_EQ(2u, Messages().size());
-    FakeLink::Inject(TEST_PORT, Concat({SYNC_RESET, Control(0x3F, 0), frame}));
+    FakeLink::Inject(TEST_PORT, Concat({Preamble(0), frame}));
     Step();
     EXPECT_EQ(3u, Messages().size());
-    FakeLink::Inject(TEST_PORT, Concat({SYNC_RESET, Control(0x3F, 0), frame}));
-    Step(6900); // (2 retries + 1) x (2 s + its line time) + 1 s after the delivery: still held back
-    EXPECT_EQ(3u, Messages().size());
-    Step(200);
-    FakeLink::Inject(TEST_PORT, Concat({SYNC_RESET, Control(0x3F, 0), frame}));
+    FakeLink::Inject(TEST_PORT, Concat({Preamble(0), frame})); // started over once more
     Step();
     EXPECT_EQ(4u, Messages().size());
+    FakeLink::Inject(TEST_PORT, Concat({SYNC_RESET, Control(0x3F, 0), Control(0x3F, 0)}));
+    Step();
+    FakeLink::Inject(TEST_PORT, Concat({Control(0x3F, 0), frame}));
+    Step(6900); // (2 retries + 1) x (2 s + its line time) + 1 s after the delivery: held back
+    EXPECT_EQ(4u, Messages().size());
+    FakeLink::Inject(TEST_PORT, Concat({SYNC_RESET, Control(0x3F, 0), Control(0x3F, 0)}));
+    Step();
+    FakeLink::Inject(TEST_PORT, Concat({Control(0x3F, 0), frame}));
+    Step(1200);
+    EXPECT_EQ(5u, Messages().size());
 }
 
 TEST_F(RsmFullTest, BadFramesAreAnsweredWithNak) {
