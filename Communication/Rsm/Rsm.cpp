@@ -59,7 +59,8 @@ RsmPort* PortOfChannel(std::uint8_t byChannelId) {
 std::uint16_t ChannelResponseHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                                      std::uint16_t wLength, const std::uint8_t* pbyData) {
     RsmPort* pPort = PortOfChannel(byChannelId);
-    if (pPort == nullptr || pPort->pfTransmit == nullptr) {
+    // Nothing is queued for a line that has hung up: the caller learns at once.
+    if (pPort == nullptr || pPort->pfTransmit == nullptr || pPort->byLineLost != 0) {
         return RSMC_ERROR;
     }
     return pPort->pfTransmit(*pPort, byMsgType, wLength, pbyData);

@@ -184,6 +184,8 @@ TEST_F(RsmTest, HungUpLineIsReportedOnceAndReadNoMore) {
         const int reads = FakeLink::ReadCount(2);
         RsmRecorder::Pump(5);
         EXPECT_EQ(reads, FakeLink::ReadCount(2));
+        const std::uint8_t call[] = {0x01, 0x00};
+        EXPECT_EQ(RSMC_ERROR, MdsExecuteResponseHandler(MDSC_SERIAL_CHANNEL_0, 3, 2, call));
         // Closed and opened again, the port reads its line as before.
         EXPECT_EQ(0, RsmClose(2));
         FakeLink::SetHungUp(2, false);
