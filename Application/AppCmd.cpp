@@ -278,10 +278,16 @@ std::uint16_t CmdLineHandler(std::uint8_t byChannelId, std::uint8_t /*byMsgType*
     }
     if (byChannelId != MDSC_TERMINAL_CHANNEL) {
         // A line from elsewhere is shown, not executed: up to its first zero byte, padded to its
-        // length.
-        const int width = static_cast<int>(wLength);
-        std::fprintf(Con(), "%-*.*s\n", width, width,
-                     pbyData != nullptr ? reinterpret_cast<const char*>(pbyData) : "");
+        // length, with its control characters made harmless.
+        std::size_t text = 0;
+        while (text < wLength && pbyData[text] != 0) {
+            ++text;
+        }
+        DisplayText(Con(), pbyData, text);
+        for (std::size_t pad = text; pad < wLength; ++pad) {
+            std::fputc(' ', Con());
+        }
+        std::fputc('\n', Con());
         FlushOutput();
         return 0;
     }

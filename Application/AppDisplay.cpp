@@ -59,7 +59,7 @@ void PrintLabel(std::FILE* pOut, int nIndent, const char* pszLabel) {
 void PrintValue(std::FILE* pOut, const FieldType& type, std::uint32_t dwValue) {
     switch (type.tClass) {
     case FieldClass::Character:
-        std::fprintf(pOut, "%c", static_cast<int>(dwValue));
+        std::fputc(DisplayChar(static_cast<std::uint8_t>(dwValue)), pOut);
         break;
     case FieldClass::SignedWord:
         // Int values print as the masked word, never negative: 0xFFFB shows as 65531.
@@ -78,7 +78,7 @@ void PrintValue(std::FILE* pOut, const FieldType& type, std::uint32_t dwValue) {
 
 // Prints a string field of dwCount bytes: its text up to the first zero, padded with blanks.
 void PrintString(std::FILE* pOut, const std::string& text, std::uint32_t dwCount) {
-    std::fwrite(text.data(), 1, text.size(), pOut);
+    DisplayText(pOut, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     for (std::uint64_t qw = text.size(); qw < dwCount; ++qw) {
         std::fputc(' ', pOut);
     }
@@ -121,7 +121,7 @@ void PrintRestDump(std::FILE* pOut, const std::uint8_t* pbyData, std::size_t wFr
         std::fputs("  ", pOut);
         for (std::size_t w = wLine; w < wEnd; ++w) {
             const std::uint8_t by = pbyData[w];
-            std::fputc(by >= 0x20 && by <= 0x7F ? by : '.', pOut);
+            std::fputc(by < 0x80 ? DisplayChar(by) : '.', pOut);
         }
         std::fputc('\n', pOut);
     }
@@ -135,6 +135,16 @@ void ReleasePending(const MsgDecoded& decoded) {
 }
 
 } // namespace
+
+char DisplayChar(std::uint8_t byValue) {
+    return byValue < 0x20 || byValue == 0x7F ? '.' : static_cast<char>(byValue);
+}
+
+void DisplayText(std::FILE* pOut, const std::uint8_t* pbyText, std::size_t wLength) {
+    for (std::size_t w = 0; w < wLength; ++w) {
+        std::fputc(DisplayChar(pbyText[w]), pOut);
+    }
+}
 
 const char* MsgTypeName(std::uint8_t byMsgType) {
     return byMsgType < g_apszMsgTypeNames.size() ? g_apszMsgTypeNames[byMsgType] : "TYPE";
@@ -172,7 +182,7 @@ void MsgWriteText(std::FILE* pOut, const MsgDecoded& decoded) {
                      static_cast<unsigned>(decoded.body.size() - decoded.wDescribed));
         PrintRestDump(pOut, decoded.body.data(), decoded.wDescribed, decoded.body.size());
     }
-    std::fflush(pOut);
+    AppFlushResponseStream();
 }
 
 void MsgDisplay(const char* pszStructure, std::uint8_t byMsgType, std::uint16_t wLength,

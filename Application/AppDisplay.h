@@ -2,6 +2,7 @@
 // the response stream; releases a script waiting for the message's FnId.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -13,6 +14,13 @@ constexpr std::uint8_t APPC_MSG_TERMINAL_RESPONSE = 7;
 constexpr std::uint8_t APPC_MSG_COMMUNICATION_PARAMS = 15;
 
 struct MsgDecoded; // Application/AppDecode.h
+
+// A byte of text from the link as it is displayed: control characters (below 0x20, and 0x7F) as
+// '.', so that nothing received can move the cursor or send the terminal commands; bytes from
+// 0x80 up as they are (units send Latin-1 text).
+char DisplayChar(std::uint8_t byValue);
+// Writes wLength bytes of text from the link, each as DisplayChar gives it.
+void DisplayText(std::FILE* pOut, const std::uint8_t* pbyText, std::size_t wLength);
 
 // Printed name of a message type, with its trailing blank ("TYPE" for unnamed types).
 const char* MsgTypeName(std::uint8_t byMsgType);

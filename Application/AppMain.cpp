@@ -33,7 +33,7 @@ std::uint8_t g_bySession = kNoSession; // TCP/IP session of the link
 
 void WriteEvent(const char* pszText) {
     StampWrite(AppResponseStream(), pszText);
-    std::fflush(AppResponseStream());
+    AppFlushResponseStream();
 }
 
 // Event log lines go to the console, one per line.

@@ -38,7 +38,11 @@ std::FILE* AppResponseStream();                // decoded messages, link events,
 void AppSetResponseStream(std::FILE* pStream); // the response file, or nullptr for standard output
 std::FILE* AppConsole();                       // prompts, command replies, error messages
 void AppSetConsole(std::FILE* pStream);        // nullptr for standard output (tests capture here)
-void AppFlushStreams();                        // pushes out both streams' buffered output
+// Pushes the response stream out. A write to the response file that failed (a full disk) is
+// reported on the console once, with its reason, and the displays go to standard output from
+// then on. AppSetResponseStream does the same for the file it replaces.
+void AppFlushResponseStream();
+void AppFlushStreams(); // pushes out both streams' buffered output (the response stream as above)
 char* AppStartupLine(); // APPC_STARTUP_LINE_SIZE bytes, reused as script name
 
 // --help or --version among the arguments: prints the usage text or the banner line and returns

@@ -49,7 +49,7 @@ void ShowParams(const char* pszTitle, const RsmCommParams& tParams) {
                  StampText(), pszTitle, static_cast<unsigned>(tParams.HeartbeatTime),
                  static_cast<unsigned>(tParams.NrRetries),
                  static_cast<unsigned>(tParams.RetryTime));
-    std::fflush(pOut);
+    AppFlushResponseStream();
 }
 
 void ShowStatistics(const char* pszTitle, const RsmStatistics& tStatistics) {
@@ -64,7 +64,7 @@ void ShowStatistics(const char* pszTitle, const RsmStatistics& tStatistics) {
         static_cast<int>(tStatistics.wInvalidFrameLength), static_cast<int>(tStatistics.wTimeouts),
         static_cast<int>(tStatistics.wInvalidChecksums), static_cast<int>(tStatistics.wCommLosts),
         static_cast<int>(tStatistics.wRetries), static_cast<int>(tStatistics.wMsgLosts));
-    std::fflush(pOut);
+    AppFlushResponseStream();
 }
 
 bool IsTcpLink(std::uint8_t byChannel) {

@@ -2,6 +2,8 @@
 // channel, the two output streams and the start-up line. Kept apart from the option parser and the
 // main sequence so that modules and their tests can use them without pulling in the whole program.
 #include <array>
+#include <cerrno>
+#include <cstring>
 
 #include "Application/AppMain.h"
 #include "Runtime/Mds.h"
@@ -33,7 +35,29 @@ std::FILE* AppResponseStream() {
 }
 
 void AppSetResponseStream(std::FILE* pStream) {
+    if (g_pResponseStream != nullptr && g_pResponseStream != pStream) {
+        AppFlushResponseStream(); // its owner closes it next: nothing written may vanish unseen
+    }
     g_pResponseStream = pStream;
+}
+
+void AppFlushResponseStream() {
+    std::FILE* pFile = g_pResponseStream;
+    if (pFile == nullptr) {
+        std::fflush(stdout);
+        return;
+    }
+    // The reason of a failed write is still in errno: nothing since has failed.
+    const int iFlush = std::fflush(pFile);
+    const int iError = errno;
+    if (iFlush == 0 && std::ferror(pFile) == 0) {
+        return;
+    }
+    g_pResponseStream = nullptr; // the displays go back to the console
+    std::fprintf(AppConsole(),
+                 "Can't write response file : %s (responses go to the console from here on)\n",
+                 iError != 0 ? std::strerror(iError) : "write error");
+    std::fflush(AppConsole());
 }
 
 std::FILE* AppConsole() {
@@ -46,7 +70,7 @@ std::FILE* AppConsole() {
 
 void AppFlushStreams() {
     std::fflush(g_pConsole != nullptr ? g_pConsole : stdout);
-    std::fflush(g_pResponseStream != nullptr ? g_pResponseStream : stdout);
+    AppFlushResponseStream();
 }
 
 void AppSetConsole(std::FILE* pStream) {

@@ -10,8 +10,9 @@ constexpr std::uint8_t PLTC_KEY_ENTER = 13; // code of the Enter key, whatever t
 constexpr std::uint8_t PLTC_KEY_NONE = 0;   // PltConsoleReadKey when no key is waiting
 
 // Switches a terminal on standard input to raw input (no echo, no line buffering, Enter gives a
-// carriage return, output processing and Ctrl-C left on), arranges its restoration at process exit
-// and catches SIGINT, SIGTERM and SIGHUP as a stop request. Returns 0; a second call changes
+// carriage return, output processing and Ctrl-C left on), arranges its restoration at process exit,
+// catches SIGINT, SIGTERM, SIGHUP and SIGQUIT as a stop request and ignores SIGPIPE (a failed
+// console write is a stop request instead, see PltConsoleFlush). Returns 0; a second call changes
 // nothing.
 std::uint16_t PltConsoleOpen();
 // Restores the terminal modes and the previous signal actions. Safe to call more than once.
@@ -30,21 +31,24 @@ int PltConsoleInputFd();
 bool PltConsoleIsRaw();
 
 void PltConsoleWriteChar(char c); // writes one character to the console output
-void PltConsoleFlush();           // pushes buffered console output out now
+// Pushes buffered console output out now. Once the console output has failed (a closed pipe),
+// a stop request is recorded as if SIGPIPE had arrived.
+void PltConsoleFlush();
 // Columns of the console output's window, or 0 when it is no terminal or its size is unknown.
 std::uint16_t PltConsoleColumns();
 // True once after the program was stopped (Ctrl-Z) and continued: the screen may have changed.
 bool PltConsoleTakeResumed();
 
-// Number of the signal (SIGINT, SIGTERM, SIGHUP) that asked the program to stop, or 0. The handler
+// Number of the signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT; SIGPIPE for failed console output) that
+// asked the program to stop, or 0. The handler
 // only records it; the program ends through its normal shut-down. A second such signal while the
 // first is pending restores the terminal and ends the process at once.
 int PltConsoleStopSignal();
 // Forgets a recorded stop request that the program has handled without stopping (Ctrl-C that
 // emptied a typed line); the next one counts as a first request again.
 void PltConsoleClearStopSignal();
-// Catches SIGINT, SIGTERM and SIGHUP as a stop request without touching the terminal, for a
-// program that reads no keys (it may run in the background of a shell).
+// Catches SIGINT, SIGTERM, SIGHUP and SIGQUIT as a stop request without touching the terminal, for
+// a program that reads no keys (it may run in the background of a shell).
 void PltConsoleCatchStopSignals();
 
 // Test hooks: read keys from iFd instead of standard input (-1: standard input again), write the

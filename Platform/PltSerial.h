@@ -35,8 +35,12 @@ PltSerialConfig PltSerialConfigure(PltHandle hDevice, std::uint32_t dwBaudrate,
 // Changes only the baud rate of an open device. False when reading or writing the settings fails.
 bool PltSerialSetBaudrate(PltHandle hDevice, std::uint32_t dwBaudrate);
 
-// Reads what has arrived, never waiting: the byte count (> 0), 0 when nothing is there, or -1 on
-// an error with *piError set. An interrupted call is repeated.
+// PltSerialRead: the line has hung up (far end of a pseudo-terminal closed, adapter unplugged).
+constexpr long PLTC_SERIAL_HUNG_UP = -2;
+
+// Reads what has arrived, never waiting: the byte count (> 0), 0 when nothing is there,
+// PLTC_SERIAL_HUNG_UP when the line has hung up (no byte will ever come again), or -1 on another
+// error, with *piError set for both. An interrupted call is repeated.
 long PltSerialRead(PltHandle hDevice, std::uint8_t* pbyBuffer, std::size_t wMax, int* piError);
 
 // Writes the bytes, waiting for room at most dwTimeoutMs and stopping early once *pbGoOn is 0
@@ -67,6 +71,10 @@ long PltPipeRead(PltHandle hRead, std::uint8_t* pbyBuffer, std::size_t wMax);
 // once *pbReaderAlive is 0 or after dwTimeoutMs. True when every byte is in the pipe.
 bool PltPipeWrite(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCount,
                   std::uint32_t dwTimeoutMs, const std::atomic<std::uint8_t>* pbReaderAlive);
+
+// Appends what fits into the pipe now, never waiting: the bytes taken (0 when it is full), or -1
+// when the pipe cannot be written (its reader is gone).
+long PltPipeWriteSome(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCount);
 
 // Creates a pseudo-terminal pair. *phMaster gets the master side (non-blocking; use it with
 // PltSerialRead, PltSerialWrite and PltHandleClose) and pszSlave the path of the other side, the

@@ -36,7 +36,10 @@ std::uint32_t PltSocketParseAddress(const char* pszText);
 int PltSocketConnect(PltSocketHandle hSocket, std::uint32_t dwAddress, std::uint16_t wPort);
 // Error left on the socket by a connect that ended (0 none), or -1 when it cannot be asked.
 int PltSocketPendingError(PltSocketHandle hSocket);
-bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort); // any local address
+constexpr std::uint32_t PLTC_ADDRESS_ANY = 0; // every local address (to bind to)
+// Binds to the port on one local address (host byte order), every one by default.
+bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort,
+                   std::uint32_t dwAddress = PLTC_ADDRESS_ANY);
 bool PltSocketListen(PltSocketHandle hSocket, int nBacklog);
 // Accepts one connection: its handle, or PLTC_INVALID_SOCKET (PltSocketLastError tells why).
 PltSocketHandle PltSocketAccept(PltSocketHandle hSocket);
@@ -53,3 +56,5 @@ bool PltSocketWouldBlock(int nError); // error number means "try again later"
 bool PltSocketResolve(const char* pszName, std::uint32_t* pdwAddress);
 bool PltSocketHostName(char* pszName, std::size_t size);   // this computer's name
 std::uint16_t PltSocketLocalPort(PltSocketHandle hSocket); // bound local port, 0 when unknown
+// The system's text for an error number of this layer, always terminated within wSize bytes.
+void PltSocketErrorText(int nError, char* pszText, std::size_t wSize);

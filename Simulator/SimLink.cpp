@@ -11,6 +11,7 @@
 #include "Communication/Rsm/Rsm.h"
 #include "Driver/Uas/Uas.h"
 #include "Platform/PltSerial.h"
+#include "Platform/PltSocket.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
 #include "Simulator/SimUnit.h"
@@ -213,6 +214,9 @@ std::uint16_t SimDriverRead(std::uint8_t /*byComport*/, std::uint16_t wMax, std:
     }
     int iError = 0;
     const long lCount = PltSerialRead(g_hDevice, pbyData, wMax, &iError);
+    if (lCount == PLTC_SERIAL_HUNG_UP) {
+        return UASC_HUNG_UP; // the manager reports the loss and reads the line no more
+    }
     if (lCount < 0) {
         return UASC_ERROR;
     }
@@ -246,12 +250,17 @@ const RsmDriverOps kSimDriver = {SimDriverOpen,        SimDriverClose,        Si
                                  SimDriverSetBaudrate, SimDriverEnableNotify, SimDriverReadHandle};
 
 std::uint16_t OpenTcp() {
-    g_byListener = IpmOpen(g_options.wPort, nullptr, TcpProtocol(g_options.protocol), TcpEvent);
+    g_byListener = IpmListen(g_options.wPort, g_options.listenAddress.c_str(),
+                             TcpProtocol(g_options.protocol), TcpEvent);
     if (g_byListener == IPMC_NO_SESSION) {
-        std::fprintf(stderr, "talvo_sim: cannot listen on TCP port %u\n", g_options.wPort);
+        std::array<char, kPathSize> reason{};
+        PltSocketErrorText(PltSocketLastError(), reason.data(), reason.size());
+        std::fprintf(stderr, "talvo_sim: cannot listen on TCP port %u of %s: %s\n", g_options.wPort,
+                     g_options.listenAddress.c_str(), reason.data());
         return 1;
     }
-    std::printf("listening on TCP port %u\n", g_options.wPort);
+    std::printf("listening on TCP port %u of %s\n", g_options.wPort,
+                g_options.listenAddress.c_str());
     std::fflush(stdout);
     return SimUnitStart(g_options.unit, MDSC_INVALID_ID, SimLinkCloseSession);
 }

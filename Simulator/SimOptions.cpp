@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Platform/PltSocket.h"
+
 namespace {
 
 constexpr const char* kHelp =
@@ -29,7 +31,9 @@ constexpr const char* kHelp =
     "  --silent-after N   send nothing more after N answers\n"
     "  --close-after N    close the connection after N answers\n"
     "  --faults-after N   faults start once N remote calls were answered (default 0)\n"
-    "  --help             this text\n";
+    "  --help             this text\n"
+    "  --listen ADDRESS   local address to listen on with --tcp (default 127.0.0.1, the\n"
+    "                     loopback; 0.0.0.0 for every address)\n";
 
 // Reads a whole decimal number no greater than dwMax. Returns false for anything else.
 bool ReadNumber(const char* pszText, std::uint32_t dwMax, std::uint32_t& rValue) {
@@ -102,6 +106,12 @@ std::uint16_t SimParseOptions(int argc, char** argv, SimOptions& rOptions, std::
                 return fail("expected a port from 1 to 65535 after");
             }
             rOptions.wPort = static_cast<std::uint16_t>(dwValue);
+        } else if (std::strcmp(pszArg, "--listen") == 0) {
+            if (pszValue == nullptr || PltSocketParseAddress(pszValue) == PLTC_ADDRESS_NONE) {
+                return fail("expected a dotted IPv4 address after");
+            }
+            rOptions.listenAddress = pszValue;
+            ++i;
         } else if (std::strcmp(pszArg, "--baud") == 0) {
             if (!number(4000000, dwValue) || dwValue == 0) {
                 return fail("expected a baud rate after");

@@ -7,8 +7,9 @@
 
 #include "Simulator/SimUnit.h"
 
-constexpr std::uint16_t SIMC_DEFAULT_PORT = 9451;  // TCP port the unit listens on
-constexpr std::uint32_t SIMC_DEFAULT_BAUD = 19200; // serial line speed
+constexpr std::uint16_t SIMC_DEFAULT_PORT = 9451;        // TCP port the unit listens on
+constexpr const char* SIMC_DEFAULT_LISTEN = "127.0.0.1"; // local address it listens on
+constexpr std::uint32_t SIMC_DEFAULT_BAUD = 19200;       // serial line speed
 constexpr const char* SIMC_DEFAULT_DEF_FILE = "examples/FNID.DEF";
 
 // Parse results.
@@ -25,7 +26,8 @@ struct SimOptions {
     SimProtocol protocol = SimProtocol::Oip;
     bool bProtocolGiven = false;
     std::uint16_t wPort = SIMC_DEFAULT_PORT;
-    std::string device; // --serial DEVICE
+    std::string listenAddress = SIMC_DEFAULT_LISTEN; // --listen ADDRESS
+    std::string device;                              // --serial DEVICE
     std::uint32_t dwBaud = SIMC_DEFAULT_BAUD;
     bool bPace = false;                // --baud given: serial output paced to it
     std::uint16_t wCorruptPercent = 0; // share of serial frames with a broken checksum

@@ -183,8 +183,11 @@ std::uint16_t IpmTerminate() {
     return wStatus;
 }
 
-std::uint8_t IpmOpen(std::uint16_t wPort, const char* pszHost, std::int32_t tProtocol,
-                     IpmCallback pfCallback) {
+// Opens a session that connects to pszHost, or, without a host, listens on pszListenAddress
+// (every local address when it is null too).
+static std::uint8_t OpenSession(std::uint16_t wPort, const char* pszHost,
+                                const char* pszListenAddress, std::int32_t tProtocol,
+                                IpmCallback pfCallback) {
     if (!IPM_CHECK(bIpmInitialized)) {
         return IPMC_NO_SESSION;
     }
@@ -232,7 +235,7 @@ std::uint8_t IpmOpen(std::uint16_t wPort, const char* pszHost, std::int32_t tPro
             // The session stays and tries again with a new socket after the interval.
             IpsCloseSocket(&tSession.tSocket);
         }
-    } else if (IpsListen(wPort, &tSession.tSocket) == IPSC_OK) {
+    } else if (IpsListen(wPort, &tSession.tSocket, pszListenAddress) == IPSC_OK) {
         tSession.bActive = 1;
         tSession.bySessionId = bySlot;
     } else {
@@ -246,6 +249,16 @@ std::uint8_t IpmOpen(std::uint16_t wPort, const char* pszHost, std::int32_t tPro
     }
     ++nSessionCount;
     return bySlot;
+}
+
+std::uint8_t IpmOpen(std::uint16_t wPort, const char* pszHost, std::int32_t tProtocol,
+                     IpmCallback pfCallback) {
+    return OpenSession(wPort, pszHost, nullptr, tProtocol, pfCallback);
+}
+
+std::uint8_t IpmListen(std::uint16_t wPort, const char* pszAddress, std::int32_t tProtocol,
+                       IpmCallback pfCallback) {
+    return OpenSession(wPort, nullptr, pszAddress, tProtocol, pfCallback);
 }
 
 // Checks a session id given by a caller.

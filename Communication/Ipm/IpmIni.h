@@ -69,6 +69,9 @@ std::uint16_t IpmTerminate(); // closes every session, removes the tasks
 // port. Returns the session id, or IPMC_NO_SESSION when nothing was opened.
 std::uint8_t IpmOpen(std::uint16_t wPort, const char* pszHost, std::int32_t tProtocol,
                      IpmCallback pfCallback);
+// Opens a session that listens on port on one local address (dotted text; nullptr: every one).
+std::uint8_t IpmListen(std::uint16_t wPort, const char* pszAddress, std::int32_t tProtocol,
+                       IpmCallback pfCallback);
 std::uint16_t IpmClose(std::uint8_t tSessionId); // closes a session; free slot: nothing, 0
 // Channel id of a session slot (also of a free one); 12600 for an id out of range.
 std::uint16_t IpmGetChannelId(std::uint8_t tSessionId, std::uint8_t* pbyChannelId);

@@ -159,7 +159,7 @@ std::uint16_t IpsIsConnected(IpsSocket* pSocket) {
     return tReady.bWritable ? 1 : 0;
 }
 
-std::uint16_t IpsListen(std::uint16_t wPort, IpsSocket* pSocket) {
+std::uint16_t IpsListen(std::uint16_t wPort, IpsSocket* pSocket, const char* pszAddress) {
     IPS_CHECK(bIsInitialised);
     if (!IPS_CHECK(NULL != pSocket)) {
         return IPSC_ERROR;
@@ -168,9 +168,13 @@ std::uint16_t IpsListen(std::uint16_t wPort, IpsSocket* pSocket) {
     pSocket->tType = IpsType::IPSC_PASSIVE;
     const PltSocketHandle hSocket = Handle(pSocket);
     const char* pszFailure = nullptr;
+    const std::uint32_t dwAddress =
+        pszAddress != nullptr ? PltSocketParseAddress(pszAddress) : PLTC_ADDRESS_ANY;
     if (pSocket->socketDescr == 0) {
         pszFailure = "Could not bind to socket, errno=%d";
-    } else if (!PltSocketSetReuseAddress(hSocket) || !PltSocketBind(hSocket, wPort)) {
+    } else if (dwAddress == PLTC_ADDRESS_NONE) {
+        pszFailure = "Could not convert IP Address, errno=%d";
+    } else if (!PltSocketSetReuseAddress(hSocket) || !PltSocketBind(hSocket, wPort, dwAddress)) {
         pszFailure = "Could not bind to socket, errno=%d";
     } else if (!PltSocketListen(hSocket, IPSC_LISTEN_BACKLOG)) {
         pszFailure = "Socket listen error, errno=%d";

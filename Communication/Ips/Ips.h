@@ -41,8 +41,9 @@ std::uint16_t IpsConnect(std::uint16_t wPort, const char* pszAddress, IpsSocket*
 // 1 when the connect has completed (IPSC_CONNECTED), else 0. A connect that failed is written
 // to the event log and leaves the record IPSC_NONE, so the caller can start a new one.
 std::uint16_t IpsIsConnected(IpsSocket* pSocket);
-// Listens on the port on every local address (address reuse on); record becomes IPSC_PASSIVE.
-std::uint16_t IpsListen(std::uint16_t wPort, IpsSocket* pSocket);
+// Listens on the port (address reuse on) on the local address given as dotted text, or on every
+// local address when it is null; the record becomes IPSC_PASSIVE.
+std::uint16_t IpsListen(std::uint16_t wPort, IpsSocket* pSocket, const char* pszAddress = nullptr);
 // Accepts one pending connection into pAccepted (IPSC_ACCEPTED, same modes as the layer's own
 // sockets); socketDescr 0 with status 0 when none is pending.
 std::uint16_t IpsAccept(IpsSocket* pListenSocket, IpsSocket* pAcceptedSocket);

@@ -59,16 +59,55 @@ RsmPort* PortOfChannel(std::uint8_t byChannelId) {
 std::uint16_t ChannelResponseHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                                      std::uint16_t wLength, const std::uint8_t* pbyData) {
     RsmPort* pPort = PortOfChannel(byChannelId);
-    if (pPort == nullptr || pPort->pfTransmit == nullptr) {
+    // Nothing is queued for a line that has hung up: the caller learns at once.
+    if (pPort == nullptr || pPort->pfTransmit == nullptr || pPort->byLineLost != 0) {
         return RSMC_ERROR;
     }
     return pPort->pfTransmit(*pPort, byMsgType, wLength, pbyData);
 }
 
+// Receive working fields back to idle, for a port being opened or closed.
+void ResetReceiveSide(RsmPort& tPort) {
+    tPort.rxBuffer.Release();
+    tPort.wRxState = 0;
+    tPort.wRxLength = 0;
+    tPort.wRxCount = 0;
+    tPort.byRxChecksum = 0;
+    tPort.wLineLength = 0;
+    tPort.szLine[0] = '\0';
+    tPort.tFull.bEscape = 0;
+}
+
+static_assert(RSMC_READ_HUNG_UP == UASC_HUNG_UP, "the driver's hang-up status");
+
+// The line of the port hung up during its step: the protocol gives up its connection and the
+// loss is reported once. The port stays open (a close or a new open are up to the application)
+// but its line is read no more.
+void ReportLineLost(RsmPort& tPort) {
+    tPort.byLineLost = 2;
+    const std::uint32_t dwGeneration = tPort.dwGeneration;
+    bool bReported = false;
+    if (tPort.wProtocol == RSMC_PROTOCOL_FULL) {
+        bReported = tPort.tFull.bConnected != 0; // the reset reports the loss of a connection
+        RsmFullReset(tPort);
+        if (tPort.dwGeneration != dwGeneration) {
+            return; // closed by the callback
+        }
+    }
+    ResetReceiveSide(tPort);
+    if (!bReported && tPort.pfLineNotify != nullptr) {
+        tPort.pfLineNotify(RSMC_EVENT_LOST, tPort.byChannelId);
+    }
+}
+
 void RunSlot(std::uint8_t bySlot) {
     RsmPort& tPort = ports[bySlot];
-    if (tPort.bOpen != 0 && tPort.pfReceive != nullptr) {
+    if (tPort.bOpen != 0 && tPort.pfReceive != nullptr && tPort.byLineLost == 0) {
+        const std::uint32_t dwGeneration = tPort.dwGeneration;
         tPort.pfReceive(tPort);
+        if (tPort.dwGeneration == dwGeneration && tPort.byLineLost == 1) {
+            ReportLineLost(tPort);
+        }
     }
 }
 
@@ -109,18 +148,6 @@ void PutWord(std::uint8_t* pbyOut, std::uint16_t wValue) {
     pbyOut[1] = static_cast<std::uint8_t>(wValue >> 8);
 }
 
-// Receive working fields back to idle, for a port being opened or closed.
-void ResetReceiveSide(RsmPort& tPort) {
-    tPort.rxBuffer.Release();
-    tPort.wRxState = 0;
-    tPort.wRxLength = 0;
-    tPort.wRxCount = 0;
-    tPort.byRxChecksum = 0;
-    tPort.wLineLength = 0;
-    tPort.szLine[0] = '\0';
-    tPort.tFull.bEscape = 0;
-}
-
 void ClearRecords() {
     for (auto& tPort : ports) {
         ResetReceiveSide(tPort);
@@ -138,6 +165,8 @@ void ClearRecords() {
         tPort.dwBaudrate = 0;
         tPort.wTaskId = 0;
         tPort.dwLastRx = 0;
+        tPort.byLineLost = 0;
+        tPort.pfLineNotify = nullptr;
         tPort.abyRead.fill(0);
         tPort.szLine.fill('\0');
         tPort.tFull.~RsmFullState();
@@ -234,6 +263,8 @@ std::uint16_t RsmOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uin
         tPort.tFull.dwRetryMs = 0;
         tPort.tFull.tStatistics = RsmStatistics{};
         tPort.tFull.pfNotify = nullptr;
+        tPort.pfLineNotify = pfNotify;
+        tPort.byLineLost = 0;
         switch (wProtocol) {
         case RSMC_PROTOCOL_TERMINAL:
         case RSMC_PROTOCOL_TERMINAL_ALT:
@@ -282,6 +313,7 @@ std::uint16_t RsmOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uin
         tPort.pfReceive = nullptr;
         tPort.pfTransmit = nullptr;
         tPort.tFull.pfNotify = nullptr;
+        tPort.pfLineNotify = nullptr;
         LogError("RsmOpen", wStatus, "Error during initialization");
         return wStatus;
     }
@@ -312,6 +344,8 @@ std::uint16_t RsmClose(std::uint8_t byComport) {
     tPort.bOpen = 0;
     tPort.pfReceive = nullptr;
     tPort.pfTransmit = nullptr;
+    tPort.pfLineNotify = nullptr;
+    tPort.byLineLost = 0;
     return wStatus;
 }
 
@@ -379,7 +413,7 @@ std::uint16_t RsmSetCommunicationParams(std::uint8_t byComport, RsmCommParams* p
 
 void RsmAddWaitHandles(PltWaitSet& rSet) {
     for (const RsmPort& port : ports) {
-        if (port.bOpen != 0 && pDriver->pfReadHandle != nullptr) {
+        if (port.bOpen != 0 && port.byLineLost == 0 && pDriver->pfReadHandle != nullptr) {
             PltWaitAdd(rSet, pDriver->pfReadHandle(port.byComport));
         }
     }
@@ -492,6 +526,16 @@ RsmStatistics RsmUnpackStatistics(const std::uint8_t* pbyData, std::uint16_t wLe
     tStatistics.wRetries = RsmReadWord(pbyData, wLength, 12);
     tStatistics.wMsgLosts = RsmReadWord(pbyData, wLength, 14);
     return tStatistics;
+}
+
+std::uint16_t RsmReadLine(RsmPort& tPort, std::uint16_t* pwCount) {
+    *pwCount = 0;
+    const std::uint16_t wStatus =
+        pDriver->pfRead(tPort.byComport, RSMC_READ_BUFFER_SIZE, tPort.abyRead.data(), pwCount);
+    if (wStatus == RSMC_READ_HUNG_UP && tPort.byLineLost == 0) {
+        tPort.byLineLost = 1;
+    }
+    return wStatus;
 }
 
 void RsmRunSlotForTest(std::uint8_t bySlot) {

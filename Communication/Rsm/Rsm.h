@@ -18,6 +18,7 @@ constexpr std::uint16_t RSMC_LINE_SIZE = 200;         // Terminal line: 199 char
 constexpr std::uint32_t RSMC_RX_TIMEOUT_MS = 100;     // silence that abandons a frame
 constexpr std::uint16_t RSMC_ERROR = 1;               // refusal status of the manager
 constexpr std::uint16_t RSMC_TASK_TYPE = 3;           // port tasks run every fourth pass
+constexpr std::uint16_t RSMC_READ_HUNG_UP = 12305;    // driver read status: the line hung up
 
 constexpr std::uint16_t RSMC_PROTOCOL_TERMINAL = 0; // protocol codes of RsmOpen
 constexpr std::uint16_t RSMC_PROTOCOL_SIMPLE = 1;
@@ -105,6 +106,16 @@ struct RsmFullState {
     std::uint8_t byExpectedSequence = 0;
     std::uint8_t byNextTxSequence = 0;
     std::uint8_t byLastDelivered = 0xFF;
+    // The last delivered frame as the peer may still be retrying it: kept across a reset request
+    // until dwDeliveredUntil, so that a retransmission after the reset is not delivered again.
+    std::uint8_t bDeliveredKept = 0;
+    std::uint8_t byDeliveredSequence = 0;
+    std::uint16_t wDeliveredLength = 0;
+    std::uint32_t dwDeliveredHash = 0;
+    std::uint32_t dwDeliveredUntil = 0;
+    std::uint8_t bResetSeen = 0;    // a reset request came and no data frame since
+    std::uint32_t dwResetTime = 0;  // when it came
+    std::uint32_t dwFrameStart = 0; // when the frame being received began
     std::uint8_t byCurrentTxSequence = 0;
     std::uint8_t byAwaitedAck = 0;
     std::uint8_t bConnected = 0;
@@ -138,14 +149,16 @@ struct RsmPort {
     std::uint16_t wProtocol = 0;
     std::uint32_t dwBaudrate = 0;
     std::uint16_t wTaskId = 0;
-    std::uint16_t wRxState = 0;     // 0: idle, waiting for the start of a frame
-    std::uint16_t wRxLength = 0;    // length of the block being received
-    std::uint16_t wRxCount = 0;     // its data bytes received so far
-    std::uint8_t byRxType = 0;      // its message type
-    std::uint8_t byRxChecksum = 0;  // running checksum
-    RsmMsgBuffer rxBuffer;          // message being assembled
-    std::uint32_t dwLastRx = 0;     // Simple: time of the last reception
-    std::uint32_t dwGeneration = 0; // raised by every close; lets a step see it was closed
+    std::uint16_t wRxState = 0;       // 0: idle, waiting for the start of a frame
+    std::uint16_t wRxLength = 0;      // length of the block being received
+    std::uint16_t wRxCount = 0;       // its data bytes received so far
+    std::uint8_t byRxType = 0;        // its message type
+    std::uint8_t byRxChecksum = 0;    // running checksum
+    RsmMsgBuffer rxBuffer;            // message being assembled
+    std::uint32_t dwLastRx = 0;       // Simple: time of the last reception
+    std::uint32_t dwGeneration = 0;   // raised by every close; lets a step see it was closed
+    std::uint8_t byLineLost = 0;      // 1: the line hung up in this step; 2: reported, not read
+    RsmNotify pfLineNotify = nullptr; // link event callback of every protocol (the line's loss)
     std::array<std::uint8_t, RSMC_READ_BUFFER_SIZE> abyRead{};
     std::array<char, RSMC_LINE_SIZE> szLine{}; // Terminal line
     std::uint16_t wLineLength = 0;
@@ -160,6 +173,7 @@ struct RsmDriverOps {
     std::uint16_t (*pfClose)(std::uint8_t byComport);
     std::uint16_t (*pfWrite)(std::uint8_t byComport, std::uint16_t wCount,
                              const std::uint8_t* pbyData);
+    // 0 with the count, RSMC_READ_HUNG_UP once the line has hung up, or another error status.
     std::uint16_t (*pfRead)(std::uint8_t byComport, std::uint16_t wMax, std::uint8_t* pbyData,
                             std::uint16_t* pwCount);
     std::uint16_t (*pfPurge)(std::uint8_t byComport);
@@ -213,6 +227,11 @@ RsmStatistics RsmUnpackStatistics(const std::uint8_t* pbyData, std::uint16_t wLe
 // The 16-bit word at byte wOffset, low byte first; 0 for bytes beyond wLength.
 std::uint16_t RsmReadWord(const std::uint8_t* pbyData, std::uint16_t wLength,
                           std::uint16_t wOffset);
+
+// Reads what the port's line has received into its read buffer: the driver's status and count.
+// A hang-up marks the port: its task then reports the line lost once (event 2 through the
+// callback given to RsmOpen, whatever the protocol) and stops reading it.
+std::uint16_t RsmReadLine(RsmPort& tPort, std::uint16_t* pwCount);
 
 // Runs the task of a slot once (what the scheduler does every fourth pass).
 void RsmRunSlotForTest(std::uint8_t bySlot);

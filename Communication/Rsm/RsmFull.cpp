@@ -153,6 +153,51 @@ void DropReceived(RsmPort& tPort) {
     tPort.wRxState = State(RxState::Idle);
 }
 
+// Fingerprint of a received frame's blocks (FNV-1a over type, length and data of each block).
+std::uint32_t BlocksHash(RsmMsgBuffer& rBlocks) {
+    std::uint32_t dwHash = 2166136261u;
+    const std::uint8_t* pbyData = rBlocks.Data();
+    for (std::size_t w = 0; pbyData != nullptr && w < rBlocks.Size(); ++w) {
+        dwHash = (dwHash ^ pbyData[w]) * 16777619u;
+    }
+    return dwHash;
+}
+
+// True when a data frame is the last delivered one sent again: the same sequence and the same
+// blocks while the peer may still be retrying it. This holds across a reset request, which in the
+// start-up exchange can arrive after the frame was delivered and before its retransmission. A
+// peer that starts over sends its reset request and its first frame in one go, whereas a
+// retransmission comes a retry time after the frame was sent before: a frame that begins within
+// half a retry time of a reset request is a new one, whatever it holds.
+bool IsKeptDelivery(const RsmFullState& tFull, std::uint8_t bySequence, std::uint16_t wLength,
+                    std::uint32_t dwHash) {
+    if (tFull.bResetSeen != 0 &&
+        tFull.dwFrameStart - tFull.dwResetTime < tFull.dwRetryMs / RSMC_FRESH_START_DIVISOR) {
+        return false;
+    }
+    return tFull.bDeliveredKept != 0 &&
+           static_cast<std::int32_t>(OssGetTime() - tFull.dwDeliveredUntil) < 0 &&
+           tFull.byDeliveredSequence == bySequence && tFull.wDeliveredLength == wLength &&
+           tFull.dwDeliveredHash == dwHash;
+}
+
+// Remembers a delivered frame for as long as the peer's retries of it can arrive: every retry
+// after its retry time, plus the frame's time on the line, and a second to spare.
+void KeepDelivery(RsmFullState& tFull, const RsmPort& tPort, std::uint8_t bySequence,
+                  std::uint16_t wLength, std::uint32_t dwHash) {
+    std::uint32_t dwLineTime = 0;
+    if (tPort.dwBaudrate != 0) {
+        dwLineTime = (2u * wLength + 6u) * RSMC_LINE_BITS_PER_BYTE * 1000u / tPort.dwBaudrate;
+    }
+    const std::uint32_t dwSpan =
+        (tFull.tParams.NrRetries + 1u) * (tFull.dwRetryMs + dwLineTime) + RSMC_KEEP_MARGIN_MS;
+    tFull.bDeliveredKept = 1;
+    tFull.byDeliveredSequence = bySequence;
+    tFull.wDeliveredLength = wLength;
+    tFull.dwDeliveredHash = dwHash;
+    tFull.dwDeliveredUntil = OssGetTime() + dwSpan;
+}
+
 // Delivers every message block of a good data frame. False when the port was closed meanwhile.
 bool DeliverBlocks(RsmPort& tPort) {
     // The buffer is taken out of the record: a handler that closes the port frees nothing in use.
@@ -212,7 +257,11 @@ bool FrameComplete(RsmPort& tPort, std::uint8_t byValue) {
         if (byDistance >= RSMC_WINDOW) {
             break; // an old frame: acknowledged again, nothing more
         }
-        if (bySequence == tFull.byLastDelivered) {
+        const auto wSize = static_cast<std::uint16_t>(tPort.rxBuffer.Size());
+        const std::uint32_t dwHash = BlocksHash(tPort.rxBuffer);
+        const bool bRepeated = IsKeptDelivery(tFull, bySequence, wSize, dwHash);
+        tFull.bResetSeen = 0;
+        if (bySequence == tFull.byLastDelivered || bRepeated) {
             LogWarning("Rsm Rx", bySequence, "Discarding data package");
         } else {
             const std::uint32_t dwGeneration = tPort.dwGeneration;
@@ -221,6 +270,7 @@ bool FrameComplete(RsmPort& tPort, std::uint8_t byValue) {
                 return false;
             }
             tFull.byLastDelivered = bySequence;
+            KeepDelivery(tFull, tPort, bySequence, wSize, dwHash);
         }
         tFull.byExpectedSequence =
             static_cast<std::uint8_t>((bySequence + 1) % RSMC_SEQUENCE_MODULO);
@@ -229,6 +279,8 @@ bool FrameComplete(RsmPort& tPort, std::uint8_t byValue) {
     case RSMC_KIND_SYNC:
         if ((bySequence & RSMC_SYNC_RESET) != 0) {
             tFull.byLastDelivered = RSMC_NO_SEQUENCE;
+            tFull.bResetSeen = 1;
+            tFull.dwResetTime = OssGetTime();
             (void)RsmTransmitAckNackSyncMessage(tPort, RSMC_KIND_SYNC, tFull.byCurrentTxSequence);
             (void)RsmTransmitAckNackSyncMessage(tPort, RSMC_KIND_SYNC, tFull.byCurrentTxSequence);
         } else {
@@ -369,6 +421,7 @@ bool ReceiveByte(RsmPort& tPort, std::uint8_t byValue) {
         if (IsKind(byValue)) {
             DropReceived(tPort);
             tFull.byFrameKind = byValue;
+            tFull.dwFrameStart = OssGetTime();
             tPort.byRxChecksum = static_cast<std::uint8_t>(RSMC_FRAME_START + byValue);
             tPort.wRxState = State(RxState::Kind);
         } else {
@@ -397,6 +450,8 @@ void RsmFullSetup(RsmPort& tPort, RsmNotify pfNotify) {
     tFull.byNextTxSequence = 0;
     tFull.byCurrentTxSequence = 0;
     tFull.byLastDelivered = RSMC_NO_SEQUENCE;
+    tFull.bDeliveredKept = 0;
+    tFull.bResetSeen = 0;
     tFull.tParams =
         RsmCommParams{RSMC_DEFAULT_HEARTBEAT, RSMC_DEFAULT_RETRIES, RSMC_DEFAULT_RETRY_TIME, 0};
     tFull.dwHeartbeatMs = RSMC_DEFAULT_HEARTBEAT * 1000u;
@@ -572,6 +627,8 @@ void RsmFullReset(RsmPort& tPort) {
     tFull.byCurrentTxSequence = 0;
     tFull.byExpectedSequence = 0;
     tFull.byLastDelivered = RSMC_NO_SEQUENCE;
+    tFull.bDeliveredKept = 0;
+    tFull.bResetSeen = 0;
     tFull.bEscape = 0;
     tFull.dwAckDeadline = 0;
     const bool bWasConnected = tFull.bConnected != 0;
@@ -585,8 +642,7 @@ void RsmFullProcess(RsmPort& tPort) {
     RsmFullState& tFull = tPort.tFull;
     const std::uint32_t dwGeneration = tPort.dwGeneration;
     std::uint16_t wCount = 0;
-    const std::uint16_t wRead =
-        RsmDriver().pfRead(tPort.byComport, RSMC_READ_BUFFER_SIZE, tPort.abyRead.data(), &wCount);
+    const std::uint16_t wRead = RsmReadLine(tPort, &wCount);
     const std::uint32_t dwNow = OssGetTime();
     if (wRead == 0 && wCount > 0) {
         tFull.dwLastReception = dwNow;

@@ -22,6 +22,9 @@ constexpr std::uint8_t RSMC_WINDOW = 64;             // frames this far ahead or
 constexpr std::uint32_t RSMC_LINE_BITS_PER_BYTE = 9; // for a frame's time on the line
 constexpr std::uint8_t RSMC_EVENT_ACK_TIMEOUT = 0;   // RsmFullTxEvent: no ACK in time
 constexpr std::uint16_t RSMC_CONTROL_FRAME_LENGTH = 5;
+constexpr std::uint32_t RSMC_KEEP_MARGIN_MS = 1000; // a delivered frame is kept this much longer
+constexpr std::uint32_t RSMC_FRESH_START_DIVISOR =
+    2; // a retry time / 2 after a reset: no new start
 
 constexpr std::uint16_t RSMC_FULL_TOO_LONG = 11101;   // message of 5000 bytes or more
 constexpr std::uint16_t RSMC_FULL_NO_MEMORY = 11102;  // no memory for the frame

@@ -84,8 +84,7 @@ std::uint16_t RsmTransmitMessage(RsmPort& tPort, std::uint8_t byMsgType, std::ui
 void RsmProcessMessages(RsmPort& tPort) {
     const std::uint32_t dwGeneration = tPort.dwGeneration;
     std::uint16_t wCount = 0;
-    const std::uint16_t wRead =
-        RsmDriver().pfRead(tPort.byComport, RSMC_READ_BUFFER_SIZE, tPort.abyRead.data(), &wCount);
+    const std::uint16_t wRead = RsmReadLine(tPort, &wCount);
     const std::uint32_t dwNow = OssGetTime();
     if (wRead != 0 || wCount == 0) {
         if (tPort.wRxState != 0 && dwNow - tPort.dwLastRx > RSMC_RX_TIMEOUT_MS) {

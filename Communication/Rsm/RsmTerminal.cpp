@@ -83,8 +83,7 @@ std::uint16_t RsmTransmitChars(RsmPort& tPort, std::uint8_t byMsgType, std::uint
 void RsmProcessChars(RsmPort& tPort) {
     const std::uint32_t dwGeneration = tPort.dwGeneration;
     std::uint16_t wCount = 0;
-    const std::uint16_t wRead =
-        RsmDriver().pfRead(tPort.byComport, RSMC_READ_BUFFER_SIZE, tPort.abyRead.data(), &wCount);
+    const std::uint16_t wRead = RsmReadLine(tPort, &wCount);
     if (wRead != 0 || wCount == 0) {
         return;
     }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "Platform/PltSerial.h"
 #include "Platform/PltThread.h"
@@ -26,6 +27,10 @@ struct UasPort {
     std::atomic<std::uint8_t> bRunning{0}; // 1 while the writer thread is to keep going
     std::atomic<std::uint8_t> bAlive{0};   // 1 from the thread's start until it has ended
     std::uint32_t dwHeld = 0;              // bytes received and not yet handed to the caller
+    bool bHungUp = false;                  // the line hung up: the device is read no more
+    std::vector<std::uint8_t> backlog;     // bytes the full pipe could not take yet (main thread)
+    std::uint32_t dwDropped = 0;           // buffers dropped for a full backlog
+    bool bDropping = false;                // the last buffer was dropped (logged once per run)
     std::array<std::uint8_t, UASC_BUFFER_SIZE> abyRead{};
     std::array<std::uint8_t, UASC_BUFFER_SIZE> abyTransfer{}; // the writer thread's own buffer
 };
@@ -64,6 +69,24 @@ void ResetRecord(UasPort& port) {
     port.bRunning.store(0);
     port.bAlive.store(0);
     port.dwHeld = 0;
+    port.bHungUp = false;
+    port.backlog.clear();
+    port.backlog.shrink_to_fit();
+    port.dwDropped = 0;
+    port.bDropping = false;
+}
+
+// Moves held-back bytes into the pipe as far as it has room. False when the pipe is broken.
+bool FlushBacklog(UasPort& port) {
+    if (port.backlog.empty()) {
+        return true;
+    }
+    const long n = PltPipeWriteSome(port.hPipeWrite, port.backlog.data(), port.backlog.size());
+    if (n < 0) {
+        return false;
+    }
+    port.backlog.erase(port.backlog.begin(), port.backlog.begin() + n);
+    return true;
 }
 
 std::uint32_t UasWriteThread(void* pvPort) {
@@ -232,6 +255,7 @@ std::uint16_t UasClose(std::uint8_t byComport) {
     }
     CloseHandles(port);
     port.dwHeld = 0;
+    port.backlog.clear();
     return 0;
 }
 
@@ -247,10 +271,31 @@ std::uint16_t UasWriteBuffer(std::uint8_t byComport, std::uint16_t wCount,
         return UASC_ERROR;
     }
     UasPort& port = ports[byComport];
-    // A stopped writer thread drains nothing: fail at once when the pipe is full.
-    if (!PltPipeWrite(port.hPipeWrite, pbyData, wCount, UASC_PIPE_WAIT_MS, &port.bRunning)) {
+    // A stopped writer thread drains nothing.
+    if (port.bRunning.load() == 0 || !FlushBacklog(port)) {
         return UASC_ERROR;
     }
+    // A line that takes nothing must never stall the caller (the whole program waits on it): a
+    // buffer is taken whole or dropped whole, and the protocol's retries cover the loss.
+    if (port.backlog.size() >= UASC_BACKLOG_LIMIT) {
+        ++port.dwDropped;
+        if (!port.bDropping) {
+            LogWarning("UasWriteBuffer", UASC_ERROR, "Port %d does not take its output, dropping",
+                       static_cast<int>(byComport));
+        }
+        port.bDropping = true;
+        return UASC_ERROR;
+    }
+    port.bDropping = false;
+    std::size_t wTaken = 0;
+    if (port.backlog.empty()) {
+        const long n = PltPipeWriteSome(port.hPipeWrite, pbyData, wCount);
+        if (n < 0) {
+            return UASC_ERROR;
+        }
+        wTaken = static_cast<std::size_t>(n);
+    }
+    port.backlog.insert(port.backlog.end(), pbyData + wTaken, pbyData + wCount);
     return 0;
 }
 
@@ -269,9 +314,19 @@ std::uint16_t UasReadBuffer(std::uint8_t byComport, std::uint16_t wMax, std::uin
     UasPort& port = ports[byComport];
     const std::uint16_t wLimit = wMax < UASC_BUFFER_SIZE ? wMax : UASC_BUFFER_SIZE;
     std::uint16_t wResult = 0;
+    if (port.bHungUp) {
+        return UASC_HUNG_UP;
+    }
+    (void)FlushBacklog(port); // output held back goes on while the caller polls for input
     if (port.dwHeld == 0 && wLimit > 0) {
         int iError = 0;
         const long n = PltSerialRead(port.hDevice, port.abyRead.data(), wLimit, &iError);
+        if (n == PLTC_SERIAL_HUNG_UP) {
+            LogError("UasReadBuffer", UASC_HUNG_UP, "Port %d hung up, error=%x",
+                     static_cast<int>(byComport), static_cast<unsigned>(iError));
+            port.bHungUp = true;
+            return UASC_HUNG_UP;
+        }
         if (n < 0) {
             LogError("UasReadBuffer", 0, "Reading from port %d returned error, error=%x",
                      static_cast<int>(byComport), static_cast<unsigned>(iError));
@@ -312,7 +367,12 @@ std::uint16_t UasPurge(std::uint8_t byComport) {
     if (bInUse[byComport] == 0) {
         return 0;
     }
+    ports[byComport].backlog.clear();
     return PltSerialPurge(ports[byComport].hDevice) ? 0 : UASC_ERROR;
+}
+
+std::uint32_t UasDroppedBuffers(std::uint8_t byComport) {
+    return byComport < NR_OF_PORTS ? ports[byComport].dwDropped : 0;
 }
 
 std::uint8_t UasIsOpen(std::uint8_t byComport) {
@@ -324,8 +384,8 @@ std::uint8_t UasIsOpen(std::uint8_t byComport) {
 }
 
 int UasReadHandle(std::uint8_t byComport) {
-    if (byComport >= NR_OF_PORTS || bInUse[byComport] == 0) {
-        return -1;
+    if (byComport >= NR_OF_PORTS || bInUse[byComport] == 0 || ports[byComport].bHungUp) {
+        return -1; // a hung-up line is always "readable": waiting on it would never sleep
     }
     return ports[byComport].hDevice;
 }

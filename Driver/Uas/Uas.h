@@ -12,7 +12,7 @@ constexpr std::uint16_t UASC_BUFFER_SIZE = 3500;      // read buffer, writer tra
 constexpr std::uint32_t UASC_PIPE_SIZE = 7000;        // capacity of a port's write pipe
 constexpr std::uint32_t UASC_WRITE_TIMEOUT_MS = 1000; // base time-out of one device write
 constexpr std::uint32_t UASC_JOIN_TIMEOUT_MS = 1000;  // UasClose waits this long for the writer
-constexpr std::uint32_t UASC_PIPE_WAIT_MS = 5000;     // longest wait for room in a full pipe
+constexpr std::uint32_t UASC_BACKLOG_LIMIT = 7000;    // bytes held back for a full pipe at most
 constexpr std::uint8_t UASC_WAKE_UP_BYTES = 4;        // zero bytes that wake the writer on close
 
 constexpr std::uint16_t UASC_ERROR = 12300;           // event, pipe or thread creation, pipe write,
@@ -21,6 +21,7 @@ constexpr std::uint16_t UASC_NO_CHAR = 12301;         // UasGetChar: no byte or 
 constexpr std::uint16_t UASC_OPEN_FAILED = 12302;     // the device failed to open
 constexpr std::uint16_t UASC_BAUDRATE_FAILED = 12303; // UasSetBaudrate failed
 constexpr std::uint16_t UASC_CONFIG_FAILED = 12304;   // configuring the device failed
+constexpr std::uint16_t UASC_HUNG_UP = 12305;         // UasReadBuffer: the line has hung up
 
 std::uint16_t UasInit();      // resets the four port records; 0
 std::uint16_t UasTerminate(); // clears the initialised flag; closes nothing; 0
@@ -34,18 +35,23 @@ std::uint16_t UasOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uin
 // port in use.
 std::uint16_t UasSetDeviceHandle(std::uint8_t byComport, PltHandle hDevice);
 std::uint16_t UasClose(std::uint8_t byComport); // stops the writer, closes everything; 0
-// Appends the bytes to the write pipe in one piece: 0, or UASC_ERROR when the port is not open,
-// its writer thread has stopped, or no room came within UASC_PIPE_WAIT_MS.
+// Hands the bytes to the writer thread without ever waiting: what the write pipe cannot take now
+// is held back in order and goes on at the next write or read of the port. While UASC_BACKLOG_LIMIT
+// bytes or more are held back (a line that takes nothing), the buffer is dropped whole and
+// counted. 0, or UASC_ERROR when the port is not open, its writer thread has stopped, or the
+// buffer was dropped.
 std::uint16_t UasWriteBuffer(std::uint8_t byComport, std::uint16_t wCount,
                              const std::uint8_t* pbyData);
 std::uint16_t UasPutChar(std::uint8_t byComport, std::uint8_t byChar); // one byte
 // Delivers up to wMax (at most UASC_BUFFER_SIZE) received bytes in arrival order; never blocks.
+// Once the line has hung up it returns UASC_HUNG_UP (logged once) and reads the device no more.
 std::uint16_t UasReadBuffer(std::uint8_t byComport, std::uint16_t wMax, std::uint8_t* pbyData,
                             std::uint16_t* pwCount);
 std::uint16_t UasGetChar(std::uint8_t byComport, std::uint8_t* pbyChar); // 0 or UASC_NO_CHAR
-std::uint16_t UasPurge(std::uint8_t byComport); // discards pending output; 0 or UASC_ERROR
-std::uint8_t UasIsOpen(std::uint8_t byComport); // 1 when in use and the writer runs
-int UasReadHandle(std::uint8_t byComport);      // the open port's device descriptor, or -1
+std::uint16_t UasPurge(std::uint8_t byComport);          // discards pending output; 0 or UASC_ERROR
+std::uint32_t UasDroppedBuffers(std::uint8_t byComport); // buffers dropped since the port opened
+std::uint8_t UasIsOpen(std::uint8_t byComport);          // 1 when in use and the writer runs
+int UasReadHandle(std::uint8_t byComport); // the open port's device descriptor, or -1 (hung up)
 std::uint16_t UasSetBaudrate(std::uint8_t byComport, std::uint32_t dwBaudrate); // 0 or 12303
 std::uint16_t UasEnableNotify(std::uint8_t byComport, std::uint8_t bEnable);    // does nothing; 0
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -14,8 +15,9 @@ namespace {
 
 constexpr PltConsoleSys realSys{::read, ::poll, ::isatty, ::tcgetattr, ::tcsetattr};
 
-// The signals that ask the program to stop cleanly, then the two of Ctrl-Z and fg.
-constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT};
+// The signals that ask the program to stop cleanly (Ctrl-C, Ctrl-\\), then the two of Ctrl-Z
+// and fg.
+constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
 constexpr std::size_t handledSignalCount = sizeof(handledSignals) / sizeof(handledSignals[0]);
 
 PltConsoleSys sys = realSys;
@@ -38,6 +40,8 @@ bool exitHandlerRegistered = false;
 std::atomic<int> stopSignal{0};
 std::atomic<bool> resumed{false}; // continued after Ctrl-Z since the last look
 struct sigaction savedActions[handledSignalCount];
+struct sigaction savedPipeAction;
+bool pipeIgnored = false;
 static_assert(std::atomic<int>::is_always_lock_free, "signal handler needs a lock-free flag");
 
 std::FILE* Out() {
@@ -69,19 +73,10 @@ void OnStopSignal(int iSignal) {
     std::raise(iSignal);
 }
 
-// Ctrl-Z: the shell gets its terminal modes back while the program is stopped.
-void OnSuspend(int iSignal) {
-    const int fd = rawFd.exchange(-1);
-    if (fd >= 0) {
-        sys.pfTcsetattr(fd, TCSANOW, &savedModes);
-        suspendedFd.store(fd);
-    }
-    std::signal(iSignal, SIG_DFL);
-    std::raise(iSignal); // stops the process once this handler returns
-}
+void OnSuspend(int iSignal);
 
-// Back from Ctrl-Z: raw input again, and the next Ctrl-Z is caught again.
-void OnContinue(int /*iSignal*/) {
+// Raw input again after a stop, and the next Ctrl-Z caught again.
+void Resume() {
     const int fd = suspendedFd.exchange(-1);
     if (fd >= 0 && sys.pfTcsetattr(fd, TCSANOW, &rawModes) == 0) {
         rawFd.store(fd);
@@ -91,6 +86,32 @@ void OnContinue(int /*iSignal*/) {
     action.sa_handler = OnSuspend;
     sigemptyset(&action.sa_mask);
     sigaction(SIGTSTP, &action, nullptr);
+}
+
+// Ctrl-Z: the shell gets its terminal modes back while the program is stopped. The stop happens
+// inside this handler, so that the program takes raw input back whether it was stopped and
+// continued, or the stop was discarded (a shell without job control): the terminal is never left
+// cooked while the program reads raw keys.
+void OnSuspend(int iSignal) {
+    const int fd = rawFd.exchange(-1);
+    if (fd >= 0) {
+        sys.pfTcsetattr(fd, TCSANOW, &savedModes);
+        suspendedFd.store(fd);
+    }
+    std::signal(iSignal, SIG_DFL);
+    std::raise(iSignal); // pending: the signal is blocked while its handler runs
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, iSignal);
+    sigset_t previous;
+    pthread_sigmask(SIG_UNBLOCK, &stop, &previous); // stops here, or the stop is discarded
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    Resume();
+}
+
+// Back from a stop: raw input again, and the next Ctrl-Z is caught again.
+void OnContinue(int /*iSignal*/) {
+    Resume();
 }
 
 void EnterRawMode() {
@@ -193,6 +214,12 @@ std::uint16_t PltConsoleOpen() {
     consoleOpen = true;
     EnterRawMode();
     InstallSignalHandlers();
+    // A write to a closed pipe (output piped into head -1) must not kill the program with the
+    // terminal raw: the write fails instead, and PltConsoleFlush turns that into a stop request.
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    pipeIgnored = sigaction(SIGPIPE, &ignore, &savedPipeAction) == 0;
     return 0;
 }
 
@@ -202,6 +229,10 @@ void PltConsoleClose() {
     }
     std::fflush(Out());
     RestoreSignalHandlers();
+    if (pipeIgnored) {
+        sigaction(SIGPIPE, &savedPipeAction, nullptr);
+        pipeIgnored = false;
+    }
     RestoreTerminal();
     suspendedFd.store(-1);
     consoleOpen = false;
@@ -244,6 +275,12 @@ void PltConsoleWriteChar(char c) {
 
 void PltConsoleFlush() {
     std::fflush(Out());
+    // Output that can no longer be written (a closed pipe, a full disk) ends the program through
+    // its normal shut-down, like a stop signal.
+    if (std::ferror(Out()) != 0) {
+        int expected = 0;
+        (void)stopSignal.compare_exchange_strong(expected, SIGPIPE);
+    }
 }
 
 std::uint16_t PltConsoleColumns() {

@@ -221,7 +221,17 @@ long PltSerialRead(PltHandle hDevice, std::uint8_t* pbyBuffer, std::size_t wMax,
             return static_cast<long>(n);
         }
         if (n == 0) {
-            return 0; // nothing arrived (a raw line with no minimum count)
+            // A raw line with no minimum count reads 0 when nothing arrived, and so does a line
+            // that hung up; only the latter shows the hang-up (or an error) to poll.
+            pollfd tPoll{hDevice, POLLIN, 0};
+            if (sys.pfPoll(&tPoll, 1, 0) == 1 &&
+                (tPoll.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+                if (piError != nullptr) {
+                    *piError = (tPoll.revents & POLLNVAL) != 0 ? EBADF : EIO;
+                }
+                return PLTC_SERIAL_HUNG_UP;
+            }
+            return 0;
         }
         if (errno == EINTR) {
             continue;
@@ -232,7 +242,7 @@ long PltSerialRead(PltHandle hDevice, std::uint8_t* pbyBuffer, std::size_t wMax,
         if (piError != nullptr) {
             *piError = errno;
         }
-        return -1;
+        return errno == EIO || errno == ENXIO || errno == ENODEV ? PLTC_SERIAL_HUNG_UP : -1;
     }
 }
 
@@ -341,6 +351,23 @@ bool PltPipeWrite(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCo
         WaitWritable(hWrite, left < PLTC_POLL_SLICE_MS ? left : PLTC_POLL_SLICE_MS);
     }
     return true;
+}
+
+long PltPipeWriteSome(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCount) {
+    std::size_t done = 0;
+    while (done < wCount) {
+        const ssize_t n = sys.pfWrite(hWrite, pbyData + done, wCount - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break; // full
+        } else {
+            return done > 0 ? static_cast<long>(done) : -1;
+        }
+    }
+    return static_cast<long>(done);
 }
 
 bool PltPtyOpen(PltHandle* phMaster, PltHandle* phSlave, char* pszSlave, std::size_t wSize) {

@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
@@ -186,8 +187,8 @@ int PltSocketPendingError(PltSocketHandle hSocket) {
     return error;
 }
 
-bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort) {
-    const sockaddr_in address = MakeAddress(INADDR_ANY, wPort);
+bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort, std::uint32_t dwAddress) {
+    const sockaddr_in address = MakeAddress(dwAddress, wPort);
     return Retry([&] {
                return calls.pfBind(hSocket, reinterpret_cast<const sockaddr*>(&address),
                                    sizeof address);
@@ -292,4 +293,11 @@ std::uint16_t PltSocketLocalPort(PltSocketHandle hSocket) {
         return 0;
     }
     return ntohs(address.sin_port);
+}
+
+void PltSocketErrorText(int nError, char* pszText, std::size_t wSize) {
+    if (pszText == nullptr || wSize == 0) {
+        return;
+    }
+    std::snprintf(pszText, wSize, "%s", std::strerror(nError));
 }

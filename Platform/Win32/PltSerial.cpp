@@ -93,6 +93,14 @@ void Release(Slot& slot) {
     slot = Slot{};
 }
 
+// Errors of a read on a device that has gone away (a USB adapter unplugged, a virtual port
+// removed): no byte will come again.
+bool IsHangUp(DWORD dwError) {
+    return dwError == ERROR_ACCESS_DENIED || dwError == ERROR_BAD_COMMAND ||
+           dwError == ERROR_GEN_FAILURE || dwError == ERROR_DEVICE_NOT_CONNECTED ||
+           dwError == ERROR_DEVICE_REMOVED;
+}
+
 // Hands out up to wMax held bytes of a completed read.
 long HandOut(Slot& slot, std::uint8_t* pbyBuffer, std::size_t wMax) {
     const DWORD dwCount = wMax < slot.dwHeld ? static_cast<DWORD>(wMax) : slot.dwHeld;
@@ -265,7 +273,14 @@ long PltSerialRead(PltHandle hDevice, std::uint8_t* pbyBuffer, std::size_t wMax,
     if (slot.bReadPending) {
         if (!sys.pfGetOverlappedResult(slot.hObject, &slot.tGet, &dwCount, FALSE)) {
             // Still under way; any other failure drops the read so that the next call starts anew.
-            slot.bReadPending = GetLastError() == ERROR_IO_INCOMPLETE;
+            const DWORD dwError = GetLastError();
+            slot.bReadPending = dwError == ERROR_IO_INCOMPLETE;
+            if (IsHangUp(dwError)) {
+                if (piError != nullptr) {
+                    *piError = static_cast<int>(dwError);
+                }
+                return PLTC_SERIAL_HUNG_UP;
+            }
             return 0;
         }
         DWORD dwErrors = 0;
@@ -303,7 +318,7 @@ long PltSerialRead(PltHandle hDevice, std::uint8_t* pbyBuffer, std::size_t wMax,
     if (piError != nullptr) {
         *piError = static_cast<int>(dwError);
     }
-    return -1;
+    return IsHangUp(dwError) ? PLTC_SERIAL_HUNG_UP : -1;
 }
 
 long PltSerialWrite(PltHandle hDevice, const std::uint8_t* pbyData, std::size_t wCount,
@@ -461,6 +476,29 @@ bool PltPipeWrite(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCo
         done += dwWritten;
     }
     return true;
+}
+
+long PltPipeWriteSome(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCount) {
+    Slot* ptSlot = Find(hWrite);
+    if (ptSlot == nullptr || ptSlot->kind != SlotKind::PipeWrite) {
+        return -1;
+    }
+    std::size_t done = 0;
+    while (done < wCount) {
+        // Never more than fits, so that the blocking write returns at once.
+        const DWORD dwRoom = WaitForRoom(*ptSlot, PltGetTickCount(), 0, nullptr);
+        if (dwRoom == 0) {
+            break;
+        }
+        const std::size_t left = wCount - done;
+        const DWORD dwChunk = left < dwRoom ? static_cast<DWORD>(left) : dwRoom;
+        DWORD dwWritten = 0;
+        if (!sys.pfWriteFile(ptSlot->hObject, pbyData + done, dwChunk, &dwWritten, nullptr)) {
+            return done > 0 ? static_cast<long>(done) : -1;
+        }
+        done += dwWritten;
+    }
+    return static_cast<long>(done);
 }
 
 bool PltPtyOpen(PltHandle* /*phMaster*/, PltHandle* /*phSlave*/, char* pszSlave,

@@ -4,6 +4,7 @@
 // WSAGetLastError codes (10035 would block, 10036 in progress, 10061 refused).
 #include "Platform/PltSocket.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -187,8 +188,8 @@ int PltSocketPendingError(PltSocketHandle hSocket) {
     return nError;
 }
 
-bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort) {
-    const sockaddr_in address = MakeAddress(INADDR_ANY, wPort);
+bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort, std::uint32_t dwAddress) {
+    const sockaddr_in address = MakeAddress(dwAddress, wPort);
     const int rc =
         calls.pfBind(Native(hSocket), reinterpret_cast<const sockaddr*>(&address), sizeof address);
     return Noted(rc, rc == SOCKET_ERROR) == 0;
@@ -315,4 +316,23 @@ std::uint16_t PltSocketLocalPort(PltSocketHandle hSocket) {
         return 0;
     }
     return ntohs(address.sin_port);
+}
+
+void PltSocketErrorText(int nError, char* pszText, std::size_t wSize) {
+    if (pszText == nullptr || wSize == 0) {
+        return;
+    }
+    const DWORD dwLength =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(nError), 0, pszText, static_cast<DWORD>(wSize), nullptr);
+    if (dwLength == 0) {
+        std::snprintf(pszText, wSize, "error %d", nError);
+        return;
+    }
+    // The system's text ends with a line end.
+    for (DWORD dw = dwLength;
+         dw > 0 && (pszText[dw - 1] == '\r' || pszText[dw - 1] == '\n' || pszText[dw - 1] == ' ');
+         --dw) {
+        pszText[dw - 1] = '\0';
+    }
 }

@@ -37,6 +37,12 @@ TEST_F(AppCmdTest, LineFromLinkChannelIsShownPaddedAndNotExecuted) {
     const std::uint8_t line[] = {'H', 'E', 'L', 'P', 0, 'X', 'X'};
     MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, APPC_MSG_TERMINAL_REQUEST, sizeof line, line);
     EXPECT_EQ("HELP   \n", Console());
+    // A terminal line from the unit cannot drive the user's terminal.
+    const std::uint8_t hostile[] = {0x1B, '[', '2', 'J', 0x9B, 'A', '\r', 0};
+    MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, APPC_MSG_TERMINAL_REQUEST, sizeof hostile, hostile);
+    EXPECT_EQ(".[2J\x9B"
+              "A. \n",
+              Console());
 }
 
 TEST_F(AppCmdTest, OtherLinesAreRemoteCallsOnTheLinkChannel) {

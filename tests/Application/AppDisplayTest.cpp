@@ -72,8 +72,21 @@ TEST_F(AppDisplayTest, UnknownFnIdDumpsEverythingAfterItsErrorCode) {
               "FnId    : 0x7777\n"
               "Error   : 0x0001\n"
               "Number of rest bytes: 2\n"
-              "000:  00 7F   .\x7F\n",
+              "000:  00 7F   ..\n",
               Show(4, {0x77, 0x77, 0x01, 0x00, 0x00, 0x7F}));
+}
+
+// String and character fields from the unit were written raw: escape sequences in them moved the
+// cursor, retitled the window or worse. Control characters now show as '.', Latin-1 stays.
+TEST_F(AppDisplayTest, EscapeSequencesInTextFieldsCannotDriveTheTerminal) {
+    EXPECT_EQ("\nRFS_RESPONSE (4) Message, 13 bytes in length...\n"
+              "FnId    : 0x0204,  NAME,  OutStruc={ S8 B  }\n"
+              "Error   : 0x0000\n"
+              " String   : .]2;X..\xE9\n"
+              " BYTE     : 9 \n",
+              Show(4, {0x04, 0x02, 0, 0, 0x1B, ']', '2', ';', 'X', 0x07, 0x7F, 0xE9, 9}));
+    const std::string shown = Show(4, {0x06, 0x02, 0, 0, 0x9B, 0x1B}, "X C");
+    EXPECT_EQ(" hexByte  : 9B \n Char     : .\n", shown.substr(shown.find(" hexByte")));
 }
 
 TEST_F(AppDisplayTest, RestBytesAreDumpedSixteenToALine) {

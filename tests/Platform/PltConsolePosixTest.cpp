@@ -194,6 +194,50 @@ TEST_F(PltConsoleTerminalTest, CtrlZHandsTheShellItsModesAndFgTakesRawInputBack)
     waitpid(child, &status, 0);
 }
 
+// In a shell without job control the stop of Ctrl-Z is discarded (the process group is orphaned)
+// and no SIGCONT follows: the terminal used to stay cooked while the program read raw keys, so
+// that every line echoed twice.
+TEST_F(PltConsoleTerminalTest, CtrlZWithoutJobControlKeepsRawInput) {
+    int ready[2] = {-1, -1};
+    ASSERT_EQ(0, pipe(ready));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setsid(); // a session of its own: nobody can continue a stopped process group
+        PltConsoleOpen();
+        std::raise(SIGTSTP);
+        (void)!write(ready[1], "x", 1);
+        for (;;) {
+            pause();
+        }
+    }
+    close(ready[1]);
+    pollfd done{ready[0], POLLIN, 0};
+    EXPECT_EQ(1, poll(&done, 1, 5000)); // the program goes on at once
+    EXPECT_EQ(0u, WaitForEcho(slave, 0));
+    int status = 0;
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    close(ready[0]);
+}
+
+TEST_F(PltConsoleTest, FailedConsoleOutputIsAStopRequest) {
+    PipeInput("", false);
+    int sink[2] = {-1, -1};
+    ASSERT_EQ(0, pipe(sink));
+    std::FILE* pOut = fdopen(sink[1], "w");
+    ASSERT_NE(nullptr, pOut);
+    PltConsoleUseOutputForTest(pOut);
+    PltConsoleOpen();
+    close(sink[0]); // the reader is gone, as after "| head -1"
+    PltConsoleWriteChar('x');
+    PltConsoleFlush(); // would end the test program with SIGPIPE, were it not ignored
+    EXPECT_EQ(SIGPIPE, PltConsoleStopSignal());
+    PltConsoleClose();
+    PltConsoleUseOutputForTest(nullptr);
+    std::fclose(pOut);
+}
+
 TEST_F(PltConsoleTest, StopSignalIsRecordedAndHandlersRestoredAtClose) {
     PipeInput("", false);
     struct sigaction previous {};

@@ -132,11 +132,15 @@ TEST_F(PltSerialWin32Test, FailedPollDropsTheReadAndTheNextCallStartsANewOne) {
 }
 
 TEST_F(PltSerialWin32Test, ReadFailingAtOnceReportsThePlatformError) {
-    device.dwReadError = ERROR_ACCESS_DENIED;
+    device.dwReadError = ERROR_INVALID_PARAMETER;
     device.dwQueued = 1;
     std::uint8_t buffer[4] = {};
     int iError = 0;
     EXPECT_EQ(-1, PltSerialRead(hDevice, buffer, sizeof buffer, &iError));
+    EXPECT_EQ(static_cast<int>(ERROR_INVALID_PARAMETER), iError);
+    // An unplugged adapter refuses access to its handle from then on: the line has hung up.
+    device.dwReadError = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(PLTC_SERIAL_HUNG_UP, PltSerialRead(hDevice, buffer, sizeof buffer, &iError));
     EXPECT_EQ(static_cast<int>(ERROR_ACCESS_DENIED), iError);
 }
 

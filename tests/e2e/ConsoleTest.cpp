@@ -127,6 +127,14 @@ TEST_F(ConsoleTest, CtrlCEndsThroughTheNormalShutDown) {
     EXPECT_NE(0u, Modes().c_lflag & ECHO);
 }
 
+TEST_F(ConsoleTest, CtrlBackslashEndsThroughTheNormalShutDown) {
+    Start();
+    Type("\x1c"); // the terminal turns it into SIGQUIT, which used to leave the terminal raw
+    EXPECT_EQ(0, WaitForExit());
+    EXPECT_NE(0u, Modes().c_lflag & ECHO);
+    EXPECT_NE(0u, Modes().c_lflag & ICANON);
+}
+
 TEST_F(ConsoleTest, SigtermEndsThroughTheNormalShutDown) {
     Start();
     kill(m_pid, SIGTERM);
@@ -241,6 +249,64 @@ TEST_F(ConsoleTest, NotificationWhileALineIsHalfTypedIsPrintedAboveTheRedrawnLin
     ASSERT_TRUE(WaitForOutput("\r\n\r\x1b[JFunction ==> SETOUT", 5000)) << m_output;
     Type("PUT 3 1\r");
     EXPECT_TRUE(WaitForOutput("FnId    : 0x0010,  SETOUTPUT,  OutStruc", 10000)) << m_output;
+}
+
+// Standard output piped into "head -1": once head has gone, the next write used to kill the
+// program with SIGPIPE and leave the terminal raw. The failed write now ends it normally.
+TEST(ConsolePipeTest, ClosedOutputPipeEndsThroughTheNormalShutDown) {
+    std::signal(SIGPIPE, SIG_IGN);
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(0, openpty(&master, &slave, nullptr, nullptr, nullptr));
+    int out[2] = {-1, -1};
+    ASSERT_EQ(0, pipe(out));
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setsid();
+        dup2(slave, STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
+        close(master);
+        close(out[0]);
+        setenv("TALVO_RC_COM2", "/nonexistent/com2", 1);
+        execl(TALVO_RC_BIN, TALVO_RC_BIN, kDefinitions.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    // The first line, as head -1 reads it; then the reader goes away.
+    std::string first;
+    char c = 0;
+    while (first.find('\n') == std::string::npos && read(out[0], &c, 1) == 1) {
+        first += c;
+    }
+    EXPECT_EQ(0u, first.rfind("Talvo RC version", 0)) << first;
+    termios running{};
+    for (int i = 0; i < 500 && tcgetattr(slave, &running) == 0 && (running.c_lflag & ICANON) != 0;
+         ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(0u, running.c_lflag & ICANON); // raw input while it runs
+    close(out[0]);
+    (void)!write(master, "HELP\r", 5); // its output goes to the closed pipe
+    int status = 0;
+    bool exited = false;
+    for (int i = 0; i < 500 && !exited; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        exited = waitpid(pid, &status, WNOHANG) == pid;
+    }
+    if (!exited) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(exited);
+    EXPECT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    termios after{};
+    tcgetattr(slave, &after);
+    EXPECT_NE(0u, after.c_lflag & ECHO);
+    EXPECT_NE(0u, after.c_lflag & ICANON);
+    close(master);
+    close(slave);
 }
 
 } // namespace

@@ -1,6 +1,11 @@
 // The real talvo_rc against the real talvo_sim: scripts of calls over each link, checked through
 // the response file.
+#include <chrono>
+#include <future>
 #include <gtest/gtest.h>
+#include <memory>
+#include <sstream>
+#include <thread>
 
 #include "tests/e2e/E2eSupport.h"
 
@@ -92,6 +97,36 @@ TEST(SimLinkTest, ScriptOverTcpWithOip) {
               std::string::npos);
 }
 
+// Text fields of an answer used to reach the terminal raw: a unit could retitle the window or
+// clear the screen. The simulator echoes a string with escape sequences back.
+TEST(SimLinkTest, EscapeSequencesInAnAnswerAreShownHarmless) {
+    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "-D", kDefinitionFile});
+    ASSERT_NE(sim.WaitFor("listening on TCP port 9451", 5000), "") << sim.Output();
+    const Session session =
+        RunScript("ESCAPE", {"-I127.0.0.1"}, "PAUSE 1\nECHO \"\x1B]2;OWNED\x07\x1B[2J\"\n");
+    EXPECT_EQ(session.result.iExitCode, 0) << session.result.output;
+    EXPECT_NE(session.responses.find(" String   : .]2;OWNED..[2J"), std::string::npos)
+        << session.responses;
+    EXPECT_EQ(session.responses.find('\x1B'), std::string::npos);
+    EXPECT_EQ(session.responses.find('\x07'), std::string::npos);
+}
+
+// A response file on a full disk swallowed the header, the answers and the link events in
+// silence. The failure is reported once, with its reason, and the answers come to the console.
+TEST(SimLinkTest, FailedResponseFileIsReportedOnceAndAnswersComeToTheConsole) {
+    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "-D", kDefinitionFile});
+    ASSERT_NE(sim.WaitFor("listening on TCP port 9451", 5000), "") << sim.Output();
+    WriteFile(TempPath("FULL.SCR"), "PAUSE 1\nGETVERSION\nPAUSE 1\nSETOUTPUT 3 1\nPAUSE 1\nEXIT\n");
+    const RunResult result =
+        RunProgram(TALVO_RC_BIN, {"-I127.0.0.1", "-D" + kDefinitionFile, "FULL.SCR"},
+                   "RESFILE /dev/full\n", kRunLimitMs, {}, TempDirectory());
+    EXPECT_EQ(result.iExitCode, 0) << result.output;
+    EXPECT_EQ(CountOf(result.output, "Can't write response file : No space left on device"), 1U)
+        << result.output;
+    EXPECT_EQ(CountOf(result.output, " String   : SIM"), 1U) << result.output;
+    EXPECT_EQ(CountOf(result.output, "SETOUTPUT,  OutStruc"), 1U) << result.output;
+}
+
 class SerialProtocolTest : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
 TEST_P(SerialProtocolTest, ScriptOverPseudoTerminal) {
@@ -106,6 +141,68 @@ TEST_P(SerialProtocolTest, ScriptOverPseudoTerminal) {
     ExpectStandardAnswers(session);
 }
 
+// Processor time (user and system, clock ticks) the process has used so far.
+long CpuTicks(pid_t pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return -1;
+    }
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    long utime = 0;
+    long stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) {
+            utime = std::stol(field);
+        } else if (i == 15) {
+            stime = std::stol(field);
+        }
+    }
+    return utime + stime;
+}
+
+// The simulator ended under a connected talvo_rc: its line hangs up. The tool used to spin at a
+// full core on a read that returned 0 again and again, and never said a word.
+TEST_P(SerialProtocolTest, HungUpLineIsReportedOnceAndCostsNoProcessorTime) {
+    const auto [pszSimProtocol, pszToolOption] = GetParam();
+    auto sim = std::make_unique<BackgroundProgram>(
+        TALVO_SIM_BIN,
+        std::vector<std::string>{"--pty", "--protocol", pszSimProtocol, "-D", kDefinitionFile});
+    const std::string path = PtyPath(*sim);
+    ASSERT_NE(path, "") << sim->Output();
+    BackgroundProgram tool(TALVO_RC_BIN,
+                           {"-S2", std::string("-P") + pszToolOption, "-D" + kDefinitionFile},
+                           {"TALVO_RC_COM2=" + path}, true);
+    ASSERT_NE(tool.WaitFor("Function ==> ", 5000), "") << tool.Output();
+    tool.Send("GETVERSION\n");
+    ASSERT_NE(tool.WaitFor("String   : SIM", 5000), "") << tool.Output();
+    sim.reset();
+    ASSERT_NE(tool.WaitFor("RS232 Connection Lost", 5000), "") << tool.Output();
+    const long before = CpuTicks(tool.Pid());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long used = CpuTicks(tool.Pid()) - before;
+    EXPECT_LT(used, 20) << "ticks of processor time in one second";
+    EXPECT_EQ(CountOf(tool.Output(), "RS232 Connection Lost"), 1U) << tool.Output();
+    // The program goes on without the line.
+    tool.Send("PFNID\n");
+    EXPECT_NE(tool.WaitFor("Current Pending Fnid", 5000), "") << tool.Output();
+}
+
+// A tool that starts over sends the same first call with the same sequence at once: that is a
+// new call, not a retransmission, and is answered again.
+TEST(SimLinkTest, SameFirstCallFromATimelyRestartedToolIsAnsweredAgain) {
+    BackgroundProgram sim(TALVO_SIM_BIN, {"--pty", "-D", kDefinitionFile});
+    const std::string path = PtyPath(sim);
+    ASSERT_NE(path, "") << sim.Output();
+    for (int run = 0; run < 3; ++run) {
+        const Session session =
+            RunScript("AGAIN", {"-S2", "-PF"}, "GETVERSION\n", {"TALVO_RC_COM2=" + path}, 20000);
+        EXPECT_EQ(session.result.iExitCode, 0) << run;
+        EXPECT_EQ(CountOf(session.responses, "GETVERSION,  OutStruc"), 1U) << run;
+    }
+}
+
 // Named after the framing (".../Full"): ctest runs each case by its name.
 INSTANTIATE_TEST_SUITE_P(AllFramings, SerialProtocolTest,
                          ::testing::Values(std::make_pair("full", "F"),
@@ -118,31 +215,41 @@ INSTANTIATE_TEST_SUITE_P(AllFramings, SerialProtocolTest,
                          });
 
 // With the retries raised on both sides, a line that loses a tenth of the unit's frames and
-// corrupts another twentieth still delivers every answer exactly once.
+// corrupts another twentieth still delivers every answer exactly once, and the unit executes every
+// request exactly once (a retransmission after the start-up reset used to run a call twice).
 TEST(SimLinkTest, FullProtocolDeliversEveryAnswerOnceOverALossyLine) {
-    BackgroundProgram sim(TALVO_SIM_BIN, {"--pty", "--quiet", "--drop", "10", "--corrupt", "5",
+    BackgroundProgram sim(TALVO_SIM_BIN, {"--pty", "--drop", "10", "--corrupt", "5",
                                           "--faults-after", "1", "-D", kDefinitionFile});
     const std::string path = PtyPath(sim);
     ASSERT_NE(path, "") << sim.Output();
     std::string body = "PROTOCOL BOTHPARAMS 5 10 1\nGETVERSION\n";
-    constexpr int kCallCount = 200;
+    constexpr int kCallCount = 400;
     for (int i = 0; i < kCallCount; ++i) {
         body += "PULSEOUTPUT " + std::to_string(i % 16) + " " + std::to_string(i) + "\n";
     }
-    const Session session =
-        RunScript("LOSSY", {"-S2", "-PF"}, body, {"TALVO_RC_COM2=" + path}, 240000);
+    // The simulator's trace is drained while the script runs, so that it never waits on a full
+    // pipe.
+    auto run = std::async(std::launch::async, [&] {
+        return RunScript("LOSSY", {"-S2", "-PF"}, body, {"TALVO_RC_COM2=" + path}, 280000);
+    });
+    while (run.wait_for(std::chrono::milliseconds(200)) != std::future_status::ready) {
+        (void)sim.Output();
+    }
+    const Session session = run.get();
     ASSERT_FALSE(session.result.bTimedOut) << session.responses.substr(0, 2000);
     EXPECT_EQ(session.result.iExitCode, 0);
     EXPECT_EQ(CountOf(session.responses, "Remote params Responce"), 1U);
     EXPECT_EQ(CountOf(session.responses, "GETVERSION,  OutStruc"), 1U);
     EXPECT_EQ(CountOf(session.responses, "PULSEOUTPUT,  OutStruc"),
               static_cast<std::size_t>(kCallCount));
-    for (int i = 0; i < kCallCount; i += 37) {
+    for (int i = 0; i < kCallCount; ++i) {
         // Each answer echoes its own call, so none was mixed up with another.
         EXPECT_EQ(CountOf(session.responses, " WORD     : " + std::to_string(i) + " \n"), 1U) << i;
     }
     EXPECT_EQ(session.responses.find("Message Lost"), std::string::npos);
     EXPECT_EQ(session.result.output.find("Message Lost"), std::string::npos);
+    const std::string simOutput = sim.Output();
+    EXPECT_EQ(CountOf(simOutput, "<- RFS_REQUEST (3)"), static_cast<std::size_t>(kCallCount + 1));
 }
 
 } // namespace

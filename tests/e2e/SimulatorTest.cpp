@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -80,6 +81,51 @@ TEST(SimulatorTest, EndsCleanlyOnSigterm) {
     BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "-D", kDefinitionFile});
     ASSERT_NE("", sim.WaitFor("listening on TCP port 9451", 5000));
     EXPECT_EQ(0, sim.Stop());
+}
+
+// The local address of the listening socket on port 9451 from /proc/net/tcp, in its hex form
+// ("0100007F" is 127.0.0.1), or "" when none listens.
+std::string ListeningAddress() {
+    std::istringstream table(ReadFile("/proc/net/tcp"));
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot;
+        std::string local;
+        std::string remote;
+        std::string state;
+        fields >> slot >> local >> remote >> state;
+        if (state == "0A" && local.size() > 5 && local.substr(local.size() - 5) == ":24EB") {
+            return local.substr(0, local.size() - 5);
+        }
+    }
+    return "";
+}
+
+// A simulator started for a quick try was reachable from the whole network, and a taken port
+// was reported without its reason.
+TEST(SimulatorTest, ListensOnTheLoopbackUnlessToldAndSaysWhyThePortIsTaken) {
+    {
+        BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "-D", kDefinitionFile});
+        ASSERT_NE("", sim.WaitFor("listening on TCP port 9451 of 127.0.0.1\n", 5000))
+            << sim.Output();
+        EXPECT_EQ("0100007F", ListeningAddress());
+        const RunResult second =
+            RunProgram(TALVO_SIM_BIN, {"--tcp", "-D", kDefinitionFile}, "", 5000);
+        EXPECT_EQ(1, second.iExitCode);
+        EXPECT_NE(std::string::npos,
+                  second.output.find("talvo_sim: cannot listen on TCP port 9451 of 127.0.0.1: "
+                                     "Address already in use\n"))
+            << second.output;
+    }
+    BackgroundProgram everywhere(TALVO_SIM_BIN,
+                                 {"--tcp", "--listen", "0.0.0.0", "-D", kDefinitionFile});
+    ASSERT_NE("", everywhere.WaitFor("listening on TCP port 9451 of 0.0.0.0\n", 5000))
+        << everywhere.Output();
+    EXPECT_EQ("00000000", ListeningAddress());
+    const RunResult bad = RunProgram(TALVO_SIM_BIN, {"--tcp", "--listen", "localhost"}, "", 5000);
+    EXPECT_EQ(2, bad.iExitCode);
+    EXPECT_NE(std::string::npos, bad.output.find("(try --help)")) << bad.output;
 }
 
 TEST(SimulatorTest, TerminalStreamLinesGetTextAnswers) {

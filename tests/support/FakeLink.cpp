@@ -12,6 +12,8 @@ struct FakePort {
     std::deque<std::uint8_t> input;
     std::vector<std::uint8_t> output;
     int purges = 0;
+    bool bHungUp = false;
+    int reads = 0;
 };
 
 std::array<FakePort, FAKE_PORTS> fakePorts;
@@ -67,6 +69,10 @@ std::uint16_t Read(std::uint8_t byPort, std::uint16_t wMax, std::uint8_t* pbyDat
     *pwCount = 0;
     if (byPort >= FAKE_PORTS || !fakePorts[byPort].bOpen) {
         return 12300;
+    }
+    ++fakePorts[byPort].reads;
+    if (fakePorts[byPort].bHungUp) {
+        return RSMC_READ_HUNG_UP;
     }
     auto& input = fakePorts[byPort].input;
     while (!input.empty() && *pwCount < wMax && *pwCount < readChunk) {
@@ -142,6 +148,12 @@ void SetOpenResult(std::uint16_t wResult) {
 }
 void SetCutLink(bool bCut) {
     cutLink = bCut;
+}
+void SetHungUp(std::uint8_t byPort, bool bHungUp) {
+    fakePorts[byPort].bHungUp = bHungUp;
+}
+int ReadCount(std::uint8_t byPort) {
+    return fakePorts[byPort].reads;
 }
 
 } // namespace FakeLink

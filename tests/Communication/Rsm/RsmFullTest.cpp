@@ -235,15 +235,60 @@ TEST_F(RsmFullTest, RepeatedFrameIsAcknowledgedAgainButDeliveredOnce) {
     Step();
     EXPECT_EQ(1u, Messages().size());
     EXPECT_TRUE(RsmRecorder::LogContains("Discarding data package"));
-    // A reset request clears the last delivered sequence: the same sequence goes up again.
+    // A reset request clears the last delivered sequence: a new frame of that sequence goes up.
     FakeLink::TakeOutput(TEST_PORT);
     FakeLink::Inject(TEST_PORT, SYNC_RESET);
     Step();
     EXPECT_EQ(Concat({Control(0x3F, 0), Control(0x3F, 0)}), FakeLink::TakeOutput(TEST_PORT));
     FakeLink::Inject(TEST_PORT, Control(0x3F, 0));
-    FakeLink::Inject(TEST_PORT, frame);
+    FakeLink::Inject(TEST_PORT, DataFrame(0, {{3, {0x35, 0x12}}}));
     Step();
     EXPECT_EQ(2u, Messages().size());
+}
+
+// The connecting side sends its reset request after its first data frame (in answer to the
+// receiver's SYNCs). When the ACK of that frame is lost, its retransmission follows the reset and
+// used to be delivered a second time: the unit executed a call twice.
+TEST_F(RsmFullTest, RetransmissionAfterTheStartUpResetIsDeliveredOnce) {
+    OpenTestPort();
+    const Bytes frame = DataFrame(0, {{3, {0x34, 0x12}}});
+    FakeLink::Inject(TEST_PORT, Concat({Preamble(0), frame}));
+    Step();
+    ASSERT_EQ(1u, Messages().size());
+    FakeLink::Inject(TEST_PORT, Concat({SYNC_RESET, Control(0x3F, 0), Control(0x3F, 0)}));
+    Step(2000);
+    // No ACK arrived: the peer sends SYNC 0 and the frame again, and once more later.
+    for (int i = 0; i < 2; ++i) {
+        FakeLink::TakeOutput(TEST_PORT);
+        FakeLink::Inject(TEST_PORT, Concat({Control(0x3F, 0), frame}));
+        Step(2000);
+        EXPECT_EQ(1u, Messages().size()) << i;
+        const Bytes output = FakeLink::TakeOutput(TEST_PORT); // acknowledged again
+        ASSERT_GE(output.size(), 5u);
+        EXPECT_EQ(Control(0x40, 0), Bytes(output.begin(), output.begin() + 5)) << i;
+    }
+    // A frame of the same sequence with other content is new; so is the same frame right after a
+    // reset request (a peer that starts over sends both in one go), and a retransmission of it
+    // once the peer can no longer be retrying it.
+    FakeLink::Inject(TEST_PORT, Concat({SYNC_RESET, Control(0x3F, 0), DataFrame(0, {{3, {1}}})}));
+    Step();
+    ASSERT_EQ(2u, Messages().size());
+    FakeLink::Inject(TEST_PORT, Concat({Preamble(0), frame}));
+    Step();
+    EXPECT_EQ(3u, Messages().size());
+    FakeLink::Inject(TEST_PORT, Concat({Preamble(0), frame})); // started over once more
+    Step();
+    EXPECT_EQ(4u, Messages().size());
+    FakeLink::Inject(TEST_PORT, Concat({SYNC_RESET, Control(0x3F, 0), Control(0x3F, 0)}));
+    Step();
+    FakeLink::Inject(TEST_PORT, Concat({Control(0x3F, 0), frame}));
+    Step(6900); // (2 retries + 1) x (2 s + its line time) + 1 s after the delivery: held back
+    EXPECT_EQ(4u, Messages().size());
+    FakeLink::Inject(TEST_PORT, Concat({SYNC_RESET, Control(0x3F, 0), Control(0x3F, 0)}));
+    Step();
+    FakeLink::Inject(TEST_PORT, Concat({Control(0x3F, 0), frame}));
+    Step(1200);
+    EXPECT_EQ(5u, Messages().size());
 }
 
 TEST_F(RsmFullTest, BadFramesAreAnsweredWithNak) {

@@ -161,4 +161,38 @@ TEST_F(RsmTest, PayloadsAreReadLowByteFirstAndShortOnesCountMissingBytesAsZero) 
     EXPECT_EQ(0xFFFF, back.wMsgLosts);
 }
 
+// A line that hangs up (the far end of a pseudo-terminal closed, an adapter unplugged) used to be
+// read again and again, the program spinning at a full core without a word. Each protocol reports
+// the loss once and reads the line no more.
+TEST_F(RsmTest, HungUpLineIsReportedOnceAndReadNoMore) {
+    for (const std::uint16_t wProtocol :
+         {RSMC_PROTOCOL_TERMINAL, RSMC_PROTOCOL_SIMPLE, RSMC_PROTOCOL_FULL}) {
+        RsmRecorder::TearDown();
+        RsmRecorder::SetUp();
+        ASSERT_EQ(0, RsmOpen(2, 9600, wProtocol, RsmRecorder::Notify));
+        if (wProtocol == RSMC_PROTOCOL_FULL) {
+            FakeLink::Inject(2, Bytes{0xC8, 0x3F, 0x00, 0x00, 0xF8}); // SYNC 0: connected
+            RsmRecorder::Step();
+            ASSERT_EQ(1u, RsmRecorder::Events().size());
+            RsmRecorder::Events().clear();
+        }
+        FakeLink::SetHungUp(2, true);
+        RsmRecorder::Pump(5);
+        ASSERT_EQ(1u, RsmRecorder::Events().size()) << wProtocol;
+        EXPECT_EQ(RSMC_EVENT_LOST, RsmRecorder::Events()[0].wEvent);
+        EXPECT_EQ(MDSC_SERIAL_CHANNEL_0, RsmRecorder::Events()[0].byChannel);
+        const int reads = FakeLink::ReadCount(2);
+        RsmRecorder::Pump(5);
+        EXPECT_EQ(reads, FakeLink::ReadCount(2));
+        const std::uint8_t call[] = {0x01, 0x00};
+        EXPECT_EQ(RSMC_ERROR, MdsExecuteResponseHandler(MDSC_SERIAL_CHANNEL_0, 3, 2, call));
+        // Closed and opened again, the port reads its line as before.
+        EXPECT_EQ(0, RsmClose(2));
+        FakeLink::SetHungUp(2, false);
+        ASSERT_EQ(0, RsmOpen(2, 9600, wProtocol, RsmRecorder::Notify));
+        RsmRecorder::Pump(1);
+        EXPECT_EQ(reads + 1, FakeLink::ReadCount(2));
+    }
+}
+
 } // namespace

@@ -279,6 +279,50 @@ TEST_F(UasTest, BlockThatMissesItsTimeOutIsDroppedAndTheNextOneGoesOut) {
     EXPECT_EQ((std::vector<std::uint8_t>{'C', 'D'}), peer.Receive(4, 300));
 }
 
+// A line that takes nothing (a peer that floods and never reads) used to stall every further
+// write for up to 5 s, and with it the whole program. Writes now return at once: buffers are held
+// back in order, then dropped whole and counted; what was taken goes out once the line moves.
+TEST_F(UasTest, WriteToALineThatTakesNothingNeverWaitsAndDropsWholeBuffers) {
+    RecordDeviceFd();
+    realWrite = PltPosixSysTable().pfWrite;
+    PltPosixSysTable().pfWrite = BlockableDeviceWrite;
+    lineBlocked = true;
+    ASSERT_EQ(0, UasOpen(PORT, 115200, 8, 1, 0));
+    constexpr int kBuffers = 40;
+    constexpr std::size_t kSize = 1000;
+    std::vector<std::uint8_t> takenIds;
+    const std::uint32_t start = PltGetTickCount();
+    for (int i = 0; i < kBuffers; ++i) {
+        const std::vector<std::uint8_t> block(kSize, static_cast<std::uint8_t>(i));
+        if (UasWriteBuffer(PORT, kSize, block.data()) == 0) {
+            takenIds.push_back(static_cast<std::uint8_t>(i));
+        }
+    }
+    const std::size_t taken = takenIds.size();
+    EXPECT_LT(PltGetTickCount() - start, 100u);
+    EXPECT_GT(taken, 5u);
+    EXPECT_LT(taken, static_cast<std::size_t>(kBuffers));
+    EXPECT_EQ(static_cast<std::uint32_t>(kBuffers - taken), UasDroppedBuffers(PORT));
+    lineBlocked = false;
+    // Held-back bytes move on while the port is polled for input.
+    std::vector<std::uint8_t> received;
+    const std::uint32_t readStart = PltGetTickCount();
+    while (received.size() < taken * kSize && PltGetTickCount() - readStart < 3000) {
+        std::uint8_t buffer[16];
+        std::uint16_t n = 0;
+        (void)UasReadBuffer(PORT, sizeof buffer, buffer, &n);
+        const std::vector<std::uint8_t> part = peer.Receive(taken * kSize - received.size(), 10);
+        received.insert(received.end(), part.begin(), part.end());
+    }
+    ASSERT_EQ(taken * kSize, received.size());
+    for (std::size_t i = 0; i < taken; ++i) {
+        EXPECT_EQ(std::vector<std::uint8_t>(kSize, takenIds[i]),
+                  std::vector<std::uint8_t>(received.begin() + i * kSize,
+                                            received.begin() + (i + 1) * kSize))
+            << i;
+    }
+}
+
 TEST_F(UasTest, TerminateLeavesPortsOpenAndPurgeOfAClosedPortIsFine) {
     EXPECT_EQ(0, UasPurge(PORT));
     ASSERT_EQ(0, UasOpen(PORT, 9600, 8, 1, 0));
