@@ -291,8 +291,11 @@ void ScriptStop() {
 
 void ScriptCloseResfile() {
     if (responseFile) {
-        AppSetResponseStream(nullptr);
-        responseFile.reset();
+        AppSetResponseStream(nullptr); // pushes what is buffered out, and reports a failed write
+        // The close itself may still fail (a file system that writes late): said, not lost.
+        if (std::fclose(responseFile.release()) != 0) {
+            std::fprintf(Con(), "Can't write response file : %s\n", std::strerror(errno));
+        }
     }
 }
 
