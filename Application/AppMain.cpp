@@ -20,6 +20,7 @@
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
+#include "Runtime/Trace.h"
 #include "Runtime/Trm.h"
 
 namespace {
@@ -166,6 +167,7 @@ void AppClose() {
         }
     }
     ScriptCloseResfile();
+    TraceClose();
     FnTabRelease();
 }
 

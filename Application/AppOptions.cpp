@@ -10,6 +10,7 @@
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
+#include "Application/AppTrace.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 
@@ -26,13 +27,15 @@ constexpr const char* kUsage =
     "COM2, baudrate 19200, Full protocol)\n  -L : Set local event logging on\n  -I : TCP/IP "
     "communication\n  -S : Serial communication\n  -P : Serial Protocol (Full/Simple/Terminal)\n\n"
     "deffile: definition file (default = FNID.DEF)\nscrfile: script file for automatic command "
-    "processing\n";
+    "processing\n"
+    "\n  -C<file> : Capture every frame of the link into <file> (pcap, for Wireshark)\n";
 
 std::uint8_t g_byPort = kDefaultPort;
 std::uint32_t g_dwBaudrate = kDefaultBaudrate;
 std::uint16_t g_wProtocol = APPC_PROTOCOL_FULL;
 std::array<char, APPC_HOST_MAX + 1> g_szHost{};
 std::string g_definitionFiles = APPC_DEFAULT_DEF_FILES;
+std::string g_captureFile; // -C: empty for no capture
 
 void PrintUsage() {
     std::fputs(kUsage, AppConsole());
@@ -46,6 +49,14 @@ std::uint16_t ApplyOption(const char* pszArg) {
     case 'D':
     case 'd':
         g_definitionFiles = pszValue;
+        return 0;
+    case 'C':
+    case 'c':
+        if (*pszValue == '\0') {
+            PrintUsage();
+            return 1;
+        }
+        g_captureFile = pszValue;
         return 0;
     case 'L':
     case 'l':
@@ -154,6 +165,9 @@ std::uint16_t AppParseOptions(int argc, char** argv) {
     if (wResult == APPC_LOAD_ALLOCATION) {
         PrintUsage();
     }
+    if (wResult == APPC_LOAD_OK && !g_captureFile.empty()) {
+        return AppTraceOpen(g_captureFile.c_str(), "talvo_rc");
+    }
     return wResult;
 }
 
@@ -164,4 +178,5 @@ void AppResetForTest() {
     g_wProtocol = APPC_PROTOCOL_FULL;
     g_szHost.fill('\0');
     g_definitionFiles = APPC_DEFAULT_DEF_FILES;
+    g_captureFile.clear();
 }

@@ -29,7 +29,8 @@ constexpr const char* kHelp =
     "  --silent-after N   send nothing more after N answers\n"
     "  --close-after N    close the connection after N answers\n"
     "  --faults-after N   faults start once N remote calls were answered (default 0)\n"
-    "  --help             this text\n";
+    "  --help             this text\n"
+    "  --capture FILE     write every frame of the link into FILE (pcap, for Wireshark)\n";
 
 // Reads a whole decimal number no greater than dwMax. Returns false for anything else.
 bool ReadNumber(const char* pszText, std::uint32_t dwMax, std::uint32_t& rValue) {
@@ -139,6 +140,12 @@ std::uint16_t SimParseOptions(int argc, char** argv, SimOptions& rOptions, std::
             if (!number(86400, rOptions.unit.dwNotifySeconds)) {
                 return fail("expected seconds (at most 86400) after");
             }
+        } else if (std::strcmp(pszArg, "--capture") == 0) {
+            if (pszValue == nullptr || *pszValue == '\0') {
+                return fail("missing file name after");
+            }
+            rOptions.captureFile = pszValue;
+            ++i;
         } else if (std::strcmp(pszArg, "--quiet") == 0) {
             rOptions.unit.bQuiet = true;
         } else {

@@ -8,10 +8,12 @@
 #include "Communication/Rsm/RsmFull.h"
 #include "Communication/Rsm/RsmSimple.h"
 #include "Communication/Rsm/RsmTerminal.h"
+#include "Communication/Rsm/RsmTrace.h"
 #include "Driver/Uas/Uas.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
+#include "Runtime/Trace.h"
 
 namespace {
 
@@ -181,8 +183,37 @@ void RsmMsgBuffer::Release() {
     wSize_ = 0;
 }
 
+namespace {
+
+// While a capture is open, the protocols' reads and writes pass the link trace's tap.
+std::uint16_t TracedWrite(std::uint8_t byComport, std::uint16_t wCount,
+                          const std::uint8_t* pbyData) {
+    if (const RsmPort* pPort = FindOpen(byComport); pPort != nullptr) {
+        RsmTraceSent(*pPort, wCount, pbyData);
+    }
+    return pDriver->pfWrite(byComport, wCount, pbyData);
+}
+
+std::uint16_t TracedRead(std::uint8_t byComport, std::uint16_t wMax, std::uint8_t* pbyData,
+                         std::uint16_t* pwCount) {
+    const std::uint16_t wStatus = pDriver->pfRead(byComport, wMax, pbyData, pwCount);
+    if (const RsmPort* pPort = FindOpen(byComport); pPort != nullptr) {
+        RsmTraceReceived(*pPort, wStatus == 0 ? *pwCount : 0, pbyData, OssGetTime());
+    }
+    return wStatus;
+}
+
+} // namespace
+
 const RsmDriverOps& RsmDriver() {
-    return *pDriver;
+    if (!TraceActive()) {
+        return *pDriver;
+    }
+    static RsmDriverOps tTraced;
+    tTraced = *pDriver;
+    tTraced.pfWrite = TracedWrite;
+    tTraced.pfRead = TracedRead;
+    return tTraced;
 }
 
 void RsmSetDriver(const RsmDriverOps* pOps) {
@@ -297,6 +328,7 @@ std::uint16_t RsmClose(std::uint8_t byComport) {
     RsmPort& tPort = *pPort;
     // A step running for this port (a handler or callback that closes it) sees the change.
     tPort.dwGeneration = dwNextGeneration++;
+    RsmTracePortClosed(tPort);
     (void)pDriver->pfClose(byComport);
     std::uint16_t wStatus = static_cast<std::uint16_t>(
         MdsDeregisterResponseHandler(tPort.byChannelId) + OssDeleteThread(tPort.wTaskId));
