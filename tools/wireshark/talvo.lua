@@ -377,6 +377,14 @@ local function add(tree, field, tvb, off, len, value)
     return tree:add(field, value)
 end
 
+-- Adds a bytes field over tvb[off, off+len); nothing when the range is not in tvb.
+local function add_bytes(tree, field, tvb, off, len)
+    if len > 0 and off >= 0 and off + len <= tvb:len() then
+        return tree:add(field, tvb(off, len))
+    end
+    return tree
+end
+
 -- The bytes tvb[off, off+len), as a Lua string ("" for none).
 local function raw(tvb, off, len)
     if len <= 0 or off < 0 or off + len > tvb:len() then
@@ -603,8 +611,7 @@ local function decode_message(tvb, off, len, msg_type, tree, pinfo)
     end
     if described < remaining then
         sub:add(f.msg_restlen, remaining - described)
-        add(sub, f.msg_rest, tvb, off + pos + described, remaining - described,
-            tvb(off + pos + described, remaining - described):bytes())
+        add_bytes(sub, f.msg_rest, tvb, off + pos + described, remaining - described)
     end
     return summary
 end
@@ -770,7 +777,7 @@ local function dissect_simple(tvb, off, len, tree, pinfo)
         t:add_proto_expert_info(ex.malformed, "Not a Simple frame")
         return "Simple: not a frame"
     end
-    add(t, f.simple_start, tvb, off, 3, tvb(off, 3):bytes())
+    add_bytes(t, f.simple_start, tvb, off, 3)
     local mtype = wire:byte(4)
     if len == 5 and mtype == 2 then
         t:add(f.simple_shortnak, true)
@@ -815,7 +822,7 @@ local function dissect_terminal(tvb, off, len, tree, pinfo, framed)
     if at > 1 then
         add(t, f.term_dropped, tvb, off, at - 1, printable(wire:sub(1, at - 1)))
     end
-    add(t, f.term_start, tvb, off + at - 1, 3, tvb(off + at - 1, 3):bytes())
+    add_bytes(t, f.term_start, tvb, off + at - 1, 3)
     local head = at + 3 -- 1-based index of the type byte
     if len < head + 2 then
         t:add_proto_expert_info(ex.malformed, "Framed message ends early")
@@ -999,7 +1006,7 @@ function talvo.dissector(tvb, pinfo, tree)
         root:add_proto_expert_info(ex.malformed, "Record without bytes")
         summary = "empty"
     elseif bit.band(flags, FLAG_NO_FRAME) ~= 0 then
-        local item = add(root, f.data, tvb, off, plen, tvb(off, plen):bytes())
+        local item = add_bytes(root, f.data, tvb, off, plen)
         item:add_proto_expert_info(ex.noframe,
             string.format("%d bytes that belong to no frame", plen))
         summary = string.format("%d bytes of no frame: %s", plen, printable(raw(tvb, off,
@@ -1023,7 +1030,7 @@ function talvo.dissector(tvb, pinfo, tree)
     elseif link == LINK_TTERM then
         summary = dissect_terminal(tvb, off, plen, root, pinfo, false)
     else
-        add(root, f.data, tvb, off, plen, tvb(off, plen):bytes())
+        add_bytes(root, f.data, tvb, off, plen)
         root:add_proto_expert_info(ex.malformed, "Unknown link protocol")
         summary = "unknown link " .. link
     end
