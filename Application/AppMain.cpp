@@ -32,6 +32,7 @@ std::uint8_t g_bySession = kNoSession; // TCP/IP session of the link
 void WriteEvent(const char* pszText) {
     std::fputs(pszText, AppResponseStream());
     std::fflush(AppResponseStream());
+    TraceIdle();
 }
 
 // Event log lines go to the console, one per line.

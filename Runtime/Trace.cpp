@@ -14,6 +14,20 @@ bool bActive = false;
 namespace {
 
 std::FILE* g_pFile = nullptr;
+std::vector<std::uint8_t> g_buffer; // records not yet written to the file
+std::uint64_t g_qwLastWrite = 0;    // clock of the last write to the file, microseconds
+
+// Writes the buffered records to the file with one write. False on a write error.
+bool WriteBuffer(std::uint64_t qwNow) {
+    g_qwLastWrite = qwNow;
+    if (g_buffer.empty()) {
+        return true;
+    }
+    const bool bOk = std::fwrite(g_buffer.data(), 1, g_buffer.size(), g_pFile) == g_buffer.size() &&
+                     std::fflush(g_pFile) == 0;
+    g_buffer.clear();
+    return bOk;
+}
 
 void PutLe16(std::uint8_t* pbyOut, std::uint16_t wValue) {
     pbyOut[0] = static_cast<std::uint8_t>(wValue & 0xFF);
@@ -26,9 +40,10 @@ void PutLe32(std::uint8_t* pbyOut, std::uint32_t dwValue) {
     }
 }
 
-// Writes one pcap record of header and bytes and flushes it. False on a write error.
+// Adds one pcap record of header and bytes; writes the buffer when the last write is
+// TRACEC_FLUSH_US old or more (or bFlush). False on a write error.
 bool WriteRecord(TraceDir tDir, const TraceSource& tSource, std::uint8_t byFlags,
-                 std::span<const std::uint8_t> bytes) {
+                 std::span<const std::uint8_t> bytes, bool bFlush) {
     const std::uint64_t qwNow = PltWallClockMicroseconds();
     const std::size_t wBytes = bytes.size() < TRACEC_MAX_RECORD ? bytes.size() : TRACEC_MAX_RECORD;
     const auto dwLength = static_cast<std::uint32_t>(TRACEC_HEADER_SIZE + wBytes);
@@ -38,9 +53,21 @@ bool WriteRecord(TraceDir tDir, const TraceSource& tSource, std::uint8_t byFlags
     PutLe32(abyHead.data() + 8, dwLength);
     PutLe32(abyHead.data() + 12, dwLength);
     TraceBuildHeader(tDir, tSource, byFlags, abyHead.data() + TRACEC_PCAP_RECORD_HEADER_SIZE);
-    return std::fwrite(abyHead.data(), 1, abyHead.size(), g_pFile) == abyHead.size() &&
-           (wBytes == 0 || std::fwrite(bytes.data(), 1, wBytes, g_pFile) == wBytes) &&
-           std::fflush(g_pFile) == 0;
+    g_buffer.insert(g_buffer.end(), abyHead.begin(), abyHead.end());
+    g_buffer.insert(g_buffer.end(), bytes.begin(),
+                    bytes.begin() + static_cast<std::ptrdiff_t>(wBytes));
+    if (bFlush || qwNow - g_qwLastWrite >= TRACEC_FLUSH_US ||
+        g_buffer.size() >= TRACEC_FLUSH_BYTES) {
+        return WriteBuffer(qwNow);
+    }
+    return true;
+}
+
+// A write error ends the capture, reported once, so that the link goes on untouched.
+void StopOnError() {
+    LogError("TraceRecord", TRACEC_ERROR, "Capture file write failed, capture stopped");
+    g_buffer.clear();
+    TraceClose();
 }
 
 } // namespace
@@ -78,6 +105,9 @@ std::uint16_t TraceOpen(const char* pszPath) {
         return TRACEC_ERROR;
     }
     g_pFile = pFile;
+    g_buffer.clear();
+    g_buffer.reserve(TRACEC_FLUSH_BYTES + TRACEC_MAX_RECORD);
+    g_qwLastWrite = PltWallClockMicroseconds();
     TraceDetail::bActive = true;
     return TRACEC_OK;
 }
@@ -86,7 +116,7 @@ std::uint16_t TraceWriteTable(std::span<const std::uint8_t> text) {
     if (g_pFile == nullptr) {
         return TRACEC_ERROR;
     }
-    return WriteRecord(TraceDir::Table, TraceSource{}, 0, text) ? TRACEC_OK : TRACEC_ERROR;
+    return WriteRecord(TraceDir::Table, TraceSource{}, 0, text, true) ? TRACEC_OK : TRACEC_ERROR;
 }
 
 void TraceRecord(TraceDir tDir, const TraceSource& tSource, std::uint8_t byFlags,
@@ -94,16 +124,28 @@ void TraceRecord(TraceDir tDir, const TraceSource& tSource, std::uint8_t byFlags
     if (g_pFile == nullptr) {
         return;
     }
-    if (!WriteRecord(tDir, tSource, byFlags, bytes)) {
-        // A full disk must not stop the link: the capture ends here, and says so once.
-        LogError("TraceRecord", TRACEC_ERROR, "Capture file write failed, capture stopped");
-        TraceClose();
+    if (!WriteRecord(tDir, tSource, byFlags, bytes, false)) {
+        StopOnError(); // a full disk must not stop the link
+    }
+}
+
+void TraceFlush() {
+    if (g_pFile != nullptr && !WriteBuffer(PltWallClockMicroseconds())) {
+        StopOnError();
+    }
+}
+
+void TraceIdle() {
+    if (g_pFile != nullptr && !g_buffer.empty() &&
+        PltWallClockMicroseconds() - g_qwLastWrite >= TRACEC_FLUSH_US) {
+        TraceFlush();
     }
 }
 
 void TraceClose() {
     TraceDetail::bActive = false;
     if (g_pFile != nullptr) {
+        (void)WriteBuffer(0);
         std::fclose(g_pFile);
         g_pFile = nullptr;
     }

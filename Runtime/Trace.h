@@ -2,9 +2,13 @@
 // classic pcap format (link type USER0, microsecond time stamps), each record behind a small
 // header that says which way it went, on which link protocol and on which port or session. The
 // first record describes the capture itself (the function table in force, as the application
-// hands it over), so that a trace decodes anywhere. Every record is flushed as it is written:
-// a run that is killed still leaves a readable file. With no capture open, TraceActive() is
-// false and the links do nothing more than that test.
+// hands it over), so that a trace decodes anywhere. A record reaches the file at once when the
+// last write is a millisecond old or more; records that follow each other faster are gathered
+// and written together by the next record after that millisecond, or by the programs' idle step
+// (TraceIdle), which runs at least every OSSC_IDLE_MAX_WAIT_MS. So a run that is killed leaves a
+// readable file that lacks at most the records of its last few milliseconds, and a busy link is
+// not slowed by a write per frame. With no capture open, TraceActive() is false and the links do
+// nothing more than test it.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +30,8 @@ constexpr std::size_t TRACEC_PCAP_RECORD_HEADER_SIZE = 16;
 // The record header in front of every record's bytes (all multi-byte fields little-endian).
 constexpr std::uint8_t TRACEC_VERSION = 1;
 constexpr std::size_t TRACEC_HEADER_SIZE = 8;
+constexpr std::uint64_t TRACEC_FLUSH_US = 1000;   // records younger than this may wait
+constexpr std::size_t TRACEC_FLUSH_BYTES = 65536; // so much waiting is written at once
 // Longest run of bytes that one record carries; a longer frame is cut into no-frame records.
 constexpr std::size_t TRACEC_MAX_RECORD = 131072;
 
@@ -68,13 +74,18 @@ inline bool TraceActive() {
 // Creates (or truncates) the capture file and writes the pcap file header. TRACEC_OK or
 // TRACEC_ERROR; a capture already open is closed first.
 std::uint16_t TraceOpen(const char* pszPath);
-// Writes the capture's description record (direction Table, link None). TRACEC_OK/TRACEC_ERROR.
+// Writes the capture's description record (direction Table, link None) at once.
+// TRACEC_OK or TRACEC_ERROR.
 std::uint16_t TraceWriteTable(std::span<const std::uint8_t> text);
-// Writes one record: header and bytes, flushed. Nothing when no capture is open. A write error
-// closes the capture (reported once in the event log) so that the link goes on untouched.
+// Adds one record: header and bytes (written as above). Nothing when no capture is open. A write
+// error closes the capture (reported once in the event log) so that the link goes on untouched.
 void TraceRecord(TraceDir tDir, const TraceSource& tSource, std::uint8_t byFlags,
                  std::span<const std::uint8_t> bytes);
-void TraceClose(); // closes the file; nothing when none is open
+void TraceFlush(); // writes every record that waits
+// The idle step of a program: writes the waiting records when the last write is
+// TRACEC_FLUSH_US old or more.
+void TraceIdle();
+void TraceClose(); // writes what waits and closes the file; nothing when none is open
 
 // Builds the record header into abyOut (TRACEC_HEADER_SIZE bytes).
 void TraceBuildHeader(TraceDir tDir, const TraceSource& tSource, std::uint8_t byFlags,

@@ -37,6 +37,7 @@ void IdleWait() {
         dwLastActivity = dwActivity; // a message went by: more may follow at once
         return;
     }
+    TraceIdle(); // the capture's waiting records reach the file
     PltWaitSet waitSet;
     RsmAddWaitHandles(waitSet);
     IpmAddWaitHandles(waitSet);

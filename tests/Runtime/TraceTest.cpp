@@ -30,7 +30,8 @@ TEST_F(TraceTest, FileHeaderAndRecordsAreLaidOutByteByByte) {
     TraceRecord(TraceDir::Sent, TraceSource{TraceLink::Oip, 45, 1}, TRACEC_FLAG_NO_FRAME,
                 Bytes{0x01});
 
-    // Readable while still open: every record is flushed as it is written.
+    // Readable while still open once flushed (as the programs do before they wait).
+    TraceFlush();
     const TraceReader::Capture capture = TraceReader::Read(kPath);
     EXPECT_EQ((Bytes{0xD4, 0xC3, 0xB2, 0xA1, 0x02, 0x00, 0x04, 0x00, 0,    0,    0,    0,
                      0,    0,    0,    0,    0x00, 0x00, 0x04, 0x00, 0x93, 0x00, 0x00, 0x00}),
@@ -86,10 +87,36 @@ TEST_F(TraceTest, PendingBytesLeaveInPieces) {
     pending.Emit(TraceDir::Received, TraceSource{TraceLink::Simple, 32, 1}, 0);
     EXPECT_TRUE(pending.Empty());
     pending.Emit(TraceDir::Received, TraceSource{}, 0); // nothing left: no record
+    TraceFlush();
     const TraceReader::Capture capture = TraceReader::Read(kPath);
     ASSERT_EQ(2u, capture.records.size());
     EXPECT_EQ((Bytes{1, 2}), capture.records[0].bytes);
     EXPECT_EQ((Bytes{3, 4, 5}), capture.records[1].bytes);
+}
+
+// Records that follow each other within a millisecond wait in memory; a pause of a millisecond
+// or a flush writes them, so an idle program's file always holds everything.
+TEST_F(TraceTest, RecordsOfABurstAreWrittenTogetherAndNoneIsLeftBehind) {
+    ASSERT_EQ(TRACEC_OK, TraceOpen(kPath.c_str()));
+    ASSERT_EQ(TRACEC_OK, TraceWriteTable(Bytes{'T'}));
+    EXPECT_EQ(1u, TraceReader::Read(kPath).records.size()); // the table is written at once
+    for (int i = 0; i < 100; ++i) {
+        TraceRecord(TraceDir::Sent, TraceSource{TraceLink::Oip, 44, 0}, 0, Bytes{1, 2, 3});
+    }
+    const std::size_t wWritten = TraceReader::Read(kPath).records.size();
+    EXPECT_LE(wWritten, 101u);
+    TraceFlush();
+    EXPECT_EQ(101u, TraceReader::Read(kPath).records.size());
+    // Far more than the buffer holds goes out without a flush.
+    const Bytes big(TRACEC_FLUSH_BYTES / 4, 0x55);
+    for (int i = 0; i < 8; ++i) {
+        TraceRecord(TraceDir::Received, TraceSource{TraceLink::Full, 32, 2}, 0, big);
+    }
+    EXPECT_GE(TraceReader::Read(kPath).records.size(), 101u + 4u);
+    TraceClose();
+    const TraceReader::Capture capture = TraceReader::Read(kPath);
+    EXPECT_TRUE(capture.bWellFormed);
+    EXPECT_EQ(109u, capture.records.size());
 }
 
 } // namespace

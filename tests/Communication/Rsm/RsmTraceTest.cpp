@@ -44,6 +44,7 @@ struct Seen {
 // The records of one direction (1 sent, 2 received), checking the port's header fields.
 std::vector<Seen> Records(std::uint8_t byDir, std::uint8_t byLink) {
     std::vector<Seen> seen;
+    TraceFlush();
     for (const auto& r : TraceReader::Read(kPath).records) {
         if (r.byDir == byDir) {
             EXPECT_EQ(byLink, r.byLink);
