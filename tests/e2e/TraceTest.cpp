@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 #include "tests/e2e/E2eSupport.h"
@@ -227,6 +228,34 @@ TEST(TraceTest, MultiPackagesAreCapturedByTheSimulator) {
     EXPECT_FALSE(keepAlives.empty());
 }
 
+TEST(TraceTest, TcpTerminalLinesAreRecordsOfTheirOwn) {
+    REQUIRE_TSHARK();
+    const std::string capture = TempPath("TERM_SIM.pcap");
+    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "--protocol", "terminal", "--quiet", "--capture",
+                                          capture, "-D", kDefinitionFile});
+    ASSERT_NE(sim.WaitFor("listening", 5000), "") << sim.Output();
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(9451);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    // Two lines in one write, the second one edited with a backspace.
+    const std::string lines = "STATUS\rSTATX\bUS\r";
+    ASSERT_EQ(static_cast<ssize_t>(lines.size()), write(fd, lines.data(), lines.size()));
+    pollfd pfd{fd, POLLIN, 0};
+    (void)poll(&pfd, 1, 3000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    close(fd);
+    sim.Stop();
+    const std::vector<Row> received =
+        Tshark(capture, {"talvo.link", "talvo.term.text"}, "talvo.dir == 2");
+    EXPECT_EQ((std::vector<Row>{{"6", "STATUS."}, {"6", "STATX.US."}}), received);
+    const std::vector<Row> sent = Tshark(capture, {"talvo.term.text"}, "talvo.dir == 1");
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(0U, sent[0][0].rfind("talvo_sim: STATUS", 0)) << sent[0][0];
+}
+
 class TraceSerialTest : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
 TEST_P(TraceSerialTest, EveryCallAndAnswerOnceEachWay) {
@@ -316,9 +345,9 @@ TEST(TraceTest, UnwritableCaptureFileStopsBeforeTheLink) {
 
 // ---- the dissector against random records ----
 
-void PutLe(std::string& rOut, std::uint32_t dwValue, int nBytes) {
+void PutLe(std::string& rOut, std::uint64_t qwValue, int nBytes) {
     for (int i = 0; i < nBytes; ++i) {
-        rOut.push_back(static_cast<char>((dwValue >> (8 * i)) & 0xFF));
+        rOut.push_back(static_cast<char>((qwValue >> (8 * i)) & 0xFF));
     }
 }
 
