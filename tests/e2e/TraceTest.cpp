@@ -39,8 +39,12 @@ bool HaveTshark() {
     return bHave;
 }
 
+// Where TALVO_REQUIRE_TSHARK is set (CI), a missing tshark fails the test instead.
 #define REQUIRE_TSHARK()                                                                           \
     if (!HaveTshark()) {                                                                           \
+        if (std::getenv("TALVO_REQUIRE_TSHARK") != nullptr) {                                      \
+            FAIL() << "tshark is not installed, and TALVO_REQUIRE_TSHARK asks for it";             \
+        }                                                                                          \
         GTEST_SKIP() << "tshark is not installed (tools/setup.sh installs it)";                    \
     }
 
