@@ -23,6 +23,7 @@
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
+#include "Runtime/Trace.h"
 #include "Runtime/Trm.h"
 
 namespace {
@@ -34,6 +35,7 @@ std::uint8_t g_bySession = kNoSession; // TCP/IP session of the link
 void WriteEvent(const char* pszText) {
     StampWrite(AppResponseStream(), pszText);
     AppFlushResponseStream();
+    TraceIdle();
 }
 
 // Event log lines go to the console, one per line.
@@ -174,6 +176,7 @@ void AppClose() {
         }
     }
     ScriptCloseResfile();
+    TraceClose();
     FnTabRelease();
 }
 

@@ -12,6 +12,7 @@
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
 #include "Application/AppRfc.h"
+#include "Application/AppTrace.h"
 #include "Platform/PltFile.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
@@ -36,6 +37,7 @@ constexpr const char* kUsage =
     "  -t : Time stamps on received messages, link events and log records\n"
     "  -J : Write calls and received messages to a JSON Lines file\n"
     "\n  -K : Keep the typed case of string and character arguments\n"
+    "\n  -C<file> : Capture every frame of the link into <file> (pcap, for Wireshark)\n"
     "\n  --help    : Show this text and exit\n  --version : Show the version line and exit\n";
 
 std::uint8_t g_byPort = kDefaultPort;
@@ -43,6 +45,7 @@ std::uint32_t g_dwBaudrate = kDefaultBaudrate;
 std::uint16_t g_wProtocol = APPC_PROTOCOL_FULL;
 std::array<char, APPC_HOST_MAX + 1> g_szHost{};
 std::string g_definitionFiles = APPC_DEFAULT_DEF_FILES;
+std::string g_captureFile; // -C: empty for no capture
 
 // The start-up script: the whole path, never cut to another file's name. A path longer than the
 // platform takes is refused here, as SCRIPT refuses a file it cannot open.
@@ -72,6 +75,14 @@ std::uint16_t ApplyOption(const char* pszArg) {
     case 'D':
     case 'd':
         g_definitionFiles = pszValue;
+        return 0;
+    case 'C':
+    case 'c':
+        if (*pszValue == '\0') {
+            PrintUsage();
+            return 1;
+        }
+        g_captureFile = pszValue;
         return 0;
     case 'L':
     case 'l':
@@ -202,6 +213,10 @@ std::uint16_t AppParseOptions(int argc, char** argv) {
 
     switch (FnTabLoad(g_definitionFiles.c_str())) {
     case APPC_LOAD_OK:
+        // The capture starts with the function table, so it opens once the table is loaded.
+        if (!g_captureFile.empty() && AppTraceOpen(g_captureFile.c_str(), "talvo_rc") != 0) {
+            return APPC_EXIT_USAGE;
+        }
         return APPC_EXIT_OK;
     case APPC_LOAD_ALLOCATION:
         PrintUsage();
@@ -219,4 +234,5 @@ void AppResetForTest() {
     g_szHost.fill('\0');
     g_definitionFiles = APPC_DEFAULT_DEF_FILES;
     RfcSetKeepCase(false);
+    g_captureFile.clear();
 }

@@ -14,6 +14,9 @@ void PltSleepMicroseconds(std::uint32_t microseconds);
 // rather than late by its default timer slack. Called once at start-up.
 void PltClockUseFineWaits();
 
+// Calendar time in microseconds since 1970-01-01 UTC (time stamps of the link trace).
+std::uint64_t PltWallClockMicroseconds();
+
 // Calendar time in whole seconds (used for script pauses).
 std::uint32_t PltCalendarSeconds();
 

@@ -33,7 +33,8 @@ constexpr const char* kHelp =
     "  --faults-after N   faults start once N remote calls were answered (default 0)\n"
     "  --help             this text\n"
     "  --listen ADDRESS   local address to listen on with --tcp (default 127.0.0.1, the\n"
-    "                     loopback; 0.0.0.0 for every address)\n";
+    "                     loopback; 0.0.0.0 for every address)\n"
+    "  --capture FILE     write every frame of the link into FILE (pcap, for Wireshark)\n";
 
 // Reads a whole decimal number no greater than dwMax. Returns false for anything else.
 bool ReadNumber(const char* pszText, std::uint32_t dwMax, std::uint32_t& rValue) {
@@ -149,6 +150,12 @@ std::uint16_t SimParseOptions(int argc, char** argv, SimOptions& rOptions, std::
             if (!number(86400, rOptions.unit.dwNotifySeconds)) {
                 return fail("expected seconds (at most 86400) after");
             }
+        } else if (std::strcmp(pszArg, "--capture") == 0) {
+            if (pszValue == nullptr || *pszValue == '\0') {
+                return fail("missing file name after");
+            }
+            rOptions.captureFile = pszValue;
+            ++i;
         } else if (std::strcmp(pszArg, "--quiet") == 0) {
             rOptions.unit.bQuiet = true;
         } else {

@@ -31,6 +31,7 @@ struct SimOptions {
     std::uint32_t dwBaud = SIMC_DEFAULT_BAUD;
     bool bPace = false;                // --baud given: serial output paced to it
     std::uint16_t wCorruptPercent = 0; // share of serial frames with a broken checksum
+    std::string captureFile;           // --capture FILE: every frame into a pcap file
     SimUnitConfig unit;
 };
 

@@ -5,6 +5,7 @@
 
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
+#include "Application/AppTrace.h"
 #include "Communication/Ipm/IpmIni.h"
 #include "Communication/Ips/Ips.h"
 #include "Communication/Rsm/Rsm.h"
@@ -15,6 +16,7 @@
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
+#include "Runtime/Trace.h"
 #include "Simulator/SimLink.h"
 #include "Simulator/SimOptions.h"
 
@@ -35,6 +37,7 @@ void IdleWait() {
         dwLastActivity = dwActivity; // a message went by: more may follow at once
         return;
     }
+    TraceIdle(); // the capture's waiting records reach the file
     PltWaitSet waitSet;
     RsmAddWaitHandles(waitSet);
     IpmAddWaitHandles(waitSet);
@@ -84,6 +87,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "talvo_sim: cannot load the definition file %s\n",
                      options.definitionFile.c_str());
         iExit = 1;
+    } else if (!options.captureFile.empty() &&
+               AppTraceOpen(options.captureFile.c_str(), "talvo_sim") != 0) {
+        std::fprintf(stderr, "talvo_sim: cannot open the capture file %s\n",
+                     options.captureFile.c_str());
+        iExit = 1;
     } else if (SimLinkOpen(options) != 0) {
         iExit = 1;
     } else {
@@ -95,6 +103,7 @@ int main(int argc, char** argv) {
     }
 
     SimLinkClose();
+    TraceClose();
     FnTabRelease();
     IpmTerminate();
     RsmTerminate();

@@ -1,6 +1,7 @@
 // talvo_linkbench: runs the real talvo_rc against the real talvo_sim and prints, in one run, the
 // tool's idle processor share with each link open, scripted calls per second over TCP loopback and
 // over a pseudo-terminal with the Full protocol, and the paced serial line's use at 115200 baud.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -160,6 +161,29 @@ double MeasureCalls(const Link& link, int iCalls) {
     return iCalls / dSeconds;
 }
 
+// The same link with both programs writing a capture of every frame (-C, --capture).
+Link Captured(Link link) {
+    link.toolArgs.push_back("-C" + TempPath("bench_rc.pcap"));
+    link.simArgs.push_back("--capture");
+    link.simArgs.push_back(TempPath("bench_sim.pcap"));
+    return link;
+}
+
+// Calls per second without and with the capture, best of kCaptureRounds alternating runs each
+// (the machine's load varies more than the capture costs). Returns false when a run failed.
+bool MeasureCapture(const char* pszName, const Link& link) {
+    constexpr int kCaptureRounds = 5;
+    double dOff = 0.0;
+    double dOn = 0.0;
+    for (int i = 0; i < kCaptureRounds; ++i) {
+        dOff = std::max(dOff, MeasureCalls(link, kCallCount));
+        dOn = std::max(dOn, MeasureCalls(Captured(link), kCallCount));
+    }
+    std::printf("  %-31s %8.0f calls/s off, %8.0f on: %+.1f %%\n", pszName, dOff, dOn,
+                dOff > 0 ? 100.0 * (dOn - dOff) / dOff : 0.0);
+    return dOff > 0 && dOn > 0;
+}
+
 } // namespace
 
 int main() {
@@ -181,5 +205,9 @@ int main() {
     std::printf("    line limit %.0f calls/s (%.0f bytes a call both ways, 10 bits a byte): "
                 "%.0f %% of it\n",
                 dLimit, kFullBytesPerCall, 100.0 * dPaced / dLimit);
-    return (dTcp > 0 && dPty > 0 && dPaced > 0) ? 0 : 1;
+
+    std::printf("\nLink capture (every frame into a pcap file, both programs), best of 5:\n");
+    const bool bCaptureTcp = MeasureCapture("TCP/IP (Oip) on loopback", TcpLink());
+    const bool bCapturePty = MeasureCapture("serial, Full, unpaced pty", PtyLink(115200, false));
+    return (dTcp > 0 && dPty > 0 && dPaced > 0 && bCaptureTcp && bCapturePty) ? 0 : 1;
 }

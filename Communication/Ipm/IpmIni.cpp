@@ -7,6 +7,7 @@
 #include "Communication/Ipm/IpmMulti.h"
 #include "Communication/Ipm/IpmOip.h"
 #include "Communication/Ipm/IpmTerminal.h"
+#include "Communication/Ipm/IpmTrace.h"
 #include "Runtime/Log.h"
 #include "Runtime/Oss.h"
 
@@ -43,6 +44,7 @@ bool IsConnected(const IpmSessionData& tSession) {
 
 // Releases the protocol state of a slot, if one is installed.
 void RemoveProtocol(IpmSessionData& tSession) {
+    IpmTraceSessionEnded(tSession);
     if (tSession.pvProtocolData != nullptr && ValidProtocol(tSession.tProtocol)) {
         atProtocols[static_cast<std::size_t>(tSession.tProtocol)].pfClose(&tSession);
     }

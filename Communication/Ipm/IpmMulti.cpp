@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "Communication/Ipm/IpmTrace.h"
 #include "Runtime/Log.h"
 #include "Runtime/Oss.h"
 
@@ -111,8 +112,8 @@ std::uint16_t IpmMultiProcessHeader(IpmSessionData* ptSessionData) {
     IpmMultiData* ptData = Data(ptSessionData);
     std::uint32_t dwCount = 0;
     const std::uint16_t wRead =
-        IpsRead(&ptSessionData->tSocket, ptSessionData->abyReceiveBuffer.data(),
-                IPMC_MULTI_HEADER_SIZE - ptData->wHeaderCount, &dwCount);
+        IpmSessionRead(ptSessionData, ptSessionData->abyReceiveBuffer.data(),
+                       IPMC_MULTI_HEADER_SIZE - ptData->wHeaderCount, &dwCount);
     if (wRead != IPSC_OK) {
         return ReadStatus(wRead);
     }
@@ -166,8 +167,8 @@ std::uint16_t IpmMultiReadMessageData(IpmSessionData* ptSessionData) {
     const std::uint32_t dwWanted = std::min<std::uint32_t>(
         ptData->tHeader.wLength - ptData->wReceived, IPMC_RECEIVE_BUFFER_SIZE);
     std::uint32_t dwCount = 0;
-    const std::uint16_t wRead = IpsRead(
-        &ptSessionData->tSocket, ptData->abyMessage.data() + ptData->wReceived, dwWanted, &dwCount);
+    const std::uint16_t wRead = IpmSessionRead(
+        ptSessionData, ptData->abyMessage.data() + ptData->wReceived, dwWanted, &dwCount);
     if (wRead != IPSC_OK) {
         return ReadStatus(wRead);
     }
@@ -243,7 +244,7 @@ std::uint16_t IpmMultiSendPackage(IpmSessionData* ptSessionData, std::uint8_t by
     if (tHeader.wLength > 0 && pbyMsg != nullptr) {
         std::memcpy(pbyPackage.get() + IPMC_MULTI_HEADER_SIZE, pbyMsg, tHeader.wLength);
     }
-    const std::uint16_t wWrite = IpsWrite(&ptSessionData->tSocket, pbyPackage.get(), dwSize);
+    const std::uint16_t wWrite = IpmSessionWrite(ptSessionData, pbyPackage.get(), dwSize);
     if (wWrite != IPSC_OK) {
         LogError("IpmMultiSendPackage", wWrite, "IpsWrite failed");
     }

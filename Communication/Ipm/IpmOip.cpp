@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "Communication/Ipm/IpmTrace.h"
 #include "Runtime/Log.h"
 #include "Runtime/Oss.h"
 
@@ -88,7 +89,7 @@ void SendLengthError(IpmSessionData* ptSessionData) {
     WriteHeader(abyMsg.data(), IPMC_OIP_PROTOCOL_ERROR, IPMC_OIP_ERROR_MESSAGE_SIZE);
     PutWord(abyMsg.data() + 16, IPMC_OIP_ERROR_LENGTH);
     PutWord(abyMsg.data() + 20, IPMC_OIP_ERROR_POSITION);
-    if (IpsWrite(&ptSessionData->tSocket, abyMsg.data(), IPMC_OIP_ERROR_MESSAGE_SIZE) != IPSC_OK) {
+    if (IpmSessionWrite(ptSessionData, abyMsg.data(), IPMC_OIP_ERROR_MESSAGE_SIZE) != IPSC_OK) {
         LogError("IpmOipProcess", 0, "Unable to send Protocol Error message");
     }
 }
@@ -265,7 +266,7 @@ void IpmOipResetReceive(IpmSessionData* ptSessionData) {
 std::uint16_t IpmOipSendHeartbeat(IpmSessionData* ptSessionData) {
     std::array<std::uint8_t, IPMC_OIP_HEADER_SIZE> abyMsg{};
     WriteHeader(abyMsg.data(), IPMC_OIP_HEARTBEAT, IPMC_OIP_HEADER_SIZE);
-    return IpsWrite(&ptSessionData->tSocket, abyMsg.data(), IPMC_OIP_HEADER_SIZE) == IPSC_OK
+    return IpmSessionWrite(ptSessionData, abyMsg.data(), IPMC_OIP_HEADER_SIZE) == IPSC_OK
                ? IPMC_OK
                : IPMC_ERROR;
 }
@@ -276,9 +277,8 @@ void IpmOipProcess(IpmSessionData* ptSessionData) {
     }
     IpmOipData* ptData = Data(ptSessionData);
     std::uint32_t dwCount = 0;
-    const std::uint16_t wRead =
-        IpsRead(&ptSessionData->tSocket, ptSessionData->abyReceiveBuffer.data(),
-                IPMC_RECEIVE_BUFFER_SIZE, &dwCount);
+    const std::uint16_t wRead = IpmSessionRead(
+        ptSessionData, ptSessionData->abyReceiveBuffer.data(), IPMC_RECEIVE_BUFFER_SIZE, &dwCount);
     if (wRead == IPSC_OK && dwCount > 0) {
         ptData->dwLastReceiveTime = OssGetTime();
         ptData->bReceived = true;
@@ -371,7 +371,7 @@ std::uint16_t IpmOipSend(IpmSessionData* ptSessionData, std::uint8_t byMsgType,
         dwWriteSize = dwWireSize;
     }
     std::uint16_t wStatus = IPMC_OK;
-    if (pbyWrite && IpsWrite(&ptSessionData->tSocket, pbyWrite.get(), dwWriteSize) != IPSC_OK) {
+    if (pbyWrite && IpmSessionWrite(ptSessionData, pbyWrite.get(), dwWriteSize) != IPSC_OK) {
         wStatus = IPMC_ERROR;
     }
     if (byMsgType == IPMC_OIP_MSG_RESPONSE) {

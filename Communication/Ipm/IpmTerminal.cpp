@@ -4,6 +4,7 @@
 #include <array>
 #include <new>
 
+#include "Communication/Ipm/IpmTrace.h"
 #include "Runtime/Log.h"
 
 namespace {
@@ -38,9 +39,8 @@ void IpmTerminalProcess(IpmSessionData* ptSessionData) {
         return;
     }
     std::uint32_t dwCount = 0;
-    const std::uint16_t wRead =
-        IpsRead(&ptSessionData->tSocket, ptSessionData->abyReceiveBuffer.data(),
-                IPMC_RECEIVE_BUFFER_SIZE, &dwCount);
+    const std::uint16_t wRead = IpmSessionRead(
+        ptSessionData, ptSessionData->abyReceiveBuffer.data(), IPMC_RECEIVE_BUFFER_SIZE, &dwCount);
     if (wRead != IPSC_OK || dwCount == 0) {
         if (wRead == IPSC_TRANSFER_ERROR) {
             IpmNotify(ptSessionData, IPMC_EVENT_CONNECTION_LOST);
@@ -83,5 +83,5 @@ std::uint16_t IpmTerminalSend(IpmSessionData* ptSessionData, std::uint8_t byMsgT
     if (!IPM_CHECK(NULL != pMsg) || !bSession || !bLength) {
         return IPMC_ERROR;
     }
-    return IpsWrite(&ptSessionData->tSocket, pMsg, wMsgLen) == IPSC_OK ? IPMC_OK : IPMC_ERROR;
+    return IpmSessionWrite(ptSessionData, pMsg, wMsgLen) == IPSC_OK ? IPMC_OK : IPMC_ERROR;
 }

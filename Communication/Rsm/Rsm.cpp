@@ -8,10 +8,12 @@
 #include "Communication/Rsm/RsmFull.h"
 #include "Communication/Rsm/RsmSimple.h"
 #include "Communication/Rsm/RsmTerminal.h"
+#include "Communication/Rsm/RsmTrace.h"
 #include "Driver/Uas/Uas.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
+#include "Runtime/Trace.h"
 
 namespace {
 
@@ -210,8 +212,37 @@ void RsmMsgBuffer::Release() {
     wSize_ = 0;
 }
 
+namespace {
+
+// While a capture is open, the protocols' reads and writes pass the link trace's tap.
+std::uint16_t TracedWrite(std::uint8_t byComport, std::uint16_t wCount,
+                          const std::uint8_t* pbyData) {
+    if (const RsmPort* pPort = FindOpen(byComport); pPort != nullptr) {
+        RsmTraceSent(*pPort, wCount, pbyData);
+    }
+    return pDriver->pfWrite(byComport, wCount, pbyData);
+}
+
+std::uint16_t TracedRead(std::uint8_t byComport, std::uint16_t wMax, std::uint8_t* pbyData,
+                         std::uint16_t* pwCount) {
+    const std::uint16_t wStatus = pDriver->pfRead(byComport, wMax, pbyData, pwCount);
+    if (const RsmPort* pPort = FindOpen(byComport); pPort != nullptr) {
+        RsmTraceReceived(*pPort, wStatus == 0 ? *pwCount : 0, pbyData, OssGetTime());
+    }
+    return wStatus;
+}
+
+} // namespace
+
 const RsmDriverOps& RsmDriver() {
-    return *pDriver;
+    if (!TraceActive()) {
+        return *pDriver;
+    }
+    static RsmDriverOps tTraced;
+    tTraced = *pDriver;
+    tTraced.pfWrite = TracedWrite;
+    tTraced.pfRead = TracedRead;
+    return tTraced;
 }
 
 void RsmSetDriver(const RsmDriverOps* pOps) {
@@ -329,6 +360,7 @@ std::uint16_t RsmClose(std::uint8_t byComport) {
     RsmPort& tPort = *pPort;
     // A step running for this port (a handler or callback that closes it) sees the change.
     tPort.dwGeneration = dwNextGeneration++;
+    RsmTracePortClosed(tPort);
     (void)pDriver->pfClose(byComport);
     std::uint16_t wStatus = static_cast<std::uint16_t>(
         MdsDeregisterResponseHandler(tPort.byChannelId) + OssDeleteThread(tPort.wTaskId));
@@ -531,7 +563,7 @@ RsmStatistics RsmUnpackStatistics(const std::uint8_t* pbyData, std::uint16_t wLe
 std::uint16_t RsmReadLine(RsmPort& tPort, std::uint16_t* pwCount) {
     *pwCount = 0;
     const std::uint16_t wStatus =
-        pDriver->pfRead(tPort.byComport, RSMC_READ_BUFFER_SIZE, tPort.abyRead.data(), pwCount);
+        RsmDriver().pfRead(tPort.byComport, RSMC_READ_BUFFER_SIZE, tPort.abyRead.data(), pwCount);
     if (wStatus == RSMC_READ_HUNG_UP && tPort.byLineLost == 0) {
         tPort.byLineLost = 1;
     }

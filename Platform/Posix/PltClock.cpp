@@ -26,6 +26,13 @@ void PltClockUseFineWaits() {
     (void)prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
 }
 
+std::uint64_t PltWallClockMicroseconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000000u +
+           static_cast<std::uint64_t>(ts.tv_nsec) / 1000u;
+}
+
 std::uint32_t PltCalendarSeconds() {
     return static_cast<std::uint32_t>(std::time(nullptr));
 }

@@ -24,6 +24,17 @@ void PltClockUseFineWaits() {
     (void)bAsked;
 }
 
+std::uint64_t PltWallClockMicroseconds() {
+    // File time counts 100 ns units since 1601-01-01; 11644473600 s lie between 1601 and 1970.
+    constexpr std::uint64_t kEpochOffsetUs = 11644473600ULL * 1000000ULL;
+    FILETIME tTime{};
+    GetSystemTimeAsFileTime(&tTime);
+    const std::uint64_t qwTicks =
+        (static_cast<std::uint64_t>(tTime.dwHighDateTime) << 32) | tTime.dwLowDateTime;
+    const std::uint64_t qwUs = qwTicks / 10u;
+    return qwUs > kEpochOffsetUs ? qwUs - kEpochOffsetUs : 0;
+}
+
 std::uint32_t PltCalendarSeconds() {
     return static_cast<std::uint32_t>(std::time(nullptr));
 }

@@ -8,6 +8,7 @@
 #include "Platform/PltFile.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
+#include "Runtime/Trace.h"
 
 namespace {
 
@@ -157,6 +158,22 @@ TEST_F(AppOptionsTest, HostLongerThanTheSettingIsRefusedNotCut) {
     AppResetForTest();
     EXPECT_EQ(Parse({kDefinitionOption, "-I" + std::string(APPC_HOST_MAX, 'h')}), 0);
     EXPECT_EQ(std::string(AppHost()).size(), APPC_HOST_MAX);
+}
+
+TEST_F(AppOptionsTest, CaptureOptionNeedsAFileAndOpensItOnceTheTableIsLoaded) {
+    EXPECT_EQ(Parse({"-C", kDefinitionOption}), 1);
+    EXPECT_NE(Console().find("  -C<file> : Capture every frame"), std::string::npos);
+    EXPECT_FALSE(TraceActive());
+    AppResetForTest();
+    EXPECT_EQ(Parse({kDefinitionOption}), 0);
+    EXPECT_FALSE(TraceActive()); // no capture unless asked for
+    FnTabRelease();
+    AppResetForTest();
+    const std::string path = "talvo_options_test.pcap";
+    EXPECT_EQ(Parse({"-c" + path, kDefinitionOption}), 0);
+    EXPECT_TRUE(TraceActive());
+    TraceClose();
+    std::remove(path.c_str());
 }
 
 TEST_F(AppOptionsTest, MissingDefinitionFileStopsWithItsResult) {

@@ -298,3 +298,12 @@ std::size_t CountOf(const std::string& haystack, const std::string& text) {
     }
     return count;
 }
+
+std::string FramingName::operator()(
+    const ::testing::TestParamInfo<std::pair<const char*, const char*>>& info) const {
+    std::string name = info.param.first;
+    if (!name.empty() && name[0] >= 'a' && name[0] <= 'z') {
+        name[0] = static_cast<char>(name[0] - 'a' + 'A');
+    }
+    return name;
+}

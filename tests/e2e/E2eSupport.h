@@ -2,8 +2,10 @@
 // text, output captured, and a time limit after which the program is killed.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 struct RunResult {
@@ -61,3 +63,10 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 // Number of times text occurs in haystack.
 std::size_t CountOf(const std::string& haystack, const std::string& text);
+
+// Name of a framing case of a parameterised test ({"full", "F"} gives "Full"), so that ctest runs
+// each case by a readable name.
+struct FramingName {
+    std::string
+    operator()(const ::testing::TestParamInfo<std::pair<const char*, const char*>>& info) const;
+};

@@ -208,11 +208,7 @@ INSTANTIATE_TEST_SUITE_P(AllFramings, SerialProtocolTest,
                          ::testing::Values(std::make_pair("full", "F"),
                                            std::make_pair("simple", "S"),
                                            std::make_pair("terminal", "T")),
-                         [](const ::testing::TestParamInfo<SerialProtocolTest::ParamType>& info) {
-                             std::string name = info.param.first;
-                             name[0] = static_cast<char>(name[0] - 'a' + 'A');
-                             return name;
-                         });
+                         FramingName());
 
 // With the retries raised on both sides, a line that loses a tenth of the unit's frames and
 // corrupts another twentieth still delivers every answer exactly once, and the unit executes every
