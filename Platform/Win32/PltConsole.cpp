@@ -4,6 +4,7 @@
 // Output goes through stdout so that it can be redirected. Ctrl-C, Ctrl-Break and closing the
 // console window are recorded as a stop request.
 #include "Platform/PltConsole.h"
+#include "Platform/PltWait.h"
 
 #include <atomic>
 #include <csignal>
@@ -63,6 +64,7 @@ void OnStopSignal(int iSignal) {
     int expected = 0;
     if (stopSignal.compare_exchange_strong(expected, iSignal)) {
         std::signal(iSignal, OnStopSignal); // the run-time library resets it before the call
+        PltWaitWake();                      // the idle wait ends at once
         return;                             // the program sees the request and shuts down normally
     }
     // The first request is still pending: the program does not react, so end it now.
@@ -76,7 +78,11 @@ BOOL WINAPI OnConsoleControl(DWORD dwEvent) {
         return FALSE; // handled by the signal handlers
     }
     int expected = 0;
-    return stopSignal.compare_exchange_strong(expected, SIGTERM) ? TRUE : FALSE;
+    if (!stopSignal.compare_exchange_strong(expected, SIGTERM)) {
+        return FALSE;
+    }
+    PltWaitWake();
+    return TRUE;
 }
 
 void InstallHandler() {
