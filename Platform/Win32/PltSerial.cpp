@@ -31,7 +31,11 @@ struct Slot {
     HANDLE hPipeReadEnd = INVALID_HANDLE_VALUE; // pipe write end: the read end, to measure room
     DWORD dwCapacity = 0;                       // pipe write end: bytes the pipe may hold
     OVERLAPPED tGet{};                          // device: the asynchronous read, with the get-event
-    OVERLAPPED tPut{}; // device: the asynchronous write, with the put-event
+    OVERLAPPED tPut{};   // device: the asynchronous write, with the put-event
+    OVERLAPPED tWatch{}; // device: the character-received watch of the idle wait, with its event
+    DWORD dwWatchMask = 0;
+    bool bWatchPending = false;
+    bool bMaskSet = false;
     bool bReadPending = false;
     DWORD dwHeld = 0;   // bytes of a completed read not yet handed out
     DWORD dwOffset = 0; // where they start in abyRead
@@ -43,10 +47,10 @@ BOOL WINAPI RealCloseHandle(HANDLE hObject) {
 }
 
 constexpr PltWin32SerialSys PLTC_REAL_SYS = {
-    CreateFileA,         SetupComm,       SetCommTimeouts, GetCommState,
-    SetCommState,        ReadFile,        WriteFile,       GetOverlappedResult,
-    WaitForSingleObject, ClearCommError,  PurgeComm,       CancelIo,
-    FlushFileBuffers,    RealCloseHandle, CreatePipe,      PeekNamedPipe,
+    CreateFileA,   SetupComm,   SetCommTimeouts,     GetCommState,        SetCommState,
+    ReadFile,      WriteFile,   GetOverlappedResult, WaitForSingleObject, ClearCommError,
+    PurgeComm,     CancelIo,    FlushFileBuffers,    RealCloseHandle,     CreatePipe,
+    PeekNamedPipe, SetCommMask, WaitCommEvent,
 };
 
 PltWin32SerialSys sys = PLTC_REAL_SYS;
@@ -89,6 +93,7 @@ void CloseEvent(HANDLE& hEvent) {
 void Release(Slot& slot) {
     CloseEvent(slot.tGet.hEvent);
     CloseEvent(slot.tPut.hEvent);
+    CloseEvent(slot.tWatch.hEvent);
     const std::lock_guard<std::mutex> guard(slotLock);
     slot = Slot{};
 }
@@ -149,6 +154,52 @@ bool PltWin32DeviceReadable(PltHandle hHandle) {
     DWORD dwErrors = 0;
     COMSTAT status{};
     return sys.pfClearCommError(ptSlot->hObject, &dwErrors, &status) && status.cbInQue > 0;
+}
+
+PltWin32Watch PltWin32DeviceWatch(PltHandle hHandle, HANDLE* phEvent) {
+    Slot* ptSlot = FindDevice(hHandle);
+    if (ptSlot == nullptr) {
+        return PltWin32Watch::Unwatchable;
+    }
+    Slot& slot = *ptSlot;
+    if (slot.bWatchPending && HasOverlappedIoCompleted(&slot.tWatch)) {
+        slot.bWatchPending = false; // a character came (or the mask changed): look at the queue
+    }
+    if (PltWin32DeviceReadable(hHandle)) {
+        return PltWin32Watch::Ready;
+    }
+    if (slot.bReadPending) {
+        *phEvent = slot.tGet.hEvent; // the outstanding read completes with the first byte
+        return PltWin32Watch::Event;
+    }
+    if (!slot.bWatchPending) {
+        if (slot.tWatch.hEvent == nullptr) {
+            slot.tWatch.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        }
+        if (slot.tWatch.hEvent == nullptr ||
+            (!slot.bMaskSet && !sys.pfSetCommMask(slot.hObject, EV_RXCHAR))) {
+            return PltWin32Watch::Unwatchable;
+        }
+        slot.bMaskSet = true;
+        ResetEvent(slot.tWatch.hEvent);
+        const HANDLE hEvent = slot.tWatch.hEvent;
+        slot.tWatch = OVERLAPPED{};
+        slot.tWatch.hEvent = hEvent;
+        if (sys.pfWaitCommEvent(slot.hObject, &slot.dwWatchMask, &slot.tWatch)) {
+            return PltWin32Watch::Ready; // a character came meanwhile
+        }
+        if (GetLastError() != ERROR_IO_PENDING) {
+            return PltWin32Watch::Unwatchable;
+        }
+        slot.bWatchPending = true;
+        // A byte that came between the look at the queue and the start of the watch signals
+        // nothing: look once more.
+        if (PltWin32DeviceReadable(hHandle)) {
+            return PltWin32Watch::Ready;
+        }
+    }
+    *phEvent = slot.tWatch.hEvent;
+    return PltWin32Watch::Event;
 }
 
 void PltSerialDeviceName(std::uint8_t byPort, char* pszName, std::size_t wSize) {
@@ -392,6 +443,12 @@ void PltHandleClose(PltHandle hHandle) {
         DWORD dwCount = 0;
         (void)sys.pfCancelIo(slot.hObject);
         (void)sys.pfGetOverlappedResult(slot.hObject, &slot.tGet, &dwCount, TRUE);
+    }
+    if (slot.kind == SlotKind::Device && slot.bWatchPending) {
+        // Likewise the watch: clearing the mask ends it.
+        DWORD dwCount = 0;
+        (void)sys.pfSetCommMask(slot.hObject, 0);
+        (void)sys.pfGetOverlappedResult(slot.hObject, &slot.tWatch, &dwCount, TRUE);
     }
     (void)sys.pfCloseHandle(slot.hObject);
     Release(slot);

@@ -28,6 +28,8 @@ struct FakeDevice {
     std::vector<std::uint8_t> arrived; // bytes that complete the read
     DWORD dwQueued = 0;                // input queue length the device reports
     OVERLAPPED* ptRead = nullptr;      // the outstanding read
+    OVERLAPPED* ptWatch = nullptr;     // the outstanding character-received watch
+    DWORD dwMask = 0;                  // the event mask set
     std::uint8_t* pbyReadBuffer = nullptr;
     int nReads = 0;
     int nClears = 0;
@@ -141,6 +143,25 @@ inline BOOL WINAPI FakeClearCommError(HANDLE, LPDWORD pdwErrors, LPCOMSTAT ptSta
     }
     return TRUE;
 }
+inline BOOL WINAPI FakeSetCommMask(HANDLE, DWORD dwMask) {
+    device.dwMask = dwMask;
+    return TRUE;
+}
+inline BOOL WINAPI FakeWaitCommEvent(HANDLE, LPDWORD, LPOVERLAPPED ptOverlapped) {
+    ptOverlapped->Internal = STATUS_PENDING;
+    device.ptWatch = ptOverlapped;
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+}
+// Characters arrive in the device's input queue: the watch, if any, completes.
+inline void Arrive(DWORD dwCount) {
+    device.dwQueued = dwCount;
+    if (device.ptWatch != nullptr) {
+        device.ptWatch->Internal = 0;
+        SetEvent(device.ptWatch->hEvent);
+        device.ptWatch = nullptr;
+    }
+}
 inline BOOL WINAPI FakeCancelIo(HANDLE) {
     ++device.nCancels;
     return TRUE;
@@ -162,6 +183,8 @@ inline void InstallFakeDevice() {
     sys.pfGetOverlappedResult = FakeGetOverlappedResult;
     sys.pfClearCommError = FakeClearCommError;
     sys.pfCancelIo = FakeCancelIo;
+    sys.pfSetCommMask = FakeSetCommMask;
+    sys.pfWaitCommEvent = FakeWaitCommEvent;
 }
 
 } // namespace fakecom
