@@ -187,6 +187,7 @@ std::uint16_t GpsTmrResume(std::uint16_t wId) {
         return GPSTMRC_NO_TIMER;
     }
     entry->byFlags = static_cast<std::uint8_t>(entry->byFlags | GPSTMRC_RUNNING);
+    OssDeclareWorkPending(); // the timer task declares its deadline on its next run
     return 0;
 }
 
