@@ -25,6 +25,11 @@ constexpr std::size_t PLTC_NR_OF_SLOTS = 32; // devices and pipe ends open at on
 
 enum class SlotKind : std::uint8_t { Free, Device, PipeRead, PipeWrite };
 
+// How the idle wait learns of input on a quiet device, found out on first use: a read of one byte
+// left under way (Wine keeps it waiting for the byte), else a character-received watch (Windows
+// completes that read at once), else looking every millisecond (Wine ends such a watch at once).
+enum class WatchBy : std::uint8_t { Read, CommEvent, Poll };
+
 struct Slot {
     SlotKind kind = SlotKind::Free;
     HANDLE hObject = INVALID_HANDLE_VALUE;
@@ -36,6 +41,7 @@ struct Slot {
     DWORD dwWatchMask = 0;
     bool bWatchPending = false;
     bool bMaskSet = false;
+    WatchBy tWatchBy = WatchBy::Read;
     bool bReadPending = false;
     DWORD dwHeld = 0;   // bytes of a completed read not yet handed out
     DWORD dwOffset = 0; // where they start in abyRead
@@ -163,14 +169,38 @@ PltWin32Watch PltWin32DeviceWatch(PltHandle hHandle, HANDLE* phEvent) {
     }
     Slot& slot = *ptSlot;
     if (slot.bWatchPending && HasOverlappedIoCompleted(&slot.tWatch)) {
-        slot.bWatchPending = false; // a character came (or the mask changed): look at the queue
+        slot.bWatchPending = false; // a character came: look at the queue
+        if ((slot.dwWatchMask & EV_RXCHAR) == 0) {
+            slot.tWatchBy = WatchBy::Poll; // ended without one: the watch is no use here
+        }
     }
     if (PltWin32DeviceReadable(hHandle)) {
         return PltWin32Watch::Ready;
     }
+    if (slot.tWatchBy == WatchBy::Read && !slot.bReadPending) {
+        ResetEvent(slot.tGet.hEvent);
+        const HANDLE hEvent = slot.tGet.hEvent;
+        slot.tGet = OVERLAPPED{};
+        slot.tGet.hEvent = hEvent;
+        DWORD dwCount = 0;
+        if (sys.pfReadFile(slot.hObject, slot.abyRead.data(), 1, &dwCount, &slot.tGet)) {
+            slot.dwHeld = dwCount;
+            if (dwCount > 0) {
+                return PltWin32Watch::Ready;
+            }
+            slot.tWatchBy = WatchBy::CommEvent;
+        } else if (GetLastError() == ERROR_IO_PENDING) {
+            slot.bReadPending = true;
+        } else {
+            slot.tWatchBy = WatchBy::CommEvent;
+        }
+    }
     if (slot.bReadPending) {
         *phEvent = slot.tGet.hEvent; // the outstanding read completes with the first byte
         return PltWin32Watch::Event;
+    }
+    if (slot.tWatchBy == WatchBy::Poll) {
+        return PltWin32Watch::Unwatchable;
     }
     if (!slot.bWatchPending) {
         if (slot.tWatch.hEvent == nullptr) {

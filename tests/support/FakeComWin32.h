@@ -30,6 +30,7 @@ struct FakeDevice {
     OVERLAPPED* ptRead = nullptr;      // the outstanding read
     OVERLAPPED* ptWatch = nullptr;     // the outstanding character-received watch
     DWORD dwMask = 0;                  // the event mask set
+    DWORD* pdwWatchMask = nullptr;     // where the watch reports its events
     std::uint8_t* pbyReadBuffer = nullptr;
     int nReads = 0;
     int nClears = 0;
@@ -83,6 +84,7 @@ inline BOOL WINAPI FakeReadFile(HANDLE hFile, LPVOID pvBuffer, DWORD dwCount, LP
         device.arrived.clear();
         return TRUE;
     }
+    ptOverlapped->Internal = STATUS_PENDING;
     device.ptRead = ptOverlapped;
     device.pbyReadBuffer = static_cast<std::uint8_t*>(pvBuffer);
     SetLastError(ERROR_IO_PENDING);
@@ -147,16 +149,25 @@ inline BOOL WINAPI FakeSetCommMask(HANDLE, DWORD dwMask) {
     device.dwMask = dwMask;
     return TRUE;
 }
-inline BOOL WINAPI FakeWaitCommEvent(HANDLE, LPDWORD, LPOVERLAPPED ptOverlapped) {
+inline BOOL WINAPI FakeWaitCommEvent(HANDLE, LPDWORD pdwMask, LPOVERLAPPED ptOverlapped) {
     ptOverlapped->Internal = STATUS_PENDING;
+    device.pdwWatchMask = pdwMask;
     device.ptWatch = ptOverlapped;
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
 }
-// Characters arrive in the device's input queue: the watch, if any, completes.
-inline void Arrive(DWORD dwCount) {
-    device.dwQueued = dwCount;
+// Characters arrive: the outstanding read takes them, or they wait in the input queue and the
+// watch, if any, completes.
+inline void Arrive(const std::vector<std::uint8_t>& bytes) {
+    device.arrived = bytes;
+    if (device.ptRead != nullptr) {
+        device.ptRead->Internal = 0;
+        SetEvent(device.ptRead->hEvent);
+        return;
+    }
+    device.dwQueued = static_cast<DWORD>(bytes.size());
     if (device.ptWatch != nullptr) {
+        *device.pdwWatchMask = EV_RXCHAR;
         device.ptWatch->Internal = 0;
         SetEvent(device.ptWatch->hEvent);
         device.ptWatch = nullptr;
