@@ -166,9 +166,34 @@ unsigned long long ContextSwitches(pid_t pid) {
     return ullTotal;
 }
 
+// Processor time of every thread of a process in seconds, to the nanosecond (schedstat), so that
+// an idle share far below the clock tick of /proc/<pid>/stat still shows.
+double ThreadCpuSeconds(pid_t pid) {
+    const std::string base = "/proc/" + std::to_string(pid) + "/task";
+    DIR* pDir = opendir(base.c_str());
+    if (pDir == nullptr) {
+        return CpuSeconds(pid);
+    }
+    unsigned long long ullNs = 0;
+    bool bFound = false;
+    while (const dirent* pEntry = readdir(pDir)) {
+        if (pEntry->d_name[0] == '.') {
+            continue;
+        }
+        std::ifstream schedstat(base + "/" + pEntry->d_name + "/schedstat");
+        unsigned long long ullThread = 0;
+        if (schedstat >> ullThread) {
+            ullNs += ullThread;
+            bFound = true;
+        }
+    }
+    closedir(pDir);
+    return bFound ? static_cast<double>(ullNs) / 1e9 : CpuSeconds(pid);
+}
+
 // Processor share and wake-ups per second of a running process over kIdleSeconds.
 void PrintIdle(const char* pszName, pid_t pid, BackgroundProgram* pDrain = nullptr) {
-    const double dStart = CpuSeconds(pid);
+    const double dStart = ThreadCpuSeconds(pid);
     const unsigned long long ullStart = ContextSwitches(pid);
     const Clock::time_point end = Clock::now() + std::chrono::seconds(kIdleSeconds);
     while (Clock::now() < end) {
@@ -177,9 +202,9 @@ void PrintIdle(const char* pszName, pid_t pid, BackgroundProgram* pDrain = nullp
             (void)pDrain->Output(); // keep its output pipe drained
         }
     }
-    const double dUsed = CpuSeconds(pid) - dStart;
+    const double dUsed = ThreadCpuSeconds(pid) - dStart;
     const unsigned long long ullSwitches = ContextSwitches(pid) - ullStart;
-    std::printf("  %-40s %6.3f %% of one core %8.1f wake-ups/s\n", pszName,
+    std::printf("  %-40s %7.4f %% of one core %8.1f wake-ups/s\n", pszName,
                 100.0 * dUsed / kIdleSeconds, static_cast<double>(ullSwitches) / kIdleSeconds);
     std::fflush(stdout);
 }
