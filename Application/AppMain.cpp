@@ -1,7 +1,6 @@
 // The main sequence of talvo_rc: brings the services up in their fixed order, opens the one link
 // chosen by the options, runs the scheduler until EXIT and takes everything down again. Also holds
 // the two link event callbacks, which print the connection messages to the response stream.
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +9,7 @@
 #include "Application/AppComplete.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
+#include "Application/AppIdle.h"
 #include "Application/AppMain.h"
 #include "Application/AppProtocol.h"
 #include "Application/AppScript.h"
@@ -18,7 +18,6 @@
 #include "Communication/Ips/Ips.h"
 #include "Communication/Rsm/Rsm.h"
 #include "Driver/Uas/Uas.h"
-#include "Platform/PltWait.h"
 #include "Runtime/GpsTmr.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
@@ -44,29 +43,6 @@ int PrintLogLine(const char* pszText) {
     std::fputc('\n', AppConsole());
     std::fflush(AppConsole());
     return 0;
-}
-
-// Idle step of the scheduler loop, once every four passes. After a round in which a message was
-// sent or received it returns at once, since a script or a protocol may go on right away.
-// Otherwise it sleeps until a key, a byte from the serial line or data on a session socket
-// arrives, or until the next software timer is due, at most OSSC_IDLE_MAX_WAIT_MS.
-void IdleWait() {
-    static std::uint32_t dwLastActivity = 0;
-    const std::uint32_t dwActivity = MdsActivityCount();
-    if (dwActivity != dwLastActivity) {
-        dwLastActivity = dwActivity;
-        return;
-    }
-    // A task late in the pass may have printed; nothing waits in a stdio buffer while we sleep.
-    AppFlushStreams();
-    PltWaitSet waitSet;
-    bool bComplete = PltWaitAdd(waitSet, TrmInputDescriptor());
-    RsmAddWaitHandles(waitSet);
-    IpmAddWaitHandles(waitSet);
-    bComplete = bComplete && waitSet.wCount < PLTC_MAX_WAIT_HANDLES;
-    const std::uint32_t dwTimeout =
-        bComplete ? std::min(OSSC_IDLE_MAX_WAIT_MS, GpsTmrTimeToNextExpiry()) : 1;
-    PltWaitReadable(waitSet, dwTimeout);
 }
 
 bool IsSerialChannel(std::uint8_t byChannel) {
@@ -207,7 +183,7 @@ int AppMain(int argc, char** argv) {
     }
 
     // The idle step sleeps on the descriptors' readiness, so the socket polls need not wait.
-    OssSetIdleHandler(IdleWait);
+    OssSetIdleHandler(AppIdleWaitWithConsole);
     IpsSetPollTimeout(0);
     OssRun();
     OssSetIdleHandler(nullptr);

@@ -200,6 +200,7 @@ void ScriptProcess() {
     }
     std::FILE* file = scriptFile.get();
     if (std::feof(file) != 0) {
+        OssDeclareWorkPending(); // a repeat starts over on the next run
         if (!repeatOn) {
             ScriptStop();
         } else if (std::fseek(file, 0, SEEK_SET) != 0) {
@@ -211,10 +212,12 @@ void ScriptProcess() {
     }
     if (pauseOn) {
         if (OssGetTime() - pauseStart < pauseLength) {
+            OssDeclareDeadline(pauseStart + pauseLength);
             return;
         }
         pauseOn = false;
     }
+    OssDeclareWorkPending(); // the next line, the end or the pause it starts
     switch (ReadScriptLine(file)) {
     case LineRead::Error:
         // A read error sets no end-of-file mark: without this stop the script would deliver

@@ -1,6 +1,7 @@
 // Software timers: a fixed table scanned by the timer task once per GPSTMR_TICK_MS.
 #include "Runtime/GpsTmr.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -68,15 +69,22 @@ std::uint16_t Create(GpsTmrCallback pfNone, GpsTmrCallbackShort pfShort, GpsTmrC
     entry.dwPeriodMs = static_cast<std::uint32_t>(wPeriod == 0 ? 1 : wPeriod) * GPSTMR_TICK_MS;
     entry.dwReference = OssGetTime() + static_cast<std::uint32_t>(wDelay) * GPSTMR_TICK_MS;
     entry.byFlags = byFlags;
+    OssDeclareWorkPending(); // the timer task declares its deadline on its next run
     return id;
 }
 
 void GpsTmrTask() {
-    if (OssGetTime() - lastRun < GPSTMR_TICK_MS) {
-        return;
+    std::uint32_t dwSinceRun = OssGetTime() - lastRun;
+    if (dwSinceRun >= GPSTMR_TICK_MS) {
+        lastRun = OssGetTime();
+        dwSinceRun = 0;
+        GpsTmrProcess();
     }
-    lastRun = OssGetTime();
-    GpsTmrProcess();
+    // The next run that fires something: the earliest timer, on the processing interval.
+    const std::uint32_t dwNext = GpsTmrTimeToNextExpiry();
+    if (dwNext != std::numeric_limits<std::uint32_t>::max()) {
+        OssDeclareDeadlineIn(std::max(dwNext, GPSTMR_TICK_MS - dwSinceRun));
+    }
 }
 
 } // namespace
@@ -179,6 +187,7 @@ std::uint16_t GpsTmrResume(std::uint16_t wId) {
         return GPSTMRC_NO_TIMER;
     }
     entry->byFlags = static_cast<std::uint8_t>(entry->byFlags | GPSTMRC_RUNNING);
+    OssDeclareWorkPending(); // the timer task declares its deadline on its next run
     return 0;
 }
 

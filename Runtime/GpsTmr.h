@@ -35,7 +35,7 @@ std::uint16_t GpsTmrStop(std::uint16_t wId);   // stops counting and firing
 std::uint16_t GpsTmrResume(std::uint16_t wId); // runs again; the reference time is kept
 
 // Milliseconds until the next running timer is due (0 when one is due now), or UINT32_MAX when
-// none runs. Lets the scheduler sleep no longer than the timers allow.
+// none runs. The timer task declares it as its deadline, so that the idle step sleeps that long.
 std::uint32_t GpsTmrTimeToNextExpiry();
 
 // Frees every entry and forgets the used range (test set-up only).

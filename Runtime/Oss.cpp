@@ -1,6 +1,7 @@
 // Cooperative scheduler, service clock and native thread helpers.
 #include "Runtime/Oss.h"
 
+#include <algorithm>
 #include <array>
 
 #include "Platform/PltClock.h"
@@ -31,6 +32,9 @@ bool waitDisabled = false;
 
 OssIdleHandler idleHandler = nullptr;
 
+bool deadlineDeclared = false;
+std::uint32_t earliestDeadline = 0;
+
 void RecomputeHighestSlot() {
     highestSlot = OSS_MAX_THREADS - 1;
     while (highestSlot > 0 && slots[static_cast<std::size_t>(highestSlot)].pfEntry == nullptr) {
@@ -52,6 +56,7 @@ std::uint16_t OssInit() {
         slot = OssSlot{};
     }
     highestSlot = 0;
+    deadlineDeclared = false;
     initialised = true;
     return 0;
 }
@@ -71,6 +76,7 @@ std::uint16_t OssCreateThread(OssThread pfEntry, std::uint16_t wType) {
             slots[i].pfEntry = pfEntry;
             slots[i].wType = wType;
             RecomputeHighestSlot();
+            OssDeclareWorkPending(); // its first run comes before any sleep
             return i;
         }
     }
@@ -117,6 +123,7 @@ void OssRun() {
             } else {
                 PltSleepMicroseconds(OSSC_IDLE_SLEEP_US);
             }
+            OssClearDeadlines(); // the next four passes declare them afresh
         }
     }
 }
@@ -175,6 +182,34 @@ std::uint16_t OssStartNativeThread(OssThreadHandle* phThread, OssNativeRoutine p
 
 std::uint16_t OssJoinNativeThread(OssThreadHandle hThread) {
     return PltThreadJoin(hThread, OSSC_JOIN_TIMEOUT_MS) ? 0 : 1;
+}
+
+void OssDeclareDeadline(std::uint32_t dwTime) {
+    if (!deadlineDeclared || static_cast<std::int32_t>(dwTime - earliestDeadline) < 0) {
+        earliestDeadline = dwTime;
+        deadlineDeclared = true;
+    }
+}
+
+void OssDeclareDeadlineIn(std::uint32_t dwMs) {
+    // Beyond half the clock's range a time would read as past; no link waits that long.
+    OssDeclareDeadline(OssGetTime() + std::min<std::uint32_t>(dwMs, 0x7FFFFFFFu));
+}
+
+void OssDeclareWorkPending() {
+    OssDeclareDeadline(OssGetTime());
+}
+
+std::uint32_t OssTimeToNextDeadline() {
+    if (!deadlineDeclared) {
+        return OSSC_NO_DEADLINE;
+    }
+    const auto iLeft = static_cast<std::int32_t>(earliestDeadline - OssGetTime());
+    return iLeft > 0 ? static_cast<std::uint32_t>(iLeft) : 0;
+}
+
+void OssClearDeadlines() {
+    deadlineDeclared = false;
 }
 
 void OssSetIdleHandler(OssIdleHandler pfIdle) {

@@ -6,13 +6,11 @@
 
 #include "Platform/PltThread.h"
 
-constexpr std::uint16_t OSS_MAX_THREADS = 25;        // task slots
-constexpr std::uint16_t OSSC_NO_THREAD = 0xFFFF;     // "no slot" result and initial current slot
-constexpr std::uint32_t OSSC_JOIN_TIMEOUT_MS = 1000; // OssJoinNativeThread waits at most this
-constexpr std::uint32_t OSSC_IDLE_SLEEP_US = 1000;   // pause of OssRun once every four passes
-// Longest idle wait of a program that waits on its descriptors: every time-out and supervision
-// rule of the links tolerates this much lateness (the finest is the 100 ms frame abandonment).
-constexpr std::uint32_t OSSC_IDLE_MAX_WAIT_MS = 10;
+constexpr std::uint16_t OSS_MAX_THREADS = 25;          // task slots
+constexpr std::uint16_t OSSC_NO_THREAD = 0xFFFF;       // "no slot" result and initial current slot
+constexpr std::uint32_t OSSC_JOIN_TIMEOUT_MS = 1000;   // OssJoinNativeThread waits at most this
+constexpr std::uint32_t OSSC_IDLE_SLEEP_US = 1000;     // pause of OssRun once every four passes
+constexpr std::uint32_t OSSC_NO_DEADLINE = 0xFFFFFFFF; // OssTimeToNextDeadline: nothing declared
 
 using OssThread = void (*)();              // a scheduler task
 using OssThreadHandle = PltThread*;        // a native thread
@@ -45,6 +43,16 @@ std::uint16_t OssStartNativeThread(OssThreadHandle* phThread, OssNativeRoutine p
                                    void* pvParam, std::uint32_t* pdwThreadId);
 // Waits up to OSSC_JOIN_TIMEOUT_MS for the thread to end: 0 and the handle released, or 1.
 std::uint16_t OssJoinNativeThread(OssThreadHandle hThread);
+
+// Deadlines of the idle step. Each time a task runs it declares when it must run again at the
+// latest (a time-out, a period, a retry); a task with nothing due declares nothing, and one with
+// work left declares "now". Every task runs once in four passes, so the deadlines declared since
+// the last idle step are the whole picture: the idle step sleeps no longer than the earliest.
+void OssDeclareDeadline(std::uint32_t dwTime); // a service-clock time
+void OssDeclareDeadlineIn(std::uint32_t dwMs); // dwMs from now
+void OssDeclareWorkPending();                  // due now: the idle step must not sleep
+std::uint32_t OssTimeToNextDeadline(); // ms to the earliest (0 when due) or OSSC_NO_DEADLINE
+void OssClearDeadlines();              // forgets them (OssRun, after each idle step)
 
 // Sets what OssRun does once every four passes to give the processor away; nullptr restores the
 // default short sleep.

@@ -5,7 +5,7 @@
 // hands it over), so that a trace decodes anywhere. A record reaches the file at once when the
 // last write is a millisecond old or more; records that follow each other faster are gathered
 // and written together by the next record after that millisecond, or by the programs' idle step
-// (TraceIdle), which runs at least every OSSC_IDLE_MAX_WAIT_MS. So a run that is killed leaves a
+// before it sleeps (TraceFlush). So a run that is killed leaves a
 // readable file that lacks at most the records of its last few milliseconds, and a busy link is
 // not slowed by a write per frame. With no capture open, TraceActive() is false and the links do
 // nothing more than test it.

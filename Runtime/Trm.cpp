@@ -200,6 +200,7 @@ void TrmPollKeyboard() {
         return;
     }
     const std::uint8_t key = PltConsoleReadKey();
+    OssDeclareWorkPending(); // the input may hold more keys than its descriptor shows
     if (key == TRMC_KEY_ENTER) {
         Echo('\r');
         PltConsoleFlush();

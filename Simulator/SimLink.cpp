@@ -111,11 +111,19 @@ void DeviceWrite(const std::uint8_t* pbyData, std::size_t wCount) {
     (void)PltSerialWrite(g_hDevice, pbyData, wCount, kWriteTimeoutMs, nullptr, &iError);
 }
 
+// A paced line hands the device a few bytes at a time: it looks again within a millisecond.
+void DeclarePaceDeadline() {
+    if (!g_paced.empty()) {
+        OssDeclareDeadlineIn(1);
+    }
+}
+
 // Scheduler task of a paced line: hands the device as many bytes as the baud rate allows.
 void PaceTask() {
     if (g_paced.empty()) {
         return;
     }
+    DeclarePaceDeadline();
     const std::uint32_t dwElapsed = OssGetTime() - g_dwPaceStart;
     const std::uint64_t qwAllowed =
         static_cast<std::uint64_t>(dwElapsed) * g_options.dwBaud / kBitsPerByte / 1000U;
@@ -127,6 +135,7 @@ void PaceTask() {
     DeviceWrite(g_paced.data(), wCount);
     g_paced.erase(g_paced.begin(), g_paced.begin() + static_cast<std::ptrdiff_t>(wCount));
     g_qwPacedSent += wCount;
+    DeclarePaceDeadline();
 }
 
 std::uint16_t SimDriverOpen(std::uint8_t /*byComport*/, std::uint32_t dwBaudrate,
@@ -310,11 +319,6 @@ void SimLinkCloseSession() {
     } else {
         RsmClose(SIMC_SERIAL_PORT);
     }
-}
-
-std::uint32_t SimLinkIdleTimeout(std::uint32_t dwLongest) {
-    // A paced line hands the device a few bytes at a time: look again within a millisecond.
-    return g_paced.empty() ? dwLongest : 1;
 }
 
 void SimLinkClose() {

@@ -12,7 +12,5 @@ constexpr std::uint8_t SIMC_SERIAL_PORT = 0; // the simulator's serial link is i
 // Opens the link chosen by the options and starts the unit on it. Prints "pty: <path>" for a
 // created pseudo-terminal. Returns 0, or 1 with a message on stderr.
 std::uint16_t SimLinkOpen(const SimOptions& options);
-// How long the idle program may sleep, at most dwLongest.
-std::uint32_t SimLinkIdleTimeout(std::uint32_t dwLongest);
 void SimLinkClose();        // closes what SimLinkOpen opened
 void SimLinkCloseSession(); // the unit's close-after fault: drops the current connection

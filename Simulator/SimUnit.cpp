@@ -352,6 +352,14 @@ void UnitTask() {
         g_dwNextNotify = dwNow + g_config.dwNotifySeconds * 1000U;
         SendNotifications();
     }
+    for (const DelayedAnswer& rSlot : g_delayed) {
+        if (rSlot.bUsed) {
+            OssDeclareDeadline(rSlot.dwDue);
+        }
+    }
+    if (g_config.dwNotifySeconds != 0) {
+        OssDeclareDeadline(g_dwNextNotify);
+    }
 }
 
 } // namespace

@@ -1,9 +1,9 @@
 // talvo_sim: a stand-in for the TALVO unit. Answers the tool's remote calls by the definition
 // file over TCP or a serial line (or a pseudo-terminal it creates), with optional faults.
-#include <algorithm>
 #include <cstdio>
 
 #include "Application/AppFnTab.h"
+#include "Application/AppIdle.h"
 #include "Application/AppMain.h"
 #include "Application/AppTrace.h"
 #include "Communication/Ipm/IpmIni.h"
@@ -11,7 +11,6 @@
 #include "Communication/Rsm/Rsm.h"
 #include "Driver/Uas/Uas.h"
 #include "Platform/PltConsole.h"
-#include "Platform/PltWait.h"
 #include "Runtime/GpsTmr.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
@@ -27,24 +26,6 @@ void StopTask() {
     if (PltConsoleStopSignal() != 0) {
         OssExit(0);
     }
-}
-
-// Sleeps until the tool sends something or a timer is due.
-void IdleWait() {
-    static std::uint32_t dwLastActivity = 0;
-    const std::uint32_t dwActivity = MdsActivityCount();
-    if (dwActivity != dwLastActivity) {
-        dwLastActivity = dwActivity; // a message went by: more may follow at once
-        return;
-    }
-    TraceIdle(); // the capture's waiting records reach the file
-    PltWaitSet waitSet;
-    RsmAddWaitHandles(waitSet);
-    IpmAddWaitHandles(waitSet);
-    const std::uint32_t dwLongest = waitSet.wCount < PLTC_MAX_WAIT_HANDLES
-                                        ? std::min(OSSC_IDLE_MAX_WAIT_MS, GpsTmrTimeToNextExpiry())
-                                        : 1;
-    PltWaitReadable(waitSet, SimLinkIdleTimeout(dwLongest));
 }
 
 int PrintLogLine(const char* pszText) {
@@ -96,7 +77,7 @@ int main(int argc, char** argv) {
         iExit = 1;
     } else {
         OssCreateThread(StopTask, 3);
-        OssSetIdleHandler(IdleWait); // sleeps on readiness: the socket polls need not wait
+        OssSetIdleHandler(AppIdleWait); // sleeps on readiness: the socket polls need not wait
         IpsSetPollTimeout(0);
         OssRun();
         OssSetIdleHandler(nullptr);

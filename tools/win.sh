@@ -4,7 +4,8 @@
 # private prefix in build-win/wineprefix):
 #   1. every unit test;
 #   2. a script of calls from talvo_rc.exe -I127.0.0.1 to the Linux talvo_sim --tcp;
-#   3. the same script over a serial line with the Full protocol: Wine's COM1 is the
+#   3. commands piped to the standard input of talvo_rc.exe;
+#   4. the same script over a serial line with the Full protocol: Wine's COM1 is the
 #      pseudo-terminal of the Linux talvo_sim --pty.
 # The calls are checked through the response file. Usage: tools/win.sh [--build-only]
 set -e
@@ -128,6 +129,16 @@ run_tool TCP -I127.0.0.1 || {
     cat "$SIMLOG" >&2
     exit 1
 }
+# Commands on standard input from a pipe (Wine cannot peek into it: the console layer reads it
+# in a thread of its own), ending with EXIT.
+echo "win.sh: talvo_rc.exe with its commands piped to standard input"
+if ! (cd "$E2E" && printf 'HELP\r\nEXIT\r\n' |
+    timeout 40 wine "$ROOT/build-win/talvo_rc.exe" -I127.0.0.1 -D"$DEF" >PIPE.out 2>&1) ||
+    ! grep -q 'remote functions' "$E2E/PIPE.out"; then
+    echo "win.sh: talvo_rc.exe did not take its commands from the pipe:" >&2
+    tail -n 30 "$E2E/PIPE.out" >&2
+    exit 1
+fi
 stop_sim
 check_answers TCP
 

@@ -317,11 +317,14 @@ std::uint16_t IpmGetChannelId(std::uint8_t tSessionId, std::uint8_t* pbyChannelI
 
 void IpmAddWaitHandles(PltWaitSet& rSet) {
     for (const IpmSessionData& tSession : atSessions) {
-        // A connect in progress completes on writability, which the idle wait does not watch;
-        // the wait's bounded length covers it.
-        if (tSession.bySessionId != IPMC_NO_SESSION && tSession.tSocket.socketDescr != 0 &&
-            tSession.bConnecting == 0) {
+        if (tSession.bySessionId == IPMC_NO_SESSION || tSession.tSocket.socketDescr == 0) {
+            continue;
+        }
+        // A connect in progress completes (or fails) on writability.
+        if (tSession.bConnecting == 0) {
             PltWaitAdd(rSet, static_cast<int>(tSession.tSocket.socketDescr));
+        } else if (tSession.tSocket.tType == IpsType::IPSC_CONNECTING) {
+            PltWaitAddWritable(rSet, static_cast<int>(tSession.tSocket.socketDescr));
         }
     }
 }
@@ -354,6 +357,9 @@ void IpmProcessConnections() {
             if (tSession.bConnecting != 0 &&
                 OssGetTime() - tSession.dwRetryTime >= IPMC_RECONNECT_INTERVAL_MS) {
                 StartConnect(tSession);
+            }
+            if (tSession.bConnecting != 0 && tSession.tSocket.tType == IpsType::IPSC_NONE) {
+                OssDeclareDeadline(tSession.dwRetryTime + IPMC_RECONNECT_INTERVAL_MS);
             }
             break;
         default:

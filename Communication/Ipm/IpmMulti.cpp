@@ -194,6 +194,8 @@ std::uint16_t IpmMultiProcessKeepAlive(IpmSessionData* ptSessionData) {
     if (dwNow - ptData->dwLastSendTime > IPMC_MULTI_KEEPALIVE_MS) {
         IpmMultiSendPackage(ptSessionData, IPMC_MULTI_PACKAGE_KEEPALIVE, 0, 0, nullptr);
     }
+    OssDeclareDeadline(ptData->dwLastReceiveTime + IPMC_MULTI_TIMEOUT_MS + 1);
+    OssDeclareDeadline(ptData->dwLastSendTime + IPMC_MULTI_KEEPALIVE_MS + 1);
     return IPMC_OK;
 }
 

@@ -306,6 +306,13 @@ void IpmOipProcess(IpmSessionData* ptSessionData) {
     }
     if (ptData->tState == IpmOipState::IPMC_STATE_LOST) {
         IpmNotify(ptSessionData, IPMC_EVENT_CONNECTION_LOST); // last action: may close the session
+    } else if (ptData->dwHeartbeatInterval != 0) {
+        // The next heartbeat, and the end of the peer's silence allowance once it has spoken.
+        OssDeclareDeadline(ptData->dwLastHeartbeatTime + ptData->dwHeartbeatInterval + 1);
+        if (ptData->bReceived) {
+            OssDeclareDeadline(ptData->dwLastReceiveTime +
+                               IPMC_OIP_TIMEOUT_FACTOR * ptData->dwHeartbeatInterval + 1);
+        }
     }
 }
 

@@ -672,4 +672,15 @@ void RsmFullProcess(RsmPort& tPort) {
             RsmFullReset(tPort);
         }
     }
+    // Each rule above fires once its time is passed by more than the limit, hence the + 1.
+    if (tPort.wRxState != 0) {
+        OssDeclareDeadline(tFull.dwLastReception + RSMC_RX_TIMEOUT_MS + 1);
+    }
+    if (tFull.dwAckDeadline != 0) {
+        OssDeclareDeadline(tFull.dwAckDeadline + 1);
+    }
+    if (tFull.bConnected != 0 && tFull.dwHeartbeatMs != 0) {
+        OssDeclareDeadline(tFull.dwLastSyncSent + tFull.dwHeartbeatMs + 1);
+        OssDeclareDeadline(tFull.dwLastReception + 2u * tFull.dwHeartbeatMs + 1);
+    }
 }

@@ -81,6 +81,17 @@ std::uint16_t RsmTransmitMessage(RsmPort& tPort, std::uint8_t byMsgType, std::ui
     return tDriver.pfWrite(tPort.byComport, 1, &byChecksum);
 }
 
+namespace {
+
+// A frame partly received is abandoned once the line has been silent longer than the time-out.
+void DeclareFrameTimeout(const RsmPort& tPort) {
+    if (tPort.wRxState != 0) {
+        OssDeclareDeadline(tPort.dwLastRx + RSMC_RX_TIMEOUT_MS + 1);
+    }
+}
+
+} // namespace
+
 void RsmProcessMessages(RsmPort& tPort) {
     const std::uint32_t dwGeneration = tPort.dwGeneration;
     std::uint16_t wCount = 0;
@@ -93,6 +104,7 @@ void RsmProcessMessages(RsmPort& tPort) {
             }
             Drop(tPort);
         }
+        DeclareFrameTimeout(tPort);
         return;
     }
     tPort.dwLastRx = dwNow;
@@ -186,4 +198,5 @@ void RsmProcessMessages(RsmPort& tPort) {
             return;
         }
     }
+    DeclareFrameTimeout(tPort);
 }

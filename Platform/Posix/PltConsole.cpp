@@ -1,6 +1,7 @@
 // Console keyboard and output on POSIX: poll() and one-byte read() on standard input, termios raw
 // input for a terminal, stdio for the output.
 #include "Platform/PltConsole.h"
+#include "Platform/PltWait.h"
 #include "Platform/Posix/PltConsoleSys.h"
 
 #include <atomic>
@@ -63,7 +64,8 @@ void RestoreAtExit() {
 void OnStopSignal(int iSignal) {
     int expected = 0;
     if (stopSignal.compare_exchange_strong(expected, iSignal)) {
-        return; // the program sees the request and shuts down normally
+        PltWaitWake(); // an idle program may be asleep in another thread's signal
+        return;        // the program sees the request and shuts down normally
     }
     // The first request is still pending: the program does not react, so end it now, but never
     // leave the terminal raw. The signal is blocked while this handler runs and ends the process

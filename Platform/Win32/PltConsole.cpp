@@ -1,13 +1,21 @@
 // Console keyboard and output on Windows. A console input is read as key events (never waiting);
 // their virtual key codes become the bytes a terminal sends for the key; a pipe or a file on
 // standard input gives its bytes as keys, a pipe only when PeekNamedPipe shows bytes waiting.
+// A pipe that cannot be peeked into (Wine fails PeekNamedPipe on a pipe from the Unix side with
+// ERROR_NOT_SUPPORTED) is read by a thread of its own that blocks in ReadFile and hands the
+// bytes over; the idle wait then sleeps on that thread's event.
 // Output goes through stdout so that it can be redirected. Ctrl-C, Ctrl-Break and closing the
 // console window are recorded as a stop request.
 #include "Platform/PltConsole.h"
+#include "Platform/PltWait.h"
+#include "Platform/Win32/PltWin32Handles.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include <io.h>
@@ -19,7 +27,8 @@ namespace {
 
 constexpr int PLTC_STDIN_FD = 0;
 
-enum class InputKind : std::uint8_t { Unknown, Console, Pipe, File };
+// ThreadPipe: a pipe read through the reader thread.
+enum class InputKind : std::uint8_t { Unknown, Console, Pipe, ThreadPipe, File };
 
 int inputFd = PLTC_STDIN_FD;
 std::FILE* outStream = nullptr; // nullptr: standard output
@@ -38,6 +47,44 @@ bool outputModeSaved = false;
 std::string pendingKeys; // bytes of a key sequence not yet handed out
 
 std::atomic<int> stopSignal{0};
+
+// What the reader thread of a pipe hands over. The thread keeps it alive while it runs.
+struct PipeReader {
+    std::mutex lock;
+    std::deque<unsigned char> bytes;
+    bool bEnded = false;
+    HANDLE hData = nullptr; // manual reset: set while bytes wait or once the input has ended
+    HANDLE hPipe = INVALID_HANDLE_VALUE; // the thread's own duplicate of the input handle
+    ~PipeReader() {
+        if (hData != nullptr) {
+            CloseHandle(hData);
+        }
+        if (hPipe != INVALID_HANDLE_VALUE) {
+            CloseHandle(hPipe);
+        }
+    }
+};
+std::shared_ptr<PipeReader> pipeReader;
+bool pipeReaderFailed = false; // no thread could be started: the pipe is read like a file
+
+DWORD WINAPI ReadPipe(void* pvReader) {
+    const std::unique_ptr<std::shared_ptr<PipeReader>> ppReader(
+        static_cast<std::shared_ptr<PipeReader>*>(pvReader));
+    PipeReader& reader = **ppReader;
+    for (;;) {
+        unsigned char abyChunk[256];
+        DWORD dwRead = 0;
+        const BOOL bRead = ReadFile(reader.hPipe, abyChunk, sizeof abyChunk, &dwRead, nullptr);
+        const std::lock_guard<std::mutex> guard(reader.lock);
+        if (!bRead || dwRead == 0) {
+            reader.bEnded = true; // the writer closed its end, or the pipe broke
+            SetEvent(reader.hData);
+            return 0;
+        }
+        reader.bytes.insert(reader.bytes.end(), abyChunk, abyChunk + dwRead);
+        SetEvent(reader.hData);
+    }
+}
 
 std::FILE* Out() {
     return outStream != nullptr ? outStream : stdout;
@@ -68,6 +115,7 @@ void OnStopSignal(int iSignal) {
     int expected = 0;
     if (stopSignal.compare_exchange_strong(expected, iSignal)) {
         std::signal(iSignal, OnStopSignal); // the run-time library resets it before the call
+        PltWaitWake();                      // the idle wait ends at once
         return;                             // the program sees the request and shuts down normally
     }
     // The first request is still pending: the program does not react, so end it now.
@@ -81,7 +129,11 @@ BOOL WINAPI OnConsoleControl(DWORD dwEvent) {
         return FALSE; // handled by the signal handlers
     }
     int expected = 0;
-    return stopSignal.compare_exchange_strong(expected, SIGTERM) ? TRUE : FALSE;
+    if (!stopSignal.compare_exchange_strong(expected, SIGTERM)) {
+        return FALSE;
+    }
+    PltWaitWake();
+    return TRUE;
 }
 
 void InstallHandler() {
@@ -162,14 +214,71 @@ bool FetchConsoleKey() {
     return true;
 }
 
-// Reads one byte from a pipe (only when one is waiting) or a file. True when a key is held.
+// Starts the reader thread of the pipe input once. False when it cannot run.
+bool StartPipeReader() {
+    if (pipeReader) {
+        return true;
+    }
+    if (pipeReaderFailed) {
+        return false;
+    }
+    auto reader = std::make_shared<PipeReader>();
+    reader->hData = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    auto* ppReader = new std::shared_ptr<PipeReader>(reader);
+    HANDLE hThread = nullptr;
+    if (reader->hData != nullptr &&
+        DuplicateHandle(GetCurrentProcess(), InputHandle(), GetCurrentProcess(), &reader->hPipe, 0,
+                        FALSE, DUPLICATE_SAME_ACCESS)) {
+        hThread = CreateThread(nullptr, 0, ReadPipe, ppReader, 0, nullptr);
+    }
+    if (hThread == nullptr) {
+        delete ppReader;
+        pipeReaderFailed = true;
+        return false;
+    }
+    CloseHandle(hThread); // it ends by itself at the end of the input
+    pipeReader = std::move(reader);
+    return true;
+}
+
+// One byte from the reader thread of the pipe. True when a key is held.
+bool FetchPipeByte() {
+    PipeReader& reader = *pipeReader;
+    std::unique_lock<std::mutex> guard(reader.lock);
+    while (!reader.bytes.empty()) {
+        const unsigned char byte = reader.bytes.front();
+        reader.bytes.pop_front();
+        if (TakeByte(byte)) {
+            return true;
+        }
+    }
+    if (!reader.bEnded) {
+        ResetEvent(reader.hData); // under the lock: the thread sets it again with its next bytes
+        return false;
+    }
+    guard.unlock();
+    EndInput();
+    return heldKey >= 0;
+}
+
+// Reads one byte from a pipe (only when one is waiting, or through the reader thread) or a file.
+// True when a key is held.
 bool FetchStreamByte() {
+    if (inputKind == InputKind::ThreadPipe) {
+        return FetchPipeByte();
+    }
     const HANDLE hInput = InputHandle();
     for (;;) {
         if (inputKind == InputKind::Pipe) {
             DWORD dwAvailable = 0;
             if (!PeekNamedPipe(hInput, nullptr, 0, nullptr, &dwAvailable, nullptr)) {
-                EndInput(); // the writer closed its end
+                // The writer has gone (and every byte is read), or the pipe cannot be peeked
+                // into: then the reader thread takes over.
+                if (GetLastError() != ERROR_BROKEN_PIPE && StartPipeReader()) {
+                    inputKind = InputKind::ThreadPipe;
+                    return FetchPipeByte();
+                }
+                EndInput();
                 return heldKey >= 0;
             }
             if (dwAvailable == 0) {
@@ -298,6 +407,68 @@ int PltConsoleStopSignal() {
 void PltConsoleUseInputForTest(int iFd) {
     inputFd = iFd >= 0 ? iFd : PLTC_STDIN_FD;
     inputKind = InputKind::Unknown;
+    pipeReader.reset(); // a reader still running keeps its own handle until that input ends
+    pipeReaderFailed = false;
+}
+
+void PltWin32ConsoleUseReaderForTest() {
+    if (Classify() == InputKind::Pipe && StartPipeReader()) {
+        inputKind = InputKind::ThreadPipe;
+    }
+}
+
+PltWin32Watch PltWin32ConsoleWatch(int iFd, HANDLE* phEvent) {
+    if (iFd != inputFd) {
+        return PltWin32Watch::Foreign;
+    }
+    if (inputEnded || heldKey >= 0) {
+        return PltWin32Watch::Ready;
+    }
+    if (inputKind == InputKind::Unknown) {
+        inputKind = Classify();
+    }
+    switch (inputKind) {
+    case InputKind::Console: {
+        const HANDLE hInput = InputHandle();
+        if (_kbhit() != 0) {
+            return PltWin32Watch::Ready;
+        }
+        // Mouse, focus and key-up events signal the handle but are no keys: drop them, or the
+        // wait would end at once for ever.
+        INPUT_RECORD aRecords[32];
+        DWORD dwCount = 0;
+        if (PeekConsoleInputA(hInput, aRecords, 32, &dwCount) && dwCount > 0) {
+            for (DWORD i = 0; i < dwCount; ++i) {
+                const KEY_EVENT_RECORD& tKey = aRecords[i].Event.KeyEvent;
+                if (aRecords[i].EventType == KEY_EVENT && tKey.bKeyDown &&
+                    tKey.uChar.AsciiChar != 0) {
+                    return PltWin32Watch::Ready; // a key came meanwhile: the keyboard task reads
+                }
+            }
+            (void)ReadConsoleInputA(hInput, aRecords, dwCount, &dwCount);
+        }
+        *phEvent = hInput;
+        return PltWin32Watch::Event;
+    }
+    case InputKind::Pipe: {
+        DWORD dwAvailable = 0;
+        if (!PeekNamedPipe(InputHandle(), nullptr, 0, nullptr, &dwAvailable, nullptr) ||
+            dwAvailable > 0) {
+            return PltWin32Watch::Ready; // bytes, or a failure the keyboard task looks into
+        }
+        return PltWin32Watch::Unwatchable;
+    }
+    case InputKind::ThreadPipe: {
+        const std::lock_guard<std::mutex> guard(pipeReader->lock);
+        if (!pipeReader->bytes.empty() || pipeReader->bEnded) {
+            return PltWin32Watch::Ready;
+        }
+    }
+        *phEvent = pipeReader->hData;
+        return PltWin32Watch::Event;
+    default:
+        return PltWin32Watch::Ready;
+    }
 }
 
 void PltConsoleUseOutputForTest(std::FILE* pStream) {
@@ -309,6 +480,8 @@ void PltConsoleResetForTest() {
     RemoveHandler();
     stopSignal.store(0);
     inputKind = InputKind::Unknown;
+    pipeReader.reset();
+    pipeReaderFailed = false;
     inputEnded = false;
     lastWasCr = false;
     lineStarted = false;

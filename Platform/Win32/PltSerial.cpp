@@ -25,13 +25,23 @@ constexpr std::size_t PLTC_NR_OF_SLOTS = 32; // devices and pipe ends open at on
 
 enum class SlotKind : std::uint8_t { Free, Device, PipeRead, PipeWrite };
 
+// How the idle wait learns of input on a quiet device, found out on first use: a read of one byte
+// left under way (Wine keeps it waiting for the byte), else a character-received watch (Windows
+// completes that read at once), else looking every millisecond (Wine ends such a watch at once).
+enum class WatchBy : std::uint8_t { Read, CommEvent, Poll };
+
 struct Slot {
     SlotKind kind = SlotKind::Free;
     HANDLE hObject = INVALID_HANDLE_VALUE;
     HANDLE hPipeReadEnd = INVALID_HANDLE_VALUE; // pipe write end: the read end, to measure room
     DWORD dwCapacity = 0;                       // pipe write end: bytes the pipe may hold
     OVERLAPPED tGet{};                          // device: the asynchronous read, with the get-event
-    OVERLAPPED tPut{}; // device: the asynchronous write, with the put-event
+    OVERLAPPED tPut{};   // device: the asynchronous write, with the put-event
+    OVERLAPPED tWatch{}; // device: the character-received watch of the idle wait, with its event
+    DWORD dwWatchMask = 0;
+    bool bWatchPending = false;
+    bool bMaskSet = false;
+    WatchBy tWatchBy = WatchBy::Read;
     bool bReadPending = false;
     DWORD dwHeld = 0;   // bytes of a completed read not yet handed out
     DWORD dwOffset = 0; // where they start in abyRead
@@ -43,10 +53,10 @@ BOOL WINAPI RealCloseHandle(HANDLE hObject) {
 }
 
 constexpr PltWin32SerialSys PLTC_REAL_SYS = {
-    CreateFileA,         SetupComm,       SetCommTimeouts, GetCommState,
-    SetCommState,        ReadFile,        WriteFile,       GetOverlappedResult,
-    WaitForSingleObject, ClearCommError,  PurgeComm,       CancelIo,
-    FlushFileBuffers,    RealCloseHandle, CreatePipe,      PeekNamedPipe,
+    CreateFileA,   SetupComm,   SetCommTimeouts,     GetCommState,        SetCommState,
+    ReadFile,      WriteFile,   GetOverlappedResult, WaitForSingleObject, ClearCommError,
+    PurgeComm,     CancelIo,    FlushFileBuffers,    RealCloseHandle,     CreatePipe,
+    PeekNamedPipe, SetCommMask, WaitCommEvent,
 };
 
 PltWin32SerialSys sys = PLTC_REAL_SYS;
@@ -89,6 +99,7 @@ void CloseEvent(HANDLE& hEvent) {
 void Release(Slot& slot) {
     CloseEvent(slot.tGet.hEvent);
     CloseEvent(slot.tPut.hEvent);
+    CloseEvent(slot.tWatch.hEvent);
     const std::lock_guard<std::mutex> guard(slotLock);
     slot = Slot{};
 }
@@ -157,6 +168,76 @@ bool PltWin32DeviceReadable(PltHandle hHandle) {
     DWORD dwErrors = 0;
     COMSTAT status{};
     return sys.pfClearCommError(ptSlot->hObject, &dwErrors, &status) && status.cbInQue > 0;
+}
+
+PltWin32Watch PltWin32DeviceWatch(PltHandle hHandle, HANDLE* phEvent) {
+    Slot* ptSlot = FindDevice(hHandle);
+    if (ptSlot == nullptr) {
+        return PltWin32Watch::Unwatchable;
+    }
+    Slot& slot = *ptSlot;
+    if (slot.bWatchPending && HasOverlappedIoCompleted(&slot.tWatch)) {
+        slot.bWatchPending = false; // a character came: look at the queue
+        if ((slot.dwWatchMask & EV_RXCHAR) == 0) {
+            slot.tWatchBy = WatchBy::Poll; // ended without one: the watch is no use here
+        }
+    }
+    if (PltWin32DeviceReadable(hHandle)) {
+        return PltWin32Watch::Ready;
+    }
+    if (slot.tWatchBy == WatchBy::Read && !slot.bReadPending) {
+        ResetEvent(slot.tGet.hEvent);
+        const HANDLE hEvent = slot.tGet.hEvent;
+        slot.tGet = OVERLAPPED{};
+        slot.tGet.hEvent = hEvent;
+        DWORD dwCount = 0;
+        if (sys.pfReadFile(slot.hObject, slot.abyRead.data(), 1, &dwCount, &slot.tGet)) {
+            slot.dwHeld = dwCount;
+            if (dwCount > 0) {
+                return PltWin32Watch::Ready;
+            }
+            slot.tWatchBy = WatchBy::CommEvent;
+        } else if (GetLastError() == ERROR_IO_PENDING) {
+            slot.bReadPending = true;
+        } else {
+            slot.tWatchBy = WatchBy::CommEvent;
+        }
+    }
+    if (slot.bReadPending) {
+        *phEvent = slot.tGet.hEvent; // the outstanding read completes with the first byte
+        return PltWin32Watch::Event;
+    }
+    if (slot.tWatchBy == WatchBy::Poll) {
+        return PltWin32Watch::Unwatchable;
+    }
+    if (!slot.bWatchPending) {
+        if (slot.tWatch.hEvent == nullptr) {
+            slot.tWatch.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        }
+        if (slot.tWatch.hEvent == nullptr ||
+            (!slot.bMaskSet && !sys.pfSetCommMask(slot.hObject, EV_RXCHAR))) {
+            return PltWin32Watch::Unwatchable;
+        }
+        slot.bMaskSet = true;
+        ResetEvent(slot.tWatch.hEvent);
+        const HANDLE hEvent = slot.tWatch.hEvent;
+        slot.tWatch = OVERLAPPED{};
+        slot.tWatch.hEvent = hEvent;
+        if (sys.pfWaitCommEvent(slot.hObject, &slot.dwWatchMask, &slot.tWatch)) {
+            return PltWin32Watch::Ready; // a character came meanwhile
+        }
+        if (GetLastError() != ERROR_IO_PENDING) {
+            return PltWin32Watch::Unwatchable;
+        }
+        slot.bWatchPending = true;
+        // A byte that came between the look at the queue and the start of the watch signals
+        // nothing: look once more.
+        if (PltWin32DeviceReadable(hHandle)) {
+            return PltWin32Watch::Ready;
+        }
+    }
+    *phEvent = slot.tWatch.hEvent;
+    return PltWin32Watch::Event;
 }
 
 void PltSerialDeviceName(std::uint8_t byPort, char* pszName, std::size_t wSize) {
@@ -407,6 +488,12 @@ void PltHandleClose(PltHandle hHandle) {
         DWORD dwCount = 0;
         (void)sys.pfCancelIo(slot.hObject);
         (void)sys.pfGetOverlappedResult(slot.hObject, &slot.tGet, &dwCount, TRUE);
+    }
+    if (slot.kind == SlotKind::Device && slot.bWatchPending) {
+        // Likewise the watch: clearing the mask ends it.
+        DWORD dwCount = 0;
+        (void)sys.pfSetCommMask(slot.hObject, 0);
+        (void)sys.pfGetOverlappedResult(slot.hObject, &slot.tWatch, &dwCount, TRUE);
     }
     (void)sys.pfCloseHandle(slot.hObject);
     Release(slot);

@@ -33,6 +33,8 @@ struct PltWin32SerialSys {
     BOOL(WINAPI* pfPeekNamedPipe)
     (HANDLE hPipe, LPVOID pvBuffer, DWORD dwSize, LPDWORD pdwRead, LPDWORD pdwAvailable,
      LPDWORD pdwLeft);
+    BOOL(WINAPI* pfSetCommMask)(HANDLE hDevice, DWORD dwMask);
+    BOOL(WINAPI* pfWaitCommEvent)(HANDLE hDevice, LPDWORD pdwMask, LPOVERLAPPED ptOverlapped);
 };
 PltWin32SerialSys& PltWin32SerialSysTable(); // the table in use; tests replace entries
 void PltWin32SerialSysReset();               // puts the real calls back

@@ -11,7 +11,11 @@ namespace {
 
 class PltWaitTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(0, pipe(fds)); }
+    void SetUp() override {
+        ASSERT_EQ(0, pipe(fds));
+        const PltWaitSet none;
+        (void)PltWaitReadable(none, 0); // uses up a wake left by an earlier test's stop signal
+    }
     void TearDown() override {
         close(fds[0]);
         close(fds[1]);
@@ -45,6 +49,22 @@ TEST_F(PltWaitTest, NegativeHandlesAreSkippedAndAFullSetSaysSo) {
     }
     EXPECT_FALSE(PltWaitAdd(set, fds[0]));
     EXPECT_EQ(PLTC_MAX_WAIT_HANDLES, set.wCount);
+}
+
+// A stop signal may reach another thread than the sleeping one: the wake must end a wait that
+// has no time-out.
+TEST_F(PltWaitTest, WakeFromAnotherThreadEndsAWaitWithoutTimeOut) {
+    PltWaitSet set;
+    ASSERT_TRUE(PltWaitAdd(set, fds[0]));
+    std::thread waker([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        PltWaitWake();
+    });
+    const std::uint32_t dwStart = PltGetTickCount();
+    EXPECT_EQ(0, PltWaitReadable(set, PLTC_WAIT_FOREVER));
+    EXPECT_LT(PltGetTickCount() - dwStart, 1000u);
+    waker.join();
+    EXPECT_EQ(0, PltWaitReadable(set, 0)); // the wake is used up
 }
 
 } // namespace

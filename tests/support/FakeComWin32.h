@@ -28,6 +28,9 @@ struct FakeDevice {
     std::vector<std::uint8_t> arrived; // bytes that complete the read
     DWORD dwQueued = 0;                // input queue length the device reports
     OVERLAPPED* ptRead = nullptr;      // the outstanding read
+    OVERLAPPED* ptWatch = nullptr;     // the outstanding character-received watch
+    DWORD dwMask = 0;                  // the event mask set
+    DWORD* pdwWatchMask = nullptr;     // where the watch reports its events
     std::uint8_t* pbyReadBuffer = nullptr;
     int nReads = 0;
     int nClears = 0;
@@ -81,6 +84,7 @@ inline BOOL WINAPI FakeReadFile(HANDLE hFile, LPVOID pvBuffer, DWORD dwCount, LP
         device.arrived.clear();
         return TRUE;
     }
+    ptOverlapped->Internal = STATUS_PENDING;
     device.ptRead = ptOverlapped;
     device.pbyReadBuffer = static_cast<std::uint8_t*>(pvBuffer);
     SetLastError(ERROR_IO_PENDING);
@@ -141,6 +145,34 @@ inline BOOL WINAPI FakeClearCommError(HANDLE, LPDWORD pdwErrors, LPCOMSTAT ptSta
     }
     return TRUE;
 }
+inline BOOL WINAPI FakeSetCommMask(HANDLE, DWORD dwMask) {
+    device.dwMask = dwMask;
+    return TRUE;
+}
+inline BOOL WINAPI FakeWaitCommEvent(HANDLE, LPDWORD pdwMask, LPOVERLAPPED ptOverlapped) {
+    ptOverlapped->Internal = STATUS_PENDING;
+    device.pdwWatchMask = pdwMask;
+    device.ptWatch = ptOverlapped;
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+}
+// Characters arrive: the outstanding read takes them, or they wait in the input queue and the
+// watch, if any, completes.
+inline void Arrive(const std::vector<std::uint8_t>& bytes) {
+    device.arrived = bytes;
+    if (device.ptRead != nullptr) {
+        device.ptRead->Internal = 0;
+        SetEvent(device.ptRead->hEvent);
+        return;
+    }
+    device.dwQueued = static_cast<DWORD>(bytes.size());
+    if (device.ptWatch != nullptr) {
+        *device.pdwWatchMask = EV_RXCHAR;
+        device.ptWatch->Internal = 0;
+        SetEvent(device.ptWatch->hEvent);
+        device.ptWatch = nullptr;
+    }
+}
 inline BOOL WINAPI FakeCancelIo(HANDLE) {
     ++device.nCancels;
     return TRUE;
@@ -162,6 +194,8 @@ inline void InstallFakeDevice() {
     sys.pfGetOverlappedResult = FakeGetOverlappedResult;
     sys.pfClearCommError = FakeClearCommError;
     sys.pfCancelIo = FakeCancelIo;
+    sys.pfSetCommMask = FakeSetCommMask;
+    sys.pfWaitCommEvent = FakeWaitCommEvent;
 }
 
 } // namespace fakecom
