@@ -14,7 +14,7 @@ constexpr std::size_t APPC_HOST_MAX = 252;    // characters of the -I host text
 constexpr std::uint16_t APPC_TCP_PORT = 9451; // the unit's TCP port
 // Exit statuses of the program.
 constexpr std::uint16_t APPC_EXIT_OK = 0;          // after EXIT or a clean shut-down on a signal
-constexpr std::uint16_t APPC_EXIT_USAGE = 1;       // unknown option, host text too long
+constexpr std::uint16_t APPC_EXIT_USAGE = 1;       // unknown option, bad host text or port
 constexpr std::uint16_t APPC_EXIT_DEFINITIONS = 2; // definition file missing, wrong or too full
 constexpr std::uint16_t APPC_EXIT_ALLOCATION = 3;  // no memory for the function table or buffer
 constexpr const char* APPC_DEFAULT_DEF_FILES = "FNID.DEF;FNIDDev.DEF";
@@ -28,7 +28,11 @@ void AppSetLinkChannel(std::uint8_t byChannel);
 std::uint8_t AppSerialPort();                  // serial port index opened at start-up (0 = COM1)
 std::uint32_t AppBaudrate();                   // serial baud rate (one of the supported rates)
 std::uint16_t AppSerialProtocol();             // APPC_PROTOCOL_*
-const char* AppHost();                         // host text of -I
+const char* AppHost();                         // host text of -I as given ("[::1]:9452")
+const char* AppHostName();                     // its host part ("::1")
+std::uint16_t AppTcpPort();                    // its port (APPC_TCP_PORT when none is given)
+const char* AppSerialDevice();                 // device path of -S<device>; "" for -S<digit>
+bool AppReconnect();                           // -R: the link is opened again after a loss
 const char* AppDefinitionFiles();              // "main[;extended]" definition file list
 std::FILE* AppResponseStream();                // decoded messages, link events, protocol displays
 void AppSetResponseStream(std::FILE* pStream); // the response file, or nullptr for standard output

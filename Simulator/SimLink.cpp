@@ -246,12 +246,16 @@ const RsmDriverOps kSimDriver = {SimDriverOpen,        SimDriverClose,        Si
                                  SimDriverSetBaudrate, SimDriverEnableNotify, SimDriverReadHandle};
 
 std::uint16_t OpenTcp() {
-    g_byListener = IpmOpen(g_options.wPort, nullptr, TcpProtocol(g_options.protocol), TcpEvent);
+    const char* pszListen = g_options.listen.empty() ? nullptr : g_options.listen.c_str();
+    g_byListener =
+        IpmOpenListener(g_options.wPort, pszListen, TcpProtocol(g_options.protocol), TcpEvent);
     if (g_byListener == IPMC_NO_SESSION) {
-        std::fprintf(stderr, "talvo_sim: cannot listen on TCP port %u\n", g_options.wPort);
+        std::fprintf(stderr, "talvo_sim: cannot listen on TCP port %u%s%s\n", g_options.wPort,
+                     pszListen != nullptr ? " of " : "", pszListen != nullptr ? pszListen : "");
         return 1;
     }
-    std::printf("listening on TCP port %u\n", g_options.wPort);
+    // With --port 0 the system chose the port: the line names the one in use.
+    std::printf("listening on TCP port %u\n", static_cast<unsigned>(IpmLocalPort(g_byListener)));
     std::fflush(stdout);
     return SimUnitStart(g_options.unit, MDSC_INVALID_ID, SimLinkCloseSession);
 }

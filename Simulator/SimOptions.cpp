@@ -8,13 +8,14 @@
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: talvo_sim [-D FILE] --tcp [--port N] [--protocol oip|multi|terminal] [faults]\n"
+    "Usage: talvo_sim [-D FILE] --tcp [--port N] [--listen ADDRESS]\n"
+    "                 [--protocol oip|multi|terminal] [faults]\n"
     "       talvo_sim [-D FILE] (--serial DEVICE | --pty) [--protocol full|simple|terminal]\n"
     "                 [--baud N] [faults]\n"
     "Simulates a TALVO unit: answers every remote call of the definition file.\n"
     "  -D FILE            definition file (default examples/FNID.DEF)\n"
     "  --tcp              listen for the tool on TCP (default port 9451)\n"
-    "  --port N           TCP port to listen on\n"
+    "  --port N           TCP port to listen on; 0: a free one, named in the listening line\n"
     "  --serial DEVICE    use a serial device\n"
     "  --pty              create a pseudo-terminal and print its path as \"pty: <path>\"\n"
     "  --protocol NAME    oip (default), multi or terminal on TCP;\n"
@@ -29,7 +30,9 @@ constexpr const char* kHelp =
     "  --silent-after N   send nothing more after N answers\n"
     "  --close-after N    close the connection after N answers\n"
     "  --faults-after N   faults start once N remote calls were answered (default 0)\n"
-    "  --help             this text\n";
+    "  --help             this text\n"
+    "  --listen ADDRESS   local address to listen on, IPv4 or IPv6 (::1); default every\n"
+    "                     IPv4 address\n";
 
 // Reads a whole decimal number no greater than dwMax. Returns false for anything else.
 bool ReadNumber(const char* pszText, std::uint32_t dwMax, std::uint32_t& rValue) {
@@ -98,10 +101,16 @@ std::uint16_t SimParseOptions(int argc, char** argv, SimOptions& rOptions, std::
             protocolName = pszValue;
             ++i;
         } else if (std::strcmp(pszArg, "--port") == 0) {
-            if (!number(0xFFFF, dwValue) || dwValue == 0) {
-                return fail("expected a port from 1 to 65535 after");
+            if (!number(0xFFFF, dwValue)) {
+                return fail("expected a port from 0 to 65535 after");
             }
             rOptions.wPort = static_cast<std::uint16_t>(dwValue);
+        } else if (std::strcmp(pszArg, "--listen") == 0) {
+            if (pszValue == nullptr || pszValue[0] == '\0') {
+                return fail("missing address after");
+            }
+            rOptions.listen = pszValue;
+            ++i;
         } else if (std::strcmp(pszArg, "--baud") == 0) {
             if (!number(4000000, dwValue) || dwValue == 0) {
                 return fail("expected a baud rate after");

@@ -34,6 +34,7 @@ std::uint16_t UasOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uin
 // port in use.
 std::uint16_t UasSetDeviceHandle(std::uint8_t byComport, PltHandle hDevice);
 std::uint16_t UasClose(std::uint8_t byComport); // stops the writer, closes everything; 0
+int UasLastOpenError(); // system error of the last UasOpen's device open; 0 when it opened
 // Appends the bytes to the write pipe in one piece: 0, or UASC_ERROR when the port is not open,
 // its writer thread has stopped, or no room came within UASC_PIPE_WAIT_MS.
 std::uint16_t UasWriteBuffer(std::uint8_t byComport, std::uint16_t wCount,
