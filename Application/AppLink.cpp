@@ -202,6 +202,9 @@ void LinkTask() {
 void LinkLost() {
     g_tState = AppLinkState::Down;
     DropQueue();
+    // The answer a script waits for went with the link: the script goes on (after the link is
+    // back, with -R) instead of waiting for ever.
+    SetPendingFnId(APPC_NO_FNID);
     if (!AppReconnect() || g_bReconnecting) {
         return;
     }

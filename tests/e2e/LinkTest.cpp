@@ -1,0 +1,183 @@
+// Links as they are in the field: a unit on another port and on IPv6, a serial device by path,
+// a unit that drops the connection and comes back, a device that disappears and reappears, calls
+// without a link, and a connect that completes late.
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "tests/e2e/E2eSupport.h"
+
+namespace {
+
+const std::string kDefinitionFile = TALVO_SOURCE_DIR "/examples/FNID.DEF";
+constexpr int kRunLimitMs = 60000;
+const std::string kVersionAnswer = "FnId    : 0x0001,  GETVERSION,  OutStruc={ S16 W3  }\n"
+                                   "Error   : 0x0000\n"
+                                   " String   : SIM";
+const std::string kIdentityAnswer = "GETIDENTITY,  OutStruc";
+
+struct Session {
+    RunResult result;
+    std::string responses; // the response file
+};
+
+// Runs talvo_rc with a script that writes its response file, then EXIT.
+Session RunScript(const std::string& name, const std::vector<std::string>& linkArgs,
+                  const std::string& body, int iLimitMs = kRunLimitMs) {
+    WriteFile(TempPath(name + ".SCR"), "RESFILE " + name + ".RES\n" + body + "EXIT\n");
+    std::vector<std::string> args = linkArgs;
+    args.push_back("-D" + kDefinitionFile);
+    args.push_back(name + ".SCR");
+    Session session;
+    session.result = RunProgram(TALVO_RC_BIN, args, "", iLimitMs, {}, TempDirectory());
+    session.responses = ReadFile(TempPath(name + ".RES"));
+    return session;
+}
+
+// Starts talvo_sim on TCP with the extra arguments; the port it listens on, 0 when it did not.
+std::uint16_t StartSim(std::unique_ptr<BackgroundProgram>& rSim,
+                       const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {"--tcp", "-D", kDefinitionFile};
+    args.insert(args.end(), extra.begin(), extra.end());
+    rSim = std::make_unique<BackgroundProgram>(TALVO_SIM_BIN, args);
+    const std::string port = rSim->WaitForLine("listening on TCP port ", 5000);
+    return port.empty() ? 0 : static_cast<std::uint16_t>(std::stoul(port));
+}
+
+bool HasIpv6Loopback() {
+    const int fd = socket(AF_INET6, SOCK_STREAM, 0);
+    if (fd < 0) {
+        return false;
+    }
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    const bool bOk = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return bOk;
+}
+
+TEST(LinkTest, UnitOnAnotherPortThroughHostColonPort) {
+    std::unique_ptr<BackgroundProgram> sim;
+    const std::uint16_t wPort = StartSim(sim, {"--port", "0"});
+    ASSERT_NE(0, wPort);
+    const std::string host = "-I127.0.0.1:" + std::to_string(wPort);
+    const Session session = RunScript("OTHERPORT", {host}, "GETVERSION\n");
+    EXPECT_EQ(0, session.result.iExitCode) << session.result.output;
+    EXPECT_NE(std::string::npos,
+              session.result.output.find("   Host = 127.0.0.1:" + std::to_string(wPort) + "\n"))
+        << session.result.output;
+    EXPECT_EQ(1u, CountOf(session.responses, kVersionAnswer)) << session.responses;
+}
+
+TEST(LinkTest, UnitOnIpv6Loopback) {
+    if (!HasIpv6Loopback()) {
+        GTEST_SKIP() << "this machine has no IPv6 loopback (::1)";
+    }
+    std::unique_ptr<BackgroundProgram> sim;
+    const std::uint16_t wPort = StartSim(sim, {"--port", "0", "--listen", "::1"});
+    ASSERT_NE(0, wPort) << sim->Output();
+    const std::string host = "[::1]:" + std::to_string(wPort);
+    const Session session = RunScript("IPV6", {"-I" + host}, "GETVERSION\n");
+    EXPECT_EQ(0, session.result.iExitCode) << session.result.output;
+    EXPECT_NE(std::string::npos, session.result.output.find("   Host = " + host + "\n"));
+    EXPECT_EQ(1u, CountOf(session.responses, kVersionAnswer)) << session.responses;
+}
+
+TEST(LinkTest, SerialDeviceByPath) {
+    BackgroundProgram sim(TALVO_SIM_BIN, {"--pty", "-D", kDefinitionFile});
+    const std::string path = sim.WaitForLine("pty: ", 5000);
+    ASSERT_NE("", path);
+    const Session session = RunScript("DEVPATH", {"-S" + path + ":19200"}, "GETVERSION\n");
+    EXPECT_EQ(0, session.result.iExitCode) << session.result.output;
+    EXPECT_NE(std::string::npos,
+              session.result.output.find("Using " + path + ": for serial communication\n"))
+        << session.result.output;
+    EXPECT_EQ(1u, CountOf(session.responses, kVersionAnswer)) << session.responses;
+}
+
+TEST(LinkTest, LinkThatCannotBeOpenedSaysSoOnce) {
+    const std::string missing = TempPath("no-such-device");
+    const Session serial = RunScript("NODEVICE", {"-S" + missing}, "PAUSE 1\nGETVERSION\n");
+    EXPECT_EQ(0, serial.result.iExitCode) << serial.result.output;
+    EXPECT_EQ(1u, CountOf(serial.result.output,
+                          "Can't open " + missing + ": No such file or directory\n"))
+        << serial.result.output;
+    EXPECT_EQ(1u, CountOf(serial.result.output, "No link: call not sent\n"));
+
+    // Nothing listens on the port: one line, however many retries follow.
+    std::unique_ptr<BackgroundProgram> sim;
+    const std::uint16_t wPort = StartSim(sim, {"--port", "0"});
+    ASSERT_NE(0, wPort);
+    sim.reset(); // the port is free again
+    const std::string host = "127.0.0.1:" + std::to_string(wPort);
+    const Session tcp = RunScript("REFUSED", {"-I" + host}, "PAUSE 5\nGETVERSION\n");
+    EXPECT_EQ(0, tcp.result.iExitCode) << tcp.result.output;
+    EXPECT_EQ(1u, CountOf(tcp.result.output, "Can't connect to " + host +
+                                                 ": Connection refused, retrying every 2 s\n"))
+        << tcp.result.output;
+    EXPECT_EQ(1u, CountOf(tcp.result.output, "No link: call not sent\n"));
+}
+
+TEST(LinkTest, NameThatDoesNotResolveIsOneLine) {
+    const Session session =
+        RunScript("NONAME", {"-Ino-such-unit.invalid:9452"}, "PAUSE 3\nGETVERSION\n");
+    EXPECT_EQ(0, session.result.iExitCode) << session.result.output;
+    EXPECT_EQ(1u, CountOf(session.result.output, "Can't connect to no-such-unit.invalid:9452: "))
+        << session.result.output;
+}
+
+TEST(LinkTest, CallAfterALossWithoutReconnectSaysNoLink) {
+    std::unique_ptr<BackgroundProgram> sim;
+    const std::uint16_t wPort = StartSim(sim, {"--port", "0", "--close-after", "1"});
+    ASSERT_NE(0, wPort);
+    const Session session = RunScript("NOLINK", {"-I127.0.0.1:" + std::to_string(wPort)},
+                                      "GETVERSION\nPAUSE 2\nGETTIME\n", 20000);
+    EXPECT_FALSE(session.result.bTimedOut) << session.result.output;
+    EXPECT_EQ(0, session.result.iExitCode);
+    // The request display, then the line; in the response file too.
+    EXPECT_NE(std::string::npos,
+              session.result.output.find(
+                  "FnId    : 0x0005,  StructToSend={ -  }\nNo link: call not sent\n"))
+        << session.result.output;
+    EXPECT_EQ(1u, CountOf(session.responses, "No link: call not sent\n")) << session.responses;
+}
+
+TEST(LinkTest, ReconnectBringsTheUnitBackAfterItRestarts) {
+    std::unique_ptr<BackgroundProgram> sim;
+    const std::uint16_t wPort = StartSim(sim, {"--port", "0", "--close-after", "1"});
+    ASSERT_NE(0, wPort);
+    const std::string port = std::to_string(wPort);
+    std::atomic<bool> bRestarted{false};
+    // The unit goes away after its first answer and comes back 3 s later on the same port.
+    std::thread restarter([&] {
+        sim->WaitFor("closing", 20000);
+        sim.reset();
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        StartSim(sim, {"--port", port});
+        bRestarted = true;
+    });
+    const Session session = RunScript("RECONNECT", {"-R", "-I127.0.0.1:" + port},
+                                      "GETVERSION\nPAUSE 1\nGETIDENTITY\n", 30000);
+    restarter.join();
+    EXPECT_TRUE(bRestarted);
+    EXPECT_FALSE(session.result.bTimedOut) << session.result.output;
+    EXPECT_EQ(0, session.result.iExitCode);
+    EXPECT_EQ(1u, CountOf(session.responses, "Link lost: reconnecting every 2 s\n"))
+        << session.responses;
+    // The first established line comes before the script opens its response file.
+    EXPECT_EQ(2u,
+              CountOf(session.result.output + session.responses, "TCP/IP Connection Established"))
+        << session.responses;
+    EXPECT_EQ(1u, CountOf(session.responses, kIdentityAnswer)) << session.responses;
+    EXPECT_EQ(0u, CountOf(session.result.output, "No link: call not sent"));
+}
+
+} // namespace
