@@ -48,6 +48,12 @@ std::uint16_t AppOpenLink();
 // Stops the script, closes the link, deregisters the handlers and releases the function table.
 void AppClose();
 
+// Takes the -I text apart: "host", "host:port", "[IPv6]", "[IPv6]:port", or a bare IPv6 address
+// (more than one colon, no port). The host part goes to pszHost (wSize bytes), the port (1 to
+// 65535, APPC_TCP_PORT when none is given) to *pwPort. False for a port that is not a number in
+// that range, an unclosed bracket or a host part that does not fit.
+bool AppParseHostPort(const char* pszText, char* pszHost, std::size_t wSize, std::uint16_t* pwPort);
+
 // Baud rate rounded down to the supported table (115200 ... 9600); below 9600 gives 9600.
 std::uint32_t AppRoundBaudrate(std::uint32_t dwRequested);
 

@@ -79,12 +79,12 @@ bool ReadPort(const char* pszText, std::uint16_t* pwPort) {
     return true;
 }
 
-// Takes -I apart: "host", "host:port", "[v6]", "[v6]:port", or a bare IPv6 address (more than
-// one colon, no port). False for a bad port or an unclosed bracket.
-bool SplitHost(const char* pszText, std::array<char, APPC_HOST_MAX + 1>& rHost,
-               std::uint16_t* pwPort) {
+} // namespace
+
+bool AppParseHostPort(const char* pszText, char* pszHost, std::size_t wSize,
+                      std::uint16_t* pwPort) {
     *pwPort = APPC_TCP_PORT;
-    const char* pszHost = pszText;
+    const char* pszName = pszText;
     std::size_t wLength = std::strlen(pszText);
     const char* pszPort = nullptr;
     if (pszText[0] == '[') {
@@ -92,8 +92,8 @@ bool SplitHost(const char* pszText, std::array<char, APPC_HOST_MAX + 1>& rHost,
         if (pszClose == nullptr || (pszClose[1] != '\0' && pszClose[1] != ':')) {
             return false;
         }
-        pszHost = pszText + 1;
-        wLength = static_cast<std::size_t>(pszClose - pszHost);
+        pszName = pszText + 1;
+        wLength = static_cast<std::size_t>(pszClose - pszName);
         pszPort = pszClose[1] == ':' ? pszClose + 2 : nullptr;
     } else {
         const char* pszColon = std::strchr(pszText, ':');
@@ -102,12 +102,15 @@ bool SplitHost(const char* pszText, std::array<char, APPC_HOST_MAX + 1>& rHost,
             pszPort = pszColon + 1;
         }
     }
-    if (pszPort != nullptr && !ReadPort(pszPort, pwPort)) {
+    if ((pszPort != nullptr && !ReadPort(pszPort, pwPort)) || wLength >= wSize) {
         return false;
     }
-    std::snprintf(rHost.data(), rHost.size(), "%.*s", static_cast<int>(wLength), pszHost);
+    std::memcpy(pszHost, pszName, wLength);
+    pszHost[wLength] = '\0';
     return true;
 }
+
+namespace {
 
 // Applies one option argument (starting with '-' or '/'). Returns 0, or 1 to stop.
 std::uint16_t ApplyOption(const char* pszArg) {
@@ -130,7 +133,7 @@ std::uint16_t ApplyOption(const char* pszArg) {
             PrintUsage();
             return 1;
         }
-        if (!SplitHost(pszValue, g_szHostName, &g_wTcpPort)) {
+        if (!AppParseHostPort(pszValue, g_szHostName.data(), g_szHostName.size(), &g_wTcpPort)) {
             std::fprintf(AppConsole(), "Invalid host or port (1 to 65535): %.60s\n", pszValue);
             PrintUsage();
             return 1;
