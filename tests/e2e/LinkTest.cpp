@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "tests/e2e/E2eSupport.h"
 
@@ -178,6 +179,131 @@ TEST(LinkTest, ReconnectBringsTheUnitBackAfterItRestarts) {
         << session.responses;
     EXPECT_EQ(1u, CountOf(session.responses, kIdentityAnswer)) << session.responses;
     EXPECT_EQ(0u, CountOf(session.result.output, "No link: call not sent"));
+}
+
+// A listening socket on 127.0.0.1 with an accept queue of one; *pwPort gets its port.
+int ListenWithShortQueue(std::uint16_t* pwPort) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, 0) != 0) {
+        close(fd);
+        return -1;
+    }
+    socklen_t len = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len);
+    *pwPort = ntohs(address.sin_port);
+    return fd;
+}
+
+int ConnectLoopback(std::uint16_t wPort, bool bBlocking) {
+    const int fd = socket(AF_INET, SOCK_STREAM | (bBlocking ? 0 : SOCK_NONBLOCK), 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(wPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && bBlocking) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Copies bytes both ways between two sockets until one side closes.
+void Relay(int fdA, int fdB) {
+    std::uint8_t buffer[4096];
+    for (;;) {
+        pollfd fds[2] = {{fdA, POLLIN, 0}, {fdB, POLLIN, 0}};
+        if (poll(fds, 2, 20000) <= 0) {
+            return;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+                continue;
+            }
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0 || write(fds[1 - i].fd, buffer, static_cast<std::size_t>(n)) != n) {
+                return;
+            }
+        }
+    }
+}
+
+// The start-up script's first call went to a socket whose connect had not completed and was lost;
+// the script then waited for its answer for ever. The unit's accept queue is full when the tool
+// connects, so its connect completes only on the SYN retransmission, about 1 s later.
+TEST(LinkTest, FirstScriptCallWaitedForASlowConnect) {
+    std::unique_ptr<BackgroundProgram> sim;
+    const std::uint16_t wSimPort = StartSim(sim, {"--port", "0"});
+    ASSERT_NE(0, wSimPort);
+    std::uint16_t wPort = 0;
+    const int listener = ListenWithShortQueue(&wPort);
+    ASSERT_GE(listener, 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(ConnectLoopback(wPort, false));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the queue is full now
+    std::thread unit([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // Room in the queue: the tool's retransmitted SYN gets in. The fillers are taken out.
+        // Never blocks: a tool that does not connect leaves the loop at its deadline.
+        auto acceptWithin = [listener](int iMs) {
+            pollfd pfd{listener, POLLIN, 0};
+            return poll(&pfd, 1, iMs) == 1 ? accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)
+                                           : -1;
+        };
+        for (std::size_t i = 0; i < fillers.size(); ++i) {
+            const int fd = acceptWithin(100);
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int tool = -1;
+        while (tool < 0 && std::chrono::steady_clock::now() < deadline) {
+            const int fd = acceptWithin(100);
+            if (fd < 0) {
+                continue;
+            }
+            sockaddr_in peer{};
+            socklen_t len = sizeof peer;
+            getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len);
+            bool bFiller = false;
+            for (const int filler : fillers) {
+                sockaddr_in local{};
+                socklen_t localLen = sizeof local;
+                getsockname(filler, reinterpret_cast<sockaddr*>(&local), &localLen);
+                bFiller = bFiller || local.sin_port == peer.sin_port;
+            }
+            if (bFiller) {
+                close(fd);
+            } else {
+                tool = fd;
+            }
+        }
+        const int toSim = ConnectLoopback(wSimPort, true);
+        if (tool >= 0 && toSim >= 0) {
+            Relay(tool, toSim);
+        }
+        close(tool);
+        close(toSim);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const Session session =
+        RunScript("SLOWCONNECT", {"-I127.0.0.1:" + std::to_string(wPort)}, "GETVERSION\n", 20000);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    unit.join();
+    for (const int filler : fillers) {
+        close(filler);
+    }
+    close(listener);
+    EXPECT_FALSE(session.result.bTimedOut) << session.result.output;
+    EXPECT_EQ(0, session.result.iExitCode);
+    EXPECT_EQ(1u, CountOf(session.responses, kVersionAnswer)) << session.result.output;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(700)); // the connect really was late
 }
 
 } // namespace
