@@ -35,6 +35,7 @@ struct HeldCall {
 AppLinkState g_tState = AppLinkState::Unmanaged;
 std::uint8_t g_bySession = kNoSession; // TCP/IP session of the link
 bool g_bSerial = false;
+bool g_bSerialOpen = false; // the serial port is open in the RS232 manager (its device may be gone)
 bool g_bFailureShown = false; // the open failure has been told since the link last stood
 bool g_bReconnecting = false; // -R is bringing a lost link back
 bool g_bReopenDue = false;    // the link task opens the link at g_dwNextTry
@@ -123,10 +124,19 @@ void TcpName(char* pszName, std::size_t wSize) {
                   static_cast<unsigned>(AppTcpPort()));
 }
 
+// Closes the port in the RS232 manager, also when its device has gone away.
+void CloseSerial() {
+    if (g_bSerialOpen) {
+        g_bSerialOpen = false;
+        RsmClose(AppSerialPort());
+    }
+}
+
 bool OpenSerial() {
     if (RsmOpen(AppSerialPort(), AppBaudrate(), AppSerialProtocol(), AppSerialEvent) != 0) {
         return false;
     }
+    g_bSerialOpen = true;
     std::uint8_t byLink = MDSC_SERIAL_CHANNEL_0;
     if (RsmGetChannelId(AppSerialPort(), &byLink) == 0) {
         AppSetLinkChannel(byLink);
@@ -176,9 +186,7 @@ void LinkTask() {
         OpenTcp(); // the session manager retries every 2 s from here on
         return;
     }
-    if (RsmIsPortOpen(AppSerialPort()) != 0) {
-        RsmClose(AppSerialPort());
-    }
+    CloseSerial();
     if (!OpenSerial()) {
         if (g_bReconnecting) {
             const int iError = UasLastOpenError();
@@ -191,8 +199,10 @@ void LinkTask() {
     if (g_bReconnecting) {
         CountTry("opened");
     }
+    // The Full protocol tells of its connection itself once the first frames are exchanged
+    // (a call starts them); the other framings have no such event, so it is given here.
     if (AppSerialProtocol() == APPC_PROTOCOL_FULL) {
-        g_tState = AppLinkState::Opening; // up once the unit answers
+        LinkUp();
     } else {
         AppSerialEvent(RSMC_EVENT_ESTABLISHED, AppLinkChannel());
     }
@@ -200,6 +210,9 @@ void LinkTask() {
 
 // A link that was up is gone: -R starts bringing it back.
 void LinkLost() {
+    if (g_bSerial && !AppReconnect() && RsmIsPortOpen(AppSerialPort()) != 0) {
+        return; // the device is still there: the next call starts the link again, as ever
+    }
     g_tState = AppLinkState::Down;
     DropQueue();
     // The answer a script waits for went with the link: the script goes on (after the link is
@@ -265,9 +278,7 @@ std::uint16_t AppLinkOpen() {
 
 void AppLinkClose() {
     if (g_bSerial) {
-        if (RsmIsPortOpen(AppSerialPort()) != 0) {
-            RsmClose(AppSerialPort());
-        }
+        CloseSerial();
         PltSerialSetDeviceName(AppSerialPort(), nullptr);
     } else if (g_bySession != kNoSession) {
         const std::uint8_t bySession = g_bySession;
@@ -298,6 +309,9 @@ bool AppLinkWaiting() {
 
 std::uint16_t AppLinkSend(std::uint8_t byChannel, std::uint8_t byMsgType, std::uint16_t wLength,
                           const std::uint8_t* pbyData) {
+    if (g_bSerial && g_tState == AppLinkState::Up && RsmIsPortOpen(AppSerialPort()) == 0) {
+        g_tState = AppLinkState::Down; // the device went away
+    }
     switch (g_tState) {
     case AppLinkState::Unmanaged:
     case AppLinkState::Up:
@@ -375,6 +389,7 @@ void AppLinkResetForTest() {
     g_tState = AppLinkState::Unmanaged;
     g_bySession = kNoSession;
     g_bSerial = false;
+    g_bSerialOpen = false;
     g_bFailureShown = false;
     g_bReconnecting = false;
     g_bReopenDue = false;

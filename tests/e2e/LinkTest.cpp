@@ -181,6 +181,42 @@ TEST(LinkTest, ReconnectBringsTheUnitBackAfterItRestarts) {
     EXPECT_EQ(0u, CountOf(session.result.output, "No link: call not sent"));
 }
 
+// A USB serial adapter unplugged and plugged back: the device path (a symbolic link here, as
+// udev makes them) points at a new pseudo-terminal once the unit is back.
+TEST(LinkTest, ReconnectReopensASerialDeviceThatCameBack) {
+    const std::string link = TempPath("ttyUNIT");
+    auto sim = std::make_unique<BackgroundProgram>(
+        TALVO_SIM_BIN, std::vector<std::string>{"--pty", "-D", kDefinitionFile});
+    const std::string first = sim->WaitForLine("pty: ", 5000);
+    ASSERT_NE("", first);
+    std::remove(link.c_str());
+    ASSERT_EQ(0, symlink(first.c_str(), link.c_str()));
+    std::atomic<bool> bBack{false};
+    std::thread unplug([&] {
+        sim->WaitFor("-> RFS_RESPONSE", 10000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the answer is through
+        sim.reset(); // unplugged: the pseudo-terminal is gone
+        std::remove(link.c_str());
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        sim = std::make_unique<BackgroundProgram>(
+            TALVO_SIM_BIN, std::vector<std::string>{"--pty", "-D", kDefinitionFile});
+        const std::string second = sim->WaitForLine("pty: ", 5000);
+        bBack = !second.empty() && symlink(second.c_str(), link.c_str()) == 0;
+    });
+    // The calls after the unplug wait for the device to come back.
+    const Session session = RunScript("SERIALBACK", {"-R", "-S" + link, "-PF"},
+                                      "GETVERSION\nPAUSE 2\nGETTIME\nGETIDENTITY\n", 40000);
+    unplug.join();
+    std::remove(link.c_str());
+    EXPECT_TRUE(bBack);
+    EXPECT_FALSE(session.result.bTimedOut) << session.result.output << session.responses;
+    EXPECT_EQ(0, session.result.iExitCode);
+    EXPECT_EQ(1u, CountOf(session.responses, kVersionAnswer)) << session.responses;
+    EXPECT_EQ(1u, CountOf(session.responses, "Link lost: reconnecting every 2 s\n"))
+        << session.responses;
+    EXPECT_EQ(1u, CountOf(session.responses, kIdentityAnswer)) << session.responses;
+}
+
 // A listening socket on 127.0.0.1 with an accept queue of one; *pwPort gets its port.
 int ListenWithShortQueue(std::uint16_t* pwPort) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
