@@ -298,3 +298,8 @@ std::size_t CountOf(const std::string& haystack, const std::string& text) {
     }
     return count;
 }
+
+unsigned ListeningPort(BackgroundProgram& rSim, int iTimeoutMs) {
+    const std::string port = rSim.WaitForLine("listening on TCP port ", iTimeoutMs);
+    return port.empty() ? 0u : static_cast<unsigned>(std::stoul(port));
+}

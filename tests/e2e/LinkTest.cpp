@@ -48,8 +48,7 @@ std::uint16_t StartSim(std::unique_ptr<BackgroundProgram>& rSim,
     std::vector<std::string> args = {"--tcp", "-D", kDefinitionFile};
     args.insert(args.end(), extra.begin(), extra.end());
     rSim = std::make_unique<BackgroundProgram>(TALVO_SIM_BIN, args);
-    const std::string port = rSim->WaitForLine("listening on TCP port ", 5000);
-    return port.empty() ? 0 : static_cast<std::uint16_t>(std::stoul(port));
+    return static_cast<std::uint16_t>(ListeningPort(*rSim));
 }
 
 bool HasIpv6Loopback() {
