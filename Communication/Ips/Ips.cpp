@@ -334,6 +334,7 @@ void IpsSetPollTimeout(std::uint32_t dwMicroseconds) {
 }
 
 void IpsResetForTest() {
+    ReapOrphans(1000); // no resolver of an earlier test outlives it
     bIsInitialised = false;
     dwPollTimeoutUs = IPS_POLL_TIMEOUT_US;
 }

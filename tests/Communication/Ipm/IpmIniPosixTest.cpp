@@ -2,9 +2,12 @@
 #include "Communication/Ipm/IpmIni.h"
 
 #include <cerrno>
+#include <chrono>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
 
 #include "Platform/Posix/PltSocketSys.h"
 #include "tests/Communication/IpTestSupport.h"
@@ -70,6 +73,62 @@ TEST_F(IpmIniPosixTest, NameWithSeveralAddressesConnectsToTheFirstThatAnswers) {
     ASSERT_EQ(0, bySession);
     ASSERT_TRUE(Pump([] { return CountEvents(IPMC_EVENT_CONNECTED) == 1; }));
     EXPECT_EQ(0, CountEvents(IPMC_EVENT_CONNECT_FAILED));
+}
+
+// The fake resolver's answer for a name with an IPv6 address only: ::1 at g_wOpen.
+int OnlyIpv6(const char*, const char*, const addrinfo*, addrinfo** ppResult) {
+    static sockaddr_in6 tAddress;
+    static addrinfo tInfo;
+    tAddress = sockaddr_in6{};
+    tAddress.sin6_family = AF_INET6;
+    tAddress.sin6_port = htons(g_wOpen);
+    tAddress.sin6_addr = in6addr_loopback;
+    tInfo = addrinfo{};
+    tInfo.ai_family = AF_INET6;
+    tInfo.ai_socktype = SOCK_STREAM;
+    tInfo.ai_addrlen = sizeof tAddress;
+    tInfo.ai_addr = reinterpret_cast<sockaddr*>(&tAddress);
+    *ppResult = &tInfo;
+    return 0;
+}
+
+TEST_F(IpmIniPosixTest, NameWithOnlyAnIpv6AddressConnects) {
+    const int listener = Track(::socket(AF_INET6, SOCK_STREAM, 0));
+    sockaddr_in6 tAddress{};
+    tAddress.sin6_family = AF_INET6;
+    tAddress.sin6_addr = in6addr_loopback;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&tAddress), sizeof tAddress) != 0 ||
+        ::listen(listener, 2) != 0) {
+        GTEST_SKIP() << "this machine has no IPv6 loopback (::1)";
+    }
+    socklen_t len = sizeof tAddress;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&tAddress), &len);
+    g_wOpen = ntohs(tAddress.sin6_port);
+    PltSocketCalls().pfGetAddrInfo = OnlyIpv6;
+    PltSocketCalls().pfFreeAddrInfo = [](addrinfo*) {};
+    const std::uint8_t bySession = IpmOpen(9451, "unit-on-v6", IPMC_PROTOCOL_OIP, Callback);
+    ASSERT_EQ(0, bySession);
+    ASSERT_TRUE(Pump([] { return CountEvents(IPMC_EVENT_CONNECTED) == 1; }));
+    EXPECT_EQ(0, CountEvents(IPMC_EVENT_CONNECT_FAILED));
+}
+
+// A name server that takes its time: 1.5 s for a name, no wait for numeric text.
+int SlowResolver(const char*, const char*, const addrinfo* ptHints, addrinfo**) {
+    if ((ptHints->ai_flags & AI_NUMERICHOST) == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
+    return EAI_AGAIN;
+}
+
+TEST_F(IpmIniPosixTest, SlowNameServerDoesNotHoldTheScheduler) {
+    PltSocketCalls().pfGetAddrInfo = SlowResolver;
+    const auto start = std::chrono::steady_clock::now();
+    const std::uint8_t bySession = IpmOpen(9451, "slow.example", IPMC_PROTOCOL_OIP, Callback);
+    Passes(100);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(0, CountEvents(IPMC_EVENT_CONNECT_FAILED));
+    ASSERT_TRUE(Pump([] { return CountEvents(IPMC_EVENT_CONNECT_FAILED) == 1; }, 5000));
+    EXPECT_STREQ(gai_strerror(EAI_AGAIN), IpmConnectFailure(bySession));
 }
 
 TEST_F(IpmIniPosixTest, RefusedConnectIsReportedWithItsReason) {
