@@ -176,8 +176,14 @@ void CountTry(const char* pszReason) {
                static_cast<unsigned>(g_dwTries), pszReason);
 }
 
-// The link task: opens the link again once it is due.
+// The link task: notices a serial device that went away under a framing that has no events of
+// its own, and opens the link again once it is due.
 void LinkTask() {
+    if (g_bSerial && g_tState == AppLinkState::Up && g_bSerialOpen &&
+        AppSerialProtocol() != APPC_PROTOCOL_FULL && RsmIsPortOpen(AppSerialPort()) == 0) {
+        AppSerialEvent(RSMC_EVENT_LOST, AppLinkChannel()); // the usual lost line, then LinkLost
+        return;
+    }
     if (!g_bReopenDue || static_cast<std::int32_t>(OssGetTime() - g_dwNextTry) < 0) {
         return;
     }

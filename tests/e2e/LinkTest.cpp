@@ -187,10 +187,11 @@ TEST(LinkTest, ReconnectBringsTheUnitBackAfterItRestarts) {
 
 // A USB serial adapter unplugged and plugged back: the device path (a symbolic link here, as
 // udev makes them) points at a new pseudo-terminal once the unit is back.
-TEST(LinkTest, ReconnectReopensASerialDeviceThatCameBack) {
+void UnplugAndPlugBack(const std::string& protocol, const std::string& toolOption) {
     const std::string link = TempPath("ttyUNIT");
-    auto sim = std::make_unique<BackgroundProgram>(
-        TALVO_SIM_BIN, std::vector<std::string>{"--pty", "-D", kDefinitionFile});
+    const std::vector<std::string> simArgs = {"--pty", "--protocol", protocol, "-D",
+                                              kDefinitionFile};
+    auto sim = std::make_unique<BackgroundProgram>(TALVO_SIM_BIN, simArgs);
     const std::string first = sim->WaitForLine("pty: ", 5000);
     ASSERT_NE("", first);
     std::remove(link.c_str());
@@ -202,13 +203,12 @@ TEST(LinkTest, ReconnectReopensASerialDeviceThatCameBack) {
         sim.reset(); // unplugged: the pseudo-terminal is gone
         std::remove(link.c_str());
         std::this_thread::sleep_for(std::chrono::seconds(3));
-        sim = std::make_unique<BackgroundProgram>(
-            TALVO_SIM_BIN, std::vector<std::string>{"--pty", "-D", kDefinitionFile});
+        sim = std::make_unique<BackgroundProgram>(TALVO_SIM_BIN, simArgs);
         const std::string second = sim->WaitForLine("pty: ", 5000);
         bBack = !second.empty() && symlink(second.c_str(), link.c_str()) == 0;
     });
     // The calls after the unplug wait for the device to come back.
-    const Session session = RunScript("SERIALBACK", {"-R", "-S" + link, "-PF"},
+    const Session session = RunScript("SERIALBACK", {"-R", "-S" + link, toolOption},
                                       "GETVERSION\nPAUSE 2\nGETTIME\nGETIDENTITY\n", 40000);
     unplug.join();
     std::remove(link.c_str());
@@ -219,6 +219,15 @@ TEST(LinkTest, ReconnectReopensASerialDeviceThatCameBack) {
     EXPECT_EQ(1u, CountOf(session.responses, "Link lost: reconnecting every 2 s\n"))
         << session.responses;
     EXPECT_EQ(1u, CountOf(session.responses, kIdentityAnswer)) << session.responses;
+}
+
+TEST(LinkTest, ReconnectReopensASerialDeviceThatCameBackFull) {
+    UnplugAndPlugBack("full", "-PF");
+}
+
+// The Simple framing has no link events: the device that went away is noticed by the link task.
+TEST(LinkTest, ReconnectReopensASerialDeviceThatCameBackSimple) {
+    UnplugAndPlugBack("simple", "-PS");
 }
 
 // A listening socket on 127.0.0.1 with an accept queue of one; *pwPort gets its port.
