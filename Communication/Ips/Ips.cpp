@@ -465,7 +465,8 @@ std::uint16_t IpsConnectTo(const PltSocketAddress& tAddress, IpsSocket* pSocket,
 }
 
 const char* IpsLastErrorText() {
-    return PltSocketErrorText(PltSocketLastError());
+    const int nError = PltSocketLastError();
+    return nError == 0 ? "the socket did not take it" : PltSocketErrorText(nError);
 }
 
 const char* IpsLastConnectError() {

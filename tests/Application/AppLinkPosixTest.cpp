@@ -2,6 +2,7 @@
 // way wait for it in order, a full queue and a failed connect say which calls were not sent.
 #include "Application/AppLink.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <sys/socket.h>
@@ -10,6 +11,7 @@
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
 #include "Communication/Ipm/IpmOip.h"
+#include "Platform/Posix/PltSocketSys.h"
 #include "tests/Communication/IpTestSupport.h"
 
 namespace {
@@ -33,6 +35,7 @@ class AppLinkTest : public IpFixture {
         AppResetForTest();
         m_pConsole = std::tmpfile();
         AppSetConsole(m_pConsole);
+        AppSetResponseStream(m_pConsole); // the link events too
     }
     void TearDown() override {
         AppLinkClose();
@@ -106,6 +109,21 @@ TEST_F(AppLinkTest, FailedConnectReportsItsWaitingCallsAndSaysWhyOnce) {
     EXPECT_FALSE(AppLinkWaiting()); // without -R a script goes on
     EXPECT_NE(0, Call(3));
     EXPECT_EQ(3u, CountOf(Console(), "No link: call not sent\n"));
+}
+
+TEST_F(AppLinkTest, CallWhoseWriteFailsSaysWhy) {
+    std::uint16_t wPort = 0;
+    const int listener = Track(PeerListen(&wPort));
+    ASSERT_GE(listener, 0);
+    OpenTo(wPort);
+    ASSERT_TRUE(Pump([] { return AppLinkGetState() == AppLinkState::Up; }));
+    Track(::accept(listener, nullptr, nullptr));
+    PltSocketCalls().pfSend = [](int, const void*, std::size_t, int) -> long {
+        errno = EPIPE;
+        return -1;
+    };
+    EXPECT_NE(0, Call(7));
+    EXPECT_EQ(1u, CountOf(Console(), "Call not sent: Broken pipe\n")) << Console();
 }
 
 } // namespace
