@@ -10,6 +10,7 @@
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppIdle.h"
+#include "Application/AppLink.h"
 #include "Application/AppMain.h"
 #include "Application/AppProtocol.h"
 #include "Application/AppScript.h"
@@ -27,10 +28,6 @@
 
 namespace {
 
-constexpr std::uint8_t kNoSession = 255;
-
-std::uint8_t g_bySession = kNoSession; // TCP/IP session of the link
-
 void WriteEvent(const char* pszText) {
     StampWrite(AppResponseStream(), pszText);
     AppFlushResponseStream();
@@ -43,10 +40,6 @@ int PrintLogLine(const char* pszText) {
     std::fputc('\n', AppConsole());
     std::fflush(AppConsole());
     return 0;
-}
-
-bool IsSerialChannel(std::uint8_t byChannel) {
-    return byChannel == MDSC_SERIAL_CHANNEL_0 || byChannel == MDSC_SERIAL_CHANNEL_1;
 }
 
 bool IsTcpChannel(std::uint8_t byChannel) {
@@ -70,9 +63,10 @@ void AppSerialEvent(std::uint16_t wEvent, std::uint8_t /*byChannelId*/) {
     default:
         break;
     }
+    AppLinkSerialEvent(wEvent);
 }
 
-void AppTcpEvent(std::uint16_t wEvent, std::uint8_t /*bySession*/) {
+void AppTcpEvent(std::uint16_t wEvent, std::uint8_t bySession) {
     BatchTcpEvent(wEvent);
     switch (wEvent) {
     case 0:
@@ -84,45 +78,17 @@ void AppTcpEvent(std::uint16_t wEvent, std::uint8_t /*bySession*/) {
     case 2:
         WriteEvent("Message Lost (even after retries).\n");
         break;
-    case 3:
-        if (g_bySession != kNoSession) {
-            IpmClose(g_bySession);
-            g_bySession = kNoSession;
-        }
-        break;
     default:
         break;
     }
+    AppLinkTcpEvent(wEvent, bySession); // a lost connection is closed there
 }
 
 std::uint16_t AppOpenLink() {
     MdsRegisterMsgHandler(APPC_MSG_TERMINAL_REQUEST, CmdLineHandler);
     LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLogLine);
 
-    const std::uint8_t byChannel = AppLinkChannel();
-    if (IsSerialChannel(byChannel)) {
-        std::fprintf(AppConsole(),
-                     "Using COM%d: for serial communication\n   Baudrate = %ld, Protocol = %s\n",
-                     AppSerialPort() + 1, static_cast<long>(AppBaudrate()),
-                     AppSerialProtocol() == APPC_PROTOCOL_FULL ? "Full" : "Simple");
-        std::fflush(AppConsole());
-        ProtocolSetPort(AppSerialPort());
-        RsmOpen(AppSerialPort(), AppBaudrate(), AppSerialProtocol(), AppSerialEvent);
-        std::uint8_t byLink = byChannel;
-        if (RsmGetChannelId(AppSerialPort(), &byLink) == 0) {
-            AppSetLinkChannel(byLink);
-        }
-        MdsRegisterMsgHandler(APPC_MSG_COMMUNICATION_PARAMS, ProtocolComParamsHandler);
-    } else if (byChannel == MDSC_TCPIP_SESSION_BASE) {
-        std::fprintf(AppConsole(), "Using TCP/IP communication\n   Host = %s\n", AppHost());
-        std::fflush(AppConsole());
-        g_bySession = IpmOpen(APPC_TCP_PORT, AppHost(), IPMC_PROTOCOL_OIP, AppTcpEvent);
-        // Without a session the tool runs on without a link: calls fail when they are sent.
-        std::uint8_t byLink = byChannel;
-        if (g_bySession != kNoSession && IpmGetChannelId(g_bySession, &byLink) == 0) {
-            AppSetLinkChannel(byLink);
-        }
-    } else {
+    if (AppLinkOpen() != 0) {
         return 1;
     }
 
@@ -138,13 +104,7 @@ std::uint16_t AppOpenLink() {
 
 void AppClose() {
     ScriptStop();
-    const std::uint8_t byChannel = AppLinkChannel();
-    if (IsSerialChannel(byChannel)) {
-        RsmClose(AppSerialPort());
-    } else if (IsTcpChannel(byChannel) && g_bySession != kNoSession) {
-        IpmClose(g_bySession);
-        g_bySession = kNoSession;
-    }
+    AppLinkClose();
     MdsDeregisterMsgHandler(APPC_MSG_TERMINAL_REQUEST);
     for (std::uint16_t wType = 0; wType <= 0xFF; ++wType) {
         if (MdsDeregisterMsgHandler(static_cast<std::uint8_t>(wType)) != 0) {

@@ -15,7 +15,7 @@ constexpr std::size_t APPC_HOST_MAX = 252;    // characters of the -I host text
 constexpr std::uint16_t APPC_TCP_PORT = 9451; // the unit's TCP port
 // Exit statuses of the program.
 constexpr std::uint16_t APPC_EXIT_OK = 0;          // after EXIT or a clean shut-down on a signal
-constexpr std::uint16_t APPC_EXIT_USAGE = 1;       // unknown option, host text too long
+constexpr std::uint16_t APPC_EXIT_USAGE = 1;       // unknown option, bad host text or port
 constexpr std::uint16_t APPC_EXIT_DEFINITIONS = 2; // definition file missing, wrong or too full
 constexpr std::uint16_t APPC_EXIT_ALLOCATION = 3;  // no memory for the function table or buffer
 constexpr const char* APPC_DEFAULT_DEF_FILES = "FNID.DEF;FNIDDev.DEF";
@@ -29,7 +29,11 @@ void AppSetLinkChannel(std::uint8_t byChannel);
 std::uint8_t AppSerialPort();      // serial port index opened at start-up (0 = COM1)
 std::uint32_t AppBaudrate();       // serial baud rate (one of the supported rates)
 std::uint16_t AppSerialProtocol(); // APPC_PROTOCOL_*
-const char* AppHost();             // host text of -I
+const char* AppHost();             // host text of -I as given ("[::1]:9452")
+const char* AppHostName();         // its host part ("::1")
+std::uint16_t AppTcpPort();        // its port (APPC_TCP_PORT when none is given)
+const char* AppSerialDevice();     // device path of -S<device>; "" for -S<digit>
+bool AppReconnect();               // -R: the link is opened again after a loss
 const char* AppDefinitionFiles();  // "main[;extended]" definition file list
 // The two output streams. Asking for one that is the console (standard output) means output
 // follows: a partly typed line at the terminal is wiped first and drawn again below the output.
@@ -55,6 +59,12 @@ std::uint16_t AppParseOptions(int argc, char** argv);
 std::uint16_t AppOpenLink();
 // Stops the script, closes the link, deregisters the handlers and releases the function table.
 void AppClose();
+
+// Takes the -I text apart: "host", "host:port", "[IPv6]", "[IPv6]:port", or a bare IPv6 address
+// (more than one colon, no port). The host part goes to pszHost (wSize bytes), the port (1 to
+// 65535, APPC_TCP_PORT when none is given) to *pwPort. False for a port that is not a number in
+// that range, an unclosed bracket or a host part that does not fit.
+bool AppParseHostPort(const char* pszText, char* pszHost, std::size_t wSize, std::uint16_t* pwPort);
 
 // Baud rate rounded down to the supported table (115200 ... 9600); below 9600 gives 9600.
 std::uint32_t AppRoundBaudrate(std::uint32_t dwRequested);

@@ -10,10 +10,12 @@
 #include "Application/AppBatch.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
+#include "Application/AppLink.h"
 #include "Application/AppMain.h"
 #include "Application/AppRfc.h"
 #include "Application/AppTrace.h"
 #include "Platform/PltFile.h"
+#include "Platform/PltSerial.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 
@@ -38,12 +40,19 @@ constexpr const char* kUsage =
     "  -J : Write calls and received messages to a JSON Lines file\n"
     "\n  -K : Keep the typed case of string and character arguments\n"
     "\n  -C<file> : Capture every frame of the link into <file> (pcap, for Wireshark)\n"
+    "\n  -I<host>:<port> : TCP/IP to another port than 9451; IPv6 in brackets: -I[::1]:9452\n"
+    "  -S<device>[:Baudrate] : Serial communication on a device path (-S/dev/ttyUSB0:115200)\n"
+    "  -R : Reconnect every 2 s after the link is lost, until it is back\n"
     "\n  --help    : Show this text and exit\n  --version : Show the version line and exit\n";
 
 std::uint8_t g_byPort = kDefaultPort;
 std::uint32_t g_dwBaudrate = kDefaultBaudrate;
 std::uint16_t g_wProtocol = APPC_PROTOCOL_FULL;
-std::array<char, APPC_HOST_MAX + 1> g_szHost{};
+std::array<char, APPC_HOST_MAX + 1> g_szHost{};     // the -I text as given
+std::array<char, APPC_HOST_MAX + 1> g_szHostName{}; // its host part, without brackets
+std::uint16_t g_wTcpPort = APPC_TCP_PORT;
+std::array<char, PLTC_DEVICE_NAME_SIZE> g_szDevice{}; // -S<device>, empty for -S<digit>
+bool g_bReconnect = false;
 std::string g_definitionFiles = APPC_DEFAULT_DEF_FILES;
 std::string g_captureFile; // -C: empty for no capture
 
@@ -67,6 +76,58 @@ void PrintBanner() {
     std::fprintf(AppConsole(), "%s%s %s\n", "Talvo RC version ", APPC_VERSION, "");
     std::fflush(AppConsole());
 }
+
+// A port number text: decimal digits only, 1 to 65535.
+bool ReadPort(const char* pszText, std::uint16_t* pwPort) {
+    std::uint32_t dwPort = 0;
+    if (*pszText == '\0') {
+        return false;
+    }
+    for (const char* p = pszText; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9' || dwPort > 0xFFFF) {
+            return false;
+        }
+        dwPort = dwPort * 10 + static_cast<std::uint32_t>(*p - '0');
+    }
+    if (dwPort == 0 || dwPort > 0xFFFF) {
+        return false;
+    }
+    *pwPort = static_cast<std::uint16_t>(dwPort);
+    return true;
+}
+
+} // namespace
+
+bool AppParseHostPort(const char* pszText, char* pszHost, std::size_t wSize,
+                      std::uint16_t* pwPort) {
+    *pwPort = APPC_TCP_PORT;
+    const char* pszName = pszText;
+    std::size_t wLength = std::strlen(pszText);
+    const char* pszPort = nullptr;
+    if (pszText[0] == '[') {
+        const char* pszClose = std::strchr(pszText, ']');
+        if (pszClose == nullptr || (pszClose[1] != '\0' && pszClose[1] != ':')) {
+            return false;
+        }
+        pszName = pszText + 1;
+        wLength = static_cast<std::size_t>(pszClose - pszName);
+        pszPort = pszClose[1] == ':' ? pszClose + 2 : nullptr;
+    } else {
+        const char* pszColon = std::strchr(pszText, ':');
+        if (pszColon != nullptr && std::strchr(pszColon + 1, ':') == nullptr) {
+            wLength = static_cast<std::size_t>(pszColon - pszText);
+            pszPort = pszColon + 1;
+        }
+    }
+    if ((pszPort != nullptr && !ReadPort(pszPort, pwPort)) || wLength >= wSize) {
+        return false;
+    }
+    std::memcpy(pszHost, pszName, wLength);
+    pszHost[wLength] = '\0';
+    return true;
+}
+
+namespace {
 
 // Applies one option argument (starting with '-' or '/'). Returns 0, or 1 to stop.
 std::uint16_t ApplyOption(const char* pszArg) {
@@ -97,12 +158,21 @@ std::uint16_t ApplyOption(const char* pszArg) {
             PrintUsage();
             return 1;
         }
+        if (!AppParseHostPort(pszValue, g_szHostName.data(), g_szHostName.size(), &g_wTcpPort)) {
+            std::fprintf(AppConsole(), "Invalid host or port (1 to 65535): %.60s\n", pszValue);
+            PrintUsage();
+            return 1;
+        }
         AppSetLinkChannel(MDSC_TCPIP_SESSION_BASE);
         std::snprintf(g_szHost.data(), g_szHost.size(), "%s", pszValue);
         return 0;
     case 'K':
     case 'k':
         RfcSetKeepCase(true);
+        return 0;
+    case 'R':
+    case 'r':
+        g_bReconnect = true;
         return 0;
     case 'P':
     case 'p':
@@ -117,12 +187,32 @@ std::uint16_t ApplyOption(const char* pszArg) {
     case 'S':
     case 's': {
         AppSetLinkChannel(MDSC_SERIAL_CHANNEL_0);
+        g_szDevice.fill('\0');
+        const char* pszColon = std::strchr(pszArg, ':');
         if (pszValue[0] >= '0' && pszValue[0] <= '9') {
             const int iIndex = pszValue[0] - '1';
             g_byPort = (iIndex < 0 || iIndex > kMaxPortIndex) ? kDefaultPort
                                                               : static_cast<std::uint8_t>(iIndex);
+        } else if (pszValue[0] != '\0' && pszValue[0] != ':') {
+            // A device path; a baud rate follows its last colon when only digits come after it.
+            pszColon = std::strrchr(pszValue, ':');
+            if (pszColon != nullptr &&
+                (pszColon[1] == '\0' ||
+                 std::strspn(pszColon + 1, "0123456789") != std::strlen(pszColon + 1))) {
+                pszColon = nullptr;
+            }
+            const std::size_t wLength = pszColon != nullptr
+                                            ? static_cast<std::size_t>(pszColon - pszValue)
+                                            : std::strlen(pszValue);
+            if (wLength >= g_szDevice.size()) {
+                std::fprintf(AppConsole(), "Device name longer than %zu characters: %.20s...\n",
+                             g_szDevice.size() - 1, pszValue);
+                PrintUsage();
+                return 1;
+            }
+            std::memcpy(g_szDevice.data(), pszValue, wLength);
+            g_byPort = kDefaultPort;
         }
-        const char* pszColon = std::strchr(pszArg, ':');
         if (pszColon != nullptr) {
             const unsigned long ulRate = std::strtoul(pszColon + 1, nullptr, 0);
             const std::uint32_t dwRate =
@@ -156,6 +246,22 @@ std::uint16_t AppSerialProtocol() {
 
 const char* AppHost() {
     return g_szHost.data();
+}
+
+const char* AppHostName() {
+    return g_szHostName.data();
+}
+
+std::uint16_t AppTcpPort() {
+    return g_wTcpPort;
+}
+
+const char* AppSerialDevice() {
+    return g_szDevice.data();
+}
+
+bool AppReconnect() {
+    return g_bReconnect;
 }
 
 const char* AppDefinitionFiles() {
@@ -228,10 +334,15 @@ std::uint16_t AppParseOptions(int argc, char** argv) {
 
 void AppResetForTest() {
     AppResetStreamsForTest();
+    AppLinkResetForTest();
     g_byPort = kDefaultPort;
     g_dwBaudrate = kDefaultBaudrate;
     g_wProtocol = APPC_PROTOCOL_FULL;
     g_szHost.fill('\0');
+    g_szHostName.fill('\0');
+    g_wTcpPort = APPC_TCP_PORT;
+    g_szDevice.fill('\0');
+    g_bReconnect = false;
     g_definitionFiles = APPC_DEFAULT_DEF_FILES;
     RfcSetKeepCase(false);
     g_captureFile.clear();

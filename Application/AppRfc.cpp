@@ -13,6 +13,7 @@
 #include "Application/AppCmd.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
+#include "Application/AppLink.h"
 #include "Application/AppMain.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
@@ -425,8 +426,8 @@ std::uint16_t TriggerRFC(char* pszLine, std::uint8_t byChannel) {
     case Encoding::Done:
         break;
     }
-    const std::uint16_t wStatus = MdsExecuteResponseHandler(byChannel, g_tCallBuilder.byMsgType,
-                                                            g_tCallBuilder.wLength, buffer.data());
+    const std::uint16_t wStatus =
+        AppLinkSend(byChannel, g_tCallBuilder.byMsgType, g_tCallBuilder.wLength, buffer.data());
     if (wStatus != 0) {
         LogError("TriggerRFC", wStatus, "Execution error");
     }

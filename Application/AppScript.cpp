@@ -15,6 +15,7 @@
 #include "Application/AppCmd.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
+#include "Application/AppLink.h"
 #include "Application/AppMain.h"
 #include "Application/AppRfc.h"
 #include "Platform/PltClock.h"
@@ -195,8 +196,8 @@ std::uint16_t ScriptCommand(char* pszLine, std::uint8_t /*byChannel*/) {
 }
 
 void ScriptProcess() {
-    if (!scriptFile || GetPendingFnId() != APPC_NO_FNID) {
-        return; // no script, or waiting for the answer of the last call
+    if (!scriptFile || GetPendingFnId() != APPC_NO_FNID || AppLinkWaiting()) {
+        return; // no script, waiting for the answer of the last call, or for the link
     }
     std::FILE* file = scriptFile.get();
     if (std::feof(file) != 0) {

@@ -17,9 +17,17 @@ enum class PltSerialConfig : std::uint8_t {
     SetFailed, // the new settings could not be written (or the baud rate is not supported)
 };
 
-// Device name of port index byPort (0 = COM1): the value of TALVO_RC_COM<byPort + 1> when that
-// variable is set and not empty, else /dev/ttyS<byPort>. Always terminated within wSize bytes.
+constexpr std::uint8_t PLTC_NAMED_PORTS = 4; // port indexes that take a device name
+
+// Device name of port index byPort (0 = COM1): the name given by PltSerialSetDeviceName, else the
+// value of TALVO_RC_COM<byPort + 1> when that variable is set and not empty, else /dev/ttyS<byPort>
+// (\\.\COM<byPort + 1> on Windows). Always terminated within wSize bytes.
 void PltSerialDeviceName(std::uint8_t byPort, char* pszName, std::size_t wSize);
+// Names the device of port index byPort (below PLTC_NAMED_PORTS); nullptr or "" forgets the name.
+// On Windows a bare COM<n> becomes \\.\COM<n>, which reaches the ports beyond COM9. False when
+// the name does not fit PLTC_DEVICE_NAME_SIZE or the index is out of range.
+bool PltSerialSetDeviceName(std::uint8_t byPort, const char* pszName);
+const char* PltSerialErrorText(int iError); // the system's words for an open or transfer error
 
 // Opens a device for reading and writing, non-blocking, not as controlling terminal, and asks
 // for exclusive use. Returns the handle or PLTC_INVALID_HANDLE; *piError gets the error number.

@@ -1,8 +1,10 @@
-// Platform sockets: non-blocking IPv4 TCP sockets, short readiness polls and name resolution.
-// Each backend reaches its system calls through a replaceable table of its own (see its
+// Platform sockets: non-blocking TCP sockets (IPv4, and IPv6 through the address records), short
+// readiness polls and name resolution. Each backend reaches its system calls through a replaceable
+// table of its own (see its
 // ...SocketSys.h) so that tests can inject interruptions, short transfers and failures.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -56,5 +58,28 @@ bool PltSocketWouldBlock(int nError); // error number means "try again later"
 bool PltSocketResolve(const char* pszName, std::uint32_t* pdwAddress);
 bool PltSocketHostName(char* pszName, std::size_t size);   // this computer's name
 std::uint16_t PltSocketLocalPort(PltSocketHandle hSocket); // bound local port, 0 when unknown
-// The system's text for an error number of this layer, always terminated within wSize bytes.
-void PltSocketErrorText(int nError, char* pszText, std::size_t wSize);
+
+// A socket address of either family as the resolver gave it, in the system's own layout.
+struct PltSocketAddress {
+    std::array<std::uint8_t, 28> abyData{}; // room for an IPv6 address with its port and scope
+    std::uint32_t dwLength = 0;             // bytes of abyData in use; 0 means no address
+};
+constexpr std::size_t PLTC_MAX_ADDRESSES = 8; // addresses kept of one resolved name
+constexpr std::size_t PLTC_ADDRESS_TEXT = 56; // "[v6 address%scope]:port" and its zero
+constexpr int PLTC_RESOLVE_NUMERIC = 1;       // PltSocketResolveAll: address text only
+constexpr int PLTC_RESOLVE_PASSIVE = 2;       // PltSocketResolveAll: an address to listen on
+
+// Resolves the name with the port into at most wMax addresses, in the order the resolver gives
+// them (both families). Returns the count; 0 when it does not resolve, *pnError then holds the
+// resolver's code for PltSocketResolveErrorText. A name of PLTC_RESOLVE_NUMERIC never waits.
+std::size_t PltSocketResolveAll(const char* pszName, std::uint16_t wPort, int nFlags,
+                                PltSocketAddress* ptAddresses, std::size_t wMax, int* pnError);
+const char* PltSocketResolveErrorText(int nError); // the resolver's words for its code
+const char* PltSocketErrorText(int nError);        // the system's words for a socket error number
+// Stream socket of the address's family, or PLTC_INVALID_SOCKET.
+PltSocketHandle PltSocketCreateFor(const PltSocketAddress& tAddress);
+// Starts a connect to the address: 0 when connected or under way, else the error number.
+int PltSocketConnectTo(PltSocketHandle hSocket, const PltSocketAddress& tAddress);
+bool PltSocketBindTo(PltSocketHandle hSocket, const PltSocketAddress& tAddress);
+// "192.0.2.1:9451" or "[2001:db8::1]:9451" into pszText (PLTC_ADDRESS_TEXT bytes).
+void PltSocketAddressText(const PltSocketAddress& tAddress, char* pszText, std::size_t wSize);

@@ -259,17 +259,18 @@ const RsmDriverOps kSimDriver = {SimDriverOpen,        SimDriverClose,        Si
                                  SimDriverSetBaudrate, SimDriverEnableNotify, SimDriverReadHandle};
 
 std::uint16_t OpenTcp() {
-    g_byListener = IpmListen(g_options.wPort, g_options.listenAddress.c_str(),
-                             TcpProtocol(g_options.protocol), TcpEvent);
+    g_byListener = IpmOpenListener(g_options.wPort, g_options.listen.c_str(),
+                                   TcpProtocol(g_options.protocol), TcpEvent);
     if (g_byListener == IPMC_NO_SESSION) {
-        std::array<char, kPathSize> reason{};
-        PltSocketErrorText(PltSocketLastError(), reason.data(), reason.size());
+        const int nError = PltSocketLastError();
         std::fprintf(stderr, "talvo_sim: cannot listen on TCP port %u of %s: %s\n", g_options.wPort,
-                     g_options.listenAddress.c_str(), reason.data());
+                     g_options.listen.c_str(),
+                     nError != 0 ? PltSocketErrorText(nError) : "the address is not usable here");
         return 1;
     }
-    std::printf("listening on TCP port %u of %s\n", g_options.wPort,
-                g_options.listenAddress.c_str());
+    // With --port 0 the system chose the port: the line names the one in use.
+    std::printf("listening on TCP port %u of %s\n",
+                static_cast<unsigned>(IpmLocalPort(g_byListener)), g_options.listen.c_str());
     std::fflush(stdout);
     return SimUnitStart(g_options.unit, MDSC_INVALID_ID, SimLinkCloseSession);
 }

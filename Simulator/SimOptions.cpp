@@ -10,13 +10,14 @@
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: talvo_sim [-D FILE] --tcp [--port N] [--protocol oip|multi|terminal] [faults]\n"
+    "Usage: talvo_sim [-D FILE] --tcp [--port N] [--listen ADDRESS]\n"
+    "                 [--protocol oip|multi|terminal] [faults]\n"
     "       talvo_sim [-D FILE] (--serial DEVICE | --pty) [--protocol full|simple|terminal]\n"
     "                 [--baud N] [faults]\n"
     "Simulates a TALVO unit: answers every remote call of the definition file.\n"
     "  -D FILE            definition file (default examples/FNID.DEF)\n"
     "  --tcp              listen for the tool on TCP (default port 9451)\n"
-    "  --port N           TCP port to listen on\n"
+    "  --port N           TCP port to listen on; 0: a free one, named in the listening line\n"
     "  --serial DEVICE    use a serial device\n"
     "  --pty              create a pseudo-terminal and print its path as \"pty: <path>\"\n"
     "  --protocol NAME    oip (default), multi or terminal on TCP;\n"
@@ -32,9 +33,33 @@ constexpr const char* kHelp =
     "  --close-after N    close the connection after N answers\n"
     "  --faults-after N   faults start once N remote calls were answered (default 0)\n"
     "  --help             this text\n"
-    "  --listen ADDRESS   local address to listen on with --tcp (default 127.0.0.1, the\n"
-    "                     loopback; 0.0.0.0 for every address)\n"
+    "  --listen ADDRESS   local address to listen on with --tcp, IPv4 or IPv6 (default\n"
+    "                     127.0.0.1, the loopback; ::1, or 0.0.0.0 for every IPv4 address)\n"
     "  --capture FILE     write every frame of the link into FILE (pcap, for Wireshark)\n";
+
+// A local address to listen on is written as numbers: dotted IPv4, or IPv6 text (hex digits,
+// colons, an embedded IPv4 part, a %scope). A name would need the resolver, and could mean
+// addresses the user did not think of.
+bool IsNumericAddress(const char* pszText) {
+    if (PltSocketParseAddress(pszText) != PLTC_ADDRESS_NONE) {
+        return true;
+    }
+    const char* pszScope = std::strchr(pszText, '%');
+    const std::size_t wLength =
+        pszScope != nullptr ? static_cast<std::size_t>(pszScope - pszText) : std::strlen(pszText);
+    if (wLength == 0 || std::memchr(pszText, ':', wLength) == nullptr) {
+        return false;
+    }
+    for (std::size_t w = 0; w < wLength; ++w) {
+        const char c = pszText[w];
+        const bool bHex =
+            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!bHex && c != ':' && c != '.') {
+            return false;
+        }
+    }
+    return pszScope == nullptr || pszScope[1] != '\0';
+}
 
 // Reads a whole decimal number no greater than dwMax. Returns false for anything else.
 bool ReadNumber(const char* pszText, std::uint32_t dwMax, std::uint32_t& rValue) {
@@ -103,15 +128,15 @@ std::uint16_t SimParseOptions(int argc, char** argv, SimOptions& rOptions, std::
             protocolName = pszValue;
             ++i;
         } else if (std::strcmp(pszArg, "--port") == 0) {
-            if (!number(0xFFFF, dwValue) || dwValue == 0) {
-                return fail("expected a port from 1 to 65535 after");
+            if (!number(0xFFFF, dwValue)) {
+                return fail("expected a port from 0 to 65535 after");
             }
             rOptions.wPort = static_cast<std::uint16_t>(dwValue);
         } else if (std::strcmp(pszArg, "--listen") == 0) {
-            if (pszValue == nullptr || PltSocketParseAddress(pszValue) == PLTC_ADDRESS_NONE) {
-                return fail("expected a dotted IPv4 address after");
+            if (pszValue == nullptr || !IsNumericAddress(pszValue)) {
+                return fail("expected a numeric IPv4 or IPv6 address after");
             }
-            rOptions.listenAddress = pszValue;
+            rOptions.listen = pszValue;
             ++i;
         } else if (std::strcmp(pszArg, "--baud") == 0) {
             if (!number(4000000, dwValue) || dwValue == 0) {

@@ -25,9 +25,9 @@ struct SimOptions {
     SimTransport transport = SimTransport::None;
     SimProtocol protocol = SimProtocol::Oip;
     bool bProtocolGiven = false;
-    std::uint16_t wPort = SIMC_DEFAULT_PORT;
-    std::string listenAddress = SIMC_DEFAULT_LISTEN; // --listen ADDRESS
-    std::string device;                              // --serial DEVICE
+    std::uint16_t wPort = SIMC_DEFAULT_PORT;  // 0: a free port the system chooses
+    std::string listen = SIMC_DEFAULT_LISTEN; // --listen ADDRESS (IPv4 or IPv6)
+    std::string device;                       // --serial DEVICE
     std::uint32_t dwBaud = SIMC_DEFAULT_BAUD;
     bool bPace = false;                // --baud given: serial output paced to it
     std::uint16_t wCorruptPercent = 0; // share of serial frames with a broken checksum

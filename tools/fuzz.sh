@@ -9,7 +9,7 @@ set -e
 cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-60}
 [ $# -gt 0 ] && shift
-TARGETS=${*:-"deffile rfc json cmd trmedit rsm_full rsm_simple rsm_terminal ipm_oip ipm_multi ipm_terminal"}
+TARGETS=${*:-"deffile rfc json cmd trmedit hostport rsm_full rsm_simple rsm_terminal ipm_oip ipm_multi ipm_terminal"}
 
 # The fuzzer runtime of clang is only recommended by the clang package: ask for it by name.
 tools/setup.sh libclang-rt-dev

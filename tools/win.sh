@@ -3,7 +3,8 @@
 # talvo_rc.exe, talvo_sim.exe and talvo_unit_tests.exe into build-win/, and runs under Wine (with a
 # private prefix in build-win/wineprefix):
 #   1. every unit test;
-#   2. a script of calls from talvo_rc.exe -I127.0.0.1 to the Linux talvo_sim --tcp;
+#   2. a script of calls from talvo_rc.exe -I127.0.0.1:<port> to the Linux talvo_sim --tcp on a
+#      free port;
 #   3. commands piped to the standard input of talvo_rc.exe;
 #   4. the same script over a serial line with the Full protocol: Wine's COM1 is the
 #      pseudo-terminal of the Linux talvo_sim --pty.
@@ -121,10 +122,11 @@ check_answers() {
     echo "win.sh: $1: every answer in $1.RES"
 }
 
-echo "win.sh: talvo_rc.exe -I127.0.0.1 against talvo_sim --tcp"
-start_sim tcp --tcp
-run_tool TCP -I127.0.0.1 || {
-    echo "win.sh: talvo_rc.exe -I127.0.0.1 failed:" >&2
+echo "win.sh: talvo_rc.exe -I127.0.0.1:<port> against talvo_sim --tcp --port 0"
+start_sim tcp --tcp --port 0
+PORT=$(sed -n 's/^listening on TCP port //p' "$SIMLOG")
+run_tool TCP -I127.0.0.1:"$PORT" || {
+    echo "win.sh: talvo_rc.exe -I127.0.0.1:$PORT failed:" >&2
     tail -n 60 "$E2E/TCP.out" >&2
     cat "$SIMLOG" >&2
     exit 1

@@ -53,6 +53,15 @@ void RemoveProtocol(IpmSessionData& tSession) {
     tSession.pfSend = nullptr;
 }
 
+// Drops the resolved addresses and gives up a resolver still at work.
+void ForgetAddresses(IpmSessionData& tSession) {
+    IpsResolveAbandon(tSession.ptResolver);
+    tSession.ptResolver = nullptr;
+    tSession.tAddresses = IpsAddressList{};
+    tSession.byAddress = 0;
+    tSession.szFailure.fill('\0');
+}
+
 // Gives a slot back to the free pool after a failed open or accept.
 void ReleaseSlot(IpmSessionData& tSession) {
     if (tSession.tSocket.socketDescr != 0) {
@@ -60,6 +69,7 @@ void ReleaseSlot(IpmSessionData& tSession) {
     }
     tSession.tSocket = IpsSocket{};
     RemoveProtocol(tSession);
+    ForgetAddresses(tSession);
     tSession.bActive = 0;
     tSession.bConnecting = 0;
     tSession.wPort = 0;
@@ -68,24 +78,67 @@ void ReleaseSlot(IpmSessionData& tSession) {
     tSession.bySessionId = IPMC_NO_SESSION;
 }
 
-// Starts (again) the connect of an active session: a new socket, the address resolved anew
-// when the host text did not resolve before. A failure is retried after the reconnect interval.
+// One connect attempt has failed on every address: say why and wait for the next one.
+void AttemptFailed(IpmSessionData& tSession, const char* pszReason) {
+    std::snprintf(tSession.szFailure.data(), tSession.szFailure.size(), "%s", pszReason);
+    if (tSession.tSocket.socketDescr != 0) {
+        IpsCloseSocket(&tSession.tSocket);
+    }
+    tSession.tSocket = IpsSocket{};
+    tSession.dwRetryTime = OssGetTime();
+    IpmNotify(&tSession, IPMC_EVENT_CONNECT_FAILED); // last action: may close the session
+}
+
+// Starts the connect to the next resolved address that takes one; after the last, the attempt
+// has failed.
+void TryNextAddress(IpmSessionData& tSession, const char* pszReason) {
+    char szReason[IPSC_REASON_SIZE] = {};
+    std::snprintf(szReason, sizeof szReason, "%s", pszReason);
+    while (tSession.byAddress < tSession.tAddresses.wCount) {
+        const PltSocketAddress& tAddress = tSession.tAddresses.atAddress[tSession.byAddress++];
+        if (IpsConnectTo(tAddress, &tSession.tSocket, szReason) == IPSC_OK) {
+            return;
+        }
+    }
+    AttemptFailed(tSession, szReason);
+}
+
+// Starts (again) the connect of an active session: the host text resolved anew (a numeric
+// address at once, a name on the resolver's thread), then its addresses in the resolver's order.
 void StartConnect(IpmSessionData& tSession) {
     tSession.dwRetryTime = OssGetTime();
     if (tSession.tSocket.socketDescr != 0) {
         IpsCloseSocket(&tSession.tSocket);
     }
-    char szAddress[IPSC_ADDRESS_SIZE] = {};
-    if (IpsIpAddress(tSession.szIpAddress.data(), szAddress) == IPSC_OK) {
-        std::snprintf(tSession.szIpAddress.data(), tSession.szIpAddress.size(), "%s", szAddress);
+    tSession.tSocket = IpsSocket{};
+    tSession.byAddress = 0;
+    if (IpsResolveNumeric(tSession.szIpAddress.data(), tSession.wPort, false,
+                          &tSession.tAddresses) == IPSC_OK) {
+        TryNextAddress(tSession, "no address");
+        return;
+    }
+    tSession.tAddresses.wCount = 0;
+    if (tSession.ptResolver == nullptr) {
+        tSession.ptResolver = IpsResolveStart(tSession.szIpAddress.data(), tSession.wPort);
+    }
+    if (tSession.ptResolver == nullptr) {
+        AttemptFailed(tSession, "no resolver");
+    }
+}
+
+// A name being resolved: on to its addresses once the resolver has ended.
+void PollResolver(IpmSessionData& tSession) {
+    char szReason[IPSC_REASON_SIZE] = {};
+    const int nResult = IpsResolvePoll(tSession.ptResolver, &tSession.tAddresses, szReason);
+    if (nResult == 0) {
+        return;
+    }
+    tSession.ptResolver = nullptr;
+    tSession.byAddress = 0;
+    if (nResult < 0) {
+        AttemptFailed(tSession, szReason);
     } else {
-        return;
-    }
-    if (IpsCreateSocket(&tSession.tSocket) != IPSC_OK) {
-        return;
-    }
-    if (IpsConnect(tSession.wPort, tSession.szIpAddress.data(), &tSession.tSocket) != IPSC_OK) {
-        IpsCloseSocket(&tSession.tSocket);
+        TryNextAddress(tSession, "no address");
     }
 }
 
@@ -185,11 +238,11 @@ std::uint16_t IpmTerminate() {
     return wStatus;
 }
 
-// Opens a session that connects to pszHost, or, without a host, listens on pszListenAddress
-// (every local address when it is null too).
-static std::uint8_t OpenSession(std::uint16_t wPort, const char* pszHost,
-                                const char* pszListenAddress, std::int32_t tProtocol,
-                                IpmCallback pfCallback) {
+namespace {
+
+// Opens an active session (pszHost) or a listening one on pszListen (nullptr: every IPv4 address).
+std::uint8_t OpenSession(std::uint16_t wPort, const char* pszHost, const char* pszListen,
+                         std::int32_t tProtocol, IpmCallback pfCallback) {
     if (!IPM_CHECK(bIpmInitialized)) {
         return IPMC_NO_SESSION;
     }
@@ -204,40 +257,34 @@ static std::uint8_t OpenSession(std::uint16_t wPort, const char* pszHost,
         LogError("IpmFailed", IPMC_ERROR, "Invalid protocol %d", tProtocol);
         return IPMC_NO_SESSION;
     }
-    // Room for a dotted address and for an unresolved host text of up to 30 characters.
-    static_assert(IPMC_ADDRESS_SIZE >= IPSC_ADDRESS_SIZE);
-    char szAddress[IPMC_ADDRESS_SIZE] = {};
-    if (pszHost != nullptr) {
-        if (IpsIpAddress(pszHost, szAddress) != IPSC_OK) {
-            // Kept as text, resolved again at every connect attempt; it has to fit the field.
-            if (std::strlen(pszHost) >= IPMC_ADDRESS_SIZE) {
-                LogError("IpmOpen", IPMC_ERROR, "Host name too long: %.30s...", pszHost);
-                return IPMC_NO_SESSION;
-            }
-            std::snprintf(szAddress, sizeof szAddress, "%s", pszHost);
-        }
+    // The host text is kept as given and resolved again at every connect attempt.
+    if (pszHost != nullptr && std::strlen(pszHost) >= IPMC_ADDRESS_SIZE) {
+        LogError("IpmOpen", IPMC_ERROR, "Host name too long: %.30s...", pszHost);
+        return IPMC_NO_SESSION;
+    }
+    IpsAddressList tListen;
+    if (pszHost == nullptr && pszListen != nullptr &&
+        IpsResolveNumeric(pszListen, wPort, true, &tListen) != IPSC_OK) {
+        LogError("IpmOpen", IPMC_ERROR, "Not a local address: %.60s", pszListen);
+        return IPMC_NO_SESSION;
     }
     tSession.pfCallback = pfCallback;
     if (IpmSetProtocol(bySlot, tProtocol) != IPMC_OK) {
         tSession.pfCallback = nullptr;
         return IPMC_NO_SESSION;
     }
-    if (IpsCreateSocket(&tSession.tSocket) != IPSC_OK) {
-        LogError("IpmOpen", IPMC_ERROR, "Could not create socket");
-        ReleaseSlot(tSession);
-        return IPMC_NO_SESSION;
-    }
     tSession.wPort = wPort;
     if (pszHost != nullptr) {
         tSession.bySessionId = bySlot;
         tSession.bConnecting = 1;
-        std::snprintf(tSession.szIpAddress.data(), tSession.szIpAddress.size(), "%s", szAddress);
-        tSession.dwRetryTime = OssGetTime();
-        if (IpsConnect(wPort, tSession.szIpAddress.data(), &tSession.tSocket) != IPSC_OK) {
-            // The session stays and tries again with a new socket after the interval.
-            IpsCloseSocket(&tSession.tSocket);
-        }
-    } else if (IpsListen(wPort, &tSession.tSocket, pszListenAddress) == IPSC_OK) {
+        std::snprintf(tSession.szIpAddress.data(), tSession.szIpAddress.size(), "%s", pszHost);
+    } else if (pszListen == nullptr && IpsCreateSocket(&tSession.tSocket) != IPSC_OK) {
+        LogError("IpmOpen", IPMC_ERROR, "Could not create socket");
+        ReleaseSlot(tSession);
+        return IPMC_NO_SESSION;
+    } else if ((pszListen == nullptr
+                    ? IpsListen(wPort, &tSession.tSocket)
+                    : IpsListenOn(tListen.atAddress[0], &tSession.tSocket)) == IPSC_OK) {
         tSession.bActive = 1;
         tSession.bySessionId = bySlot;
     } else {
@@ -250,17 +297,31 @@ static std::uint8_t OpenSession(std::uint16_t wPort, const char* pszHost,
         return IPMC_NO_SESSION;
     }
     ++nSessionCount;
+    if (pszHost != nullptr) {
+        StartConnect(tSession); // the session stands: a failure is reported on it
+    }
     return bySlot;
 }
+
+} // namespace
 
 std::uint8_t IpmOpen(std::uint16_t wPort, const char* pszHost, std::int32_t tProtocol,
                      IpmCallback pfCallback) {
     return OpenSession(wPort, pszHost, nullptr, tProtocol, pfCallback);
 }
 
-std::uint8_t IpmListen(std::uint16_t wPort, const char* pszAddress, std::int32_t tProtocol,
-                       IpmCallback pfCallback) {
-    return OpenSession(wPort, nullptr, pszAddress, tProtocol, pfCallback);
+std::uint8_t IpmOpenListener(std::uint16_t wPort, const char* pszAddress, std::int32_t tProtocol,
+                             IpmCallback pfCallback) {
+    const bool bAny = pszAddress == nullptr || pszAddress[0] == '\0';
+    return OpenSession(wPort, nullptr, bAny ? nullptr : pszAddress, tProtocol, pfCallback);
+}
+
+const char* IpmConnectFailure(std::uint8_t tSessionId) {
+    return tSessionId < IPMC_MAX_NR_OF_SESSIONS ? atSessions[tSessionId].szFailure.data() : "";
+}
+
+std::uint16_t IpmLocalPort(std::uint8_t tSessionId) {
+    return tSessionId < IPMC_MAX_NR_OF_SESSIONS ? IpsLocalPort(&atSessions[tSessionId].tSocket) : 0;
 }
 
 // Checks a session id given by a caller.
@@ -291,6 +352,7 @@ std::uint16_t IpmClose(std::uint8_t tSessionId) {
     }
     tSession.tSocket = IpsSocket{};
     RemoveProtocol(tSession);
+    ForgetAddresses(tSession);
     ++tSession.dwGeneration;
     tSession.bActive = 0;
     tSession.bConnecting = 0;
@@ -347,23 +409,31 @@ void IpmProcessConnections() {
                     tSession.bConnecting = 0;
                     IpmNotify(&tSession, IPMC_EVENT_CONNECTED);
                 } else if (tSession.tSocket.tType != IpsType::IPSC_CONNECTING) {
-                    // The connect failed (the socket layer has logged why): try again later.
+                    // The connect failed (the socket layer has logged why): the next address,
+                    // or after the last one a new attempt later.
                     IpsCloseSocket(&tSession.tSocket);
-                    tSession.dwRetryTime = OssGetTime();
+                    TryNextAddress(tSession, IpsLastConnectError());
                 }
             }
             break;
         case IpsType::IPSC_NONE:
-            if (tSession.bConnecting != 0 &&
-                OssGetTime() - tSession.dwRetryTime >= IPMC_RECONNECT_INTERVAL_MS) {
+            if (tSession.bConnecting != 0 && tSession.ptResolver != nullptr) {
+                PollResolver(tSession);
+            } else if (tSession.bConnecting != 0 &&
+                       OssGetTime() - tSession.dwRetryTime >= IPMC_RECONNECT_INTERVAL_MS) {
                 StartConnect(tSession);
-            }
-            if (tSession.bConnecting != 0 && tSession.tSocket.tType == IpsType::IPSC_NONE) {
-                OssDeclareDeadline(tSession.dwRetryTime + IPMC_RECONNECT_INTERVAL_MS);
             }
             break;
         default:
             break;
+        }
+        // Whatever the step did (a connect that just failed included), the idle step wakes for
+        // what this session waits for next.
+        if (tSession.bConnecting != 0 && tSession.ptResolver != nullptr) {
+            // The name is resolved on a thread of its own: look for its result now and then.
+            OssDeclareDeadline(OssGetTime() + IPMC_RESOLVER_POLL_MS);
+        } else if (tSession.bConnecting != 0 && tSession.tSocket.tType == IpsType::IPSC_NONE) {
+            OssDeclareDeadline(tSession.dwRetryTime + IPMC_RECONNECT_INTERVAL_MS);
         }
     }
 }

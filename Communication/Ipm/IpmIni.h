@@ -16,8 +16,9 @@
 constexpr std::uint8_t IPMC_MAX_NR_OF_SESSIONS = 56;       // session ids 0 to 55
 constexpr std::uint8_t IPMC_NO_SESSION = 255;              // free slot; IpmOpen opened nothing
 constexpr std::size_t IPMC_RECEIVE_BUFFER_SIZE = 1200;     // per-session receive buffer
-constexpr std::size_t IPMC_ADDRESS_SIZE = 31;              // dotted address or host text + zero
+constexpr std::size_t IPMC_ADDRESS_SIZE = 254;             // host or address text + zero
 constexpr std::uint32_t IPMC_RECONNECT_INTERVAL_MS = 2000; // pause before a failed connect retries
+constexpr std::uint32_t IPMC_RESOLVER_POLL_MS = 10;        // look for a name being resolved
 
 constexpr std::uint16_t IPMC_OK = 0;               // success
 constexpr std::uint16_t IPMC_ERROR = 12600;        // failure
@@ -31,6 +32,9 @@ constexpr std::uint16_t IPMC_EVENT_CONNECTED = 0;       // connect completed or 
 constexpr std::uint16_t IPMC_EVENT_DISCONNECTED = 1;    // a connected session was closed
 constexpr std::uint16_t IPMC_EVENT_MESSAGES_LOST = 2;   // the peer reported a protocol error
 constexpr std::uint16_t IPMC_EVENT_CONNECTION_LOST = 3; // peer closed or timed out: close it
+// A connect attempt failed on every address of the host (or the host did not resolve); the next
+// one starts after IPMC_RECONNECT_INTERVAL_MS. IpmConnectFailure tells why.
+constexpr std::uint16_t IPMC_EVENT_CONNECT_FAILED = 4;
 
 static_assert(IPMC_MAX_NR_OF_SESSIONS <= (MDSC_HIGHEST_CHANNEL_ID - MDSC_TCPIP_SESSION_BASE),
               "IPMC_MAX_NR_OF_SESSIONS <= (MDSC_HIGHEST_CHANNEL_ID - MDSC_TCPIP_SESSION_BASE)");
@@ -50,16 +54,20 @@ struct IpmSessionData {
     std::uint8_t bySessionId = IPMC_NO_SESSION; // own index while in use; 255 when free
     std::uint8_t bActive = 0;                   // listening, connected or accepted
     std::uint8_t byChannelId = 0;               // MDSC_TCPIP_SESSION_BASE + index, never changed
-    std::array<char, IPMC_ADDRESS_SIZE> szIpAddress{}; // dotted address or unresolved host text
+    std::array<char, IPMC_ADDRESS_SIZE> szIpAddress{}; // host or address text as given
     std::uint16_t wPort = 0; // port given to IpmOpen; 0 for accepted sessions
     IpsSocket tSocket;       // the session's socket
     std::int32_t tProtocol = IPMC_PROTOCOL_TERMINAL;
     std::array<std::uint8_t, IPMC_RECEIVE_BUFFER_SIZE> abyReceiveBuffer{};
-    IpmCallback pfCallback = nullptr; // connection events; may be empty
-    void* pvProtocolData = nullptr;   // the protocol's private state
-    std::uint32_t dwGeneration = 0;   // counts closes: a protocol notices a close during a call
-    std::uint32_t dwRetryTime = 0;    // clock of the last failed connect of an active session
-    std::uint8_t bConnecting = 0;     // an active session that has not connected yet
+    IpmCallback pfCallback = nullptr;  // connection events; may be empty
+    void* pvProtocolData = nullptr;    // the protocol's private state
+    std::uint32_t dwGeneration = 0;    // counts closes: a protocol notices a close during a call
+    std::uint32_t dwRetryTime = 0;     // clock of the last failed connect of an active session
+    std::uint8_t bConnecting = 0;      // an active session that has not connected yet
+    IpsAddressList tAddresses;         // the resolved addresses of szIpAddress
+    std::uint8_t byAddress = 0;        // the next of them to try
+    IpsResolver* ptResolver = nullptr; // the name being resolved, if any
+    std::array<char, IPSC_REASON_SIZE> szFailure{}; // why the last connect attempt failed
 };
 
 // Public operations.
@@ -69,10 +77,15 @@ std::uint16_t IpmTerminate(); // closes every session, removes the tasks
 // port. Returns the session id, or IPMC_NO_SESSION when nothing was opened.
 std::uint8_t IpmOpen(std::uint16_t wPort, const char* pszHost, std::int32_t tProtocol,
                      IpmCallback pfCallback);
-// Opens a session that listens on port on one local address (dotted text; nullptr: every one).
-std::uint8_t IpmListen(std::uint16_t wPort, const char* pszAddress, std::int32_t tProtocol,
-                       IpmCallback pfCallback);
+// Opens a listening session on the local address text (numeric, IPv4 or IPv6; nullptr or empty:
+// every IPv4 address, as IpmOpen does). Returns the session id, or IPMC_NO_SESSION.
+std::uint8_t IpmOpenListener(std::uint16_t wPort, const char* pszAddress, std::int32_t tProtocol,
+                             IpmCallback pfCallback);
 std::uint16_t IpmClose(std::uint8_t tSessionId); // closes a session; free slot: nothing, 0
+// Why the last connect attempt of a session failed ("" before any failed); out of range: "".
+const char* IpmConnectFailure(std::uint8_t tSessionId);
+// Port the session's socket is bound to locally (a listener opened on port 0), 0 when none.
+std::uint16_t IpmLocalPort(std::uint8_t tSessionId);
 // Channel id of a session slot (also of a free one); 12600 for an id out of range.
 std::uint16_t IpmGetChannelId(std::uint8_t tSessionId, std::uint8_t* pbyChannelId);
 

@@ -1,8 +1,13 @@
-// Ips: the IP socket layer. Non-blocking IPv4 TCP sockets whose every wait is one short
-// readiness poll, so that no scheduler task ever blocks; name resolution to dotted text.
+// Ips: the IP socket layer. Non-blocking TCP sockets (IPv4 and IPv6) whose every wait is one
+// short readiness poll, so that no scheduler task ever blocks; name resolution, numeric at once or
+// on a resolver thread of its own so that a slow name server never stops the scheduler.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+
+#include "Platform/PltSocket.h"
 
 constexpr std::uint16_t IPSC_OK = 0;                 // success
 constexpr std::uint16_t IPSC_TRANSFER_ERROR = 12500; // sending or receiving failed, peer closed
@@ -57,5 +62,40 @@ std::uint16_t IpsRead(IpsSocket* pSocket, std::uint8_t* pReceiveBuffer, std::uin
 std::uint16_t IpsIpAddress(const char* pszHost, char* lpszIpAddress);
 
 std::uint16_t IpsLocalPort(const IpsSocket* pSocket); // bound local port, 0 when unknown
+
+// The addresses of one resolved name, in the resolver's order.
+struct IpsAddressList {
+    std::array<PltSocketAddress, PLTC_MAX_ADDRESSES> atAddress{};
+    std::size_t wCount = 0;
+};
+constexpr std::size_t IPSC_REASON_SIZE = 96; // room for the words of a failure
+
+// Resolves an address text (IPv4 dotted, IPv6 without brackets; empty: every local address when
+// bPassive) with the port, never waiting for a name server. IPSC_ERROR when the text is not a
+// numeric address: it is a name for IpsResolveStart.
+std::uint16_t IpsResolveNumeric(const char* pszHost, std::uint16_t wPort, bool bPassive,
+                                IpsAddressList* ptList);
+
+// A name being resolved on a thread of its own.
+struct IpsResolver;
+// Starts resolving the name with the port; nullptr when no thread could be started.
+IpsResolver* IpsResolveStart(const char* pszHost, std::uint16_t wPort);
+// 0 while the resolver works; 1 with the addresses in *ptList, or -1 with the resolver's words
+// in pszReason (IPSC_REASON_SIZE bytes), once it has ended. The resolver is released then.
+int IpsResolvePoll(IpsResolver* ptResolver, IpsAddressList* ptList, char* pszReason);
+// Gives up a resolver still at work: its thread ends on its own and is reaped later.
+void IpsResolveAbandon(IpsResolver* ptResolver);
+
+// A TCP socket of the address's family with the layer's modes, its connect to the address
+// started; the record becomes IPSC_CONNECTING. IPSC_ERROR with the reason in pszReason
+// (IPSC_REASON_SIZE bytes, may be null) and no socket left open when it cannot start.
+std::uint16_t IpsConnectTo(const PltSocketAddress& tAddress, IpsSocket* pSocket, char* pszReason);
+// Words of the error that made the last connect of this layer fail (IpsIsConnected).
+const char* IpsLastConnectError();
+const char* IpsLastErrorText(); // words of the last failure of this layer's socket calls
+// A listening socket on the address (address reuse on); the record becomes IPSC_PASSIVE.
+std::uint16_t IpsListenOn(const PltSocketAddress& tAddress, IpsSocket* pSocket);
+// "192.0.2.1:9451" or "[2001:db8::1]:9451" (PLTC_ADDRESS_TEXT bytes).
+void IpsAddressText(const PltSocketAddress& tAddress, char* pszText);
 
 void IpsResetForTest(); // uninitialised state, whatever came before (test set-up only)

@@ -155,6 +155,14 @@ std::uint16_t UasTerminate() {
     return 0;
 }
 
+namespace {
+int iLastOpenError = 0; // error of the last device open, 0 when it succeeded
+} // namespace
+
+int UasLastOpenError() {
+    return iLastOpenError;
+}
+
 std::uint16_t UasOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uint8_t byByteSize,
                       std::uint8_t /*byStopBits*/, std::uint8_t byParity) {
     Check(bUASInitialised, "bUASInitialised", __LINE__);
@@ -177,6 +185,7 @@ std::uint16_t UasOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uin
     } else {
         port.hDevice = PltSerialOpen(szDevice.data(), &iError);
     }
+    iLastOpenError = iError;
     if (port.hDevice == PLTC_INVALID_HANDLE) {
         LogError("UasOpen", 0, "Unable to open the communication port: %s", szDevice.data());
         return UASC_OPEN_FAILED;

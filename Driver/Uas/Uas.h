@@ -35,6 +35,7 @@ std::uint16_t UasOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uin
 // port in use.
 std::uint16_t UasSetDeviceHandle(std::uint8_t byComport, PltHandle hDevice);
 std::uint16_t UasClose(std::uint8_t byComport); // stops the writer, closes everything; 0
+int UasLastOpenError(); // system error of the last UasOpen's device open; 0 when it opened
 // Hands the bytes to the writer thread without ever waiting: what the write pipe cannot take now
 // is held back in order and goes on at the next write or read of the port. While UASC_BACKLOG_LIMIT
 // bytes or more are held back (a line that takes nothing), the buffer is dropped whole and

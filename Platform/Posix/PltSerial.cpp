@@ -111,8 +111,37 @@ void PltPosixSysReset() {
     sys = PLTC_REAL_SYS;
 }
 
+namespace {
+std::array<std::array<char, PLTC_DEVICE_NAME_SIZE>, PLTC_NAMED_PORTS> aszNamedDevices{};
+} // namespace
+
+bool PltSerialSetDeviceName(std::uint8_t byPort, const char* pszName) {
+    if (byPort >= PLTC_NAMED_PORTS) {
+        return false;
+    }
+    std::array<char, PLTC_DEVICE_NAME_SIZE>& szNamed = aszNamedDevices[byPort];
+    szNamed.fill('\0');
+    if (pszName == nullptr || pszName[0] == '\0') {
+        return true;
+    }
+    const int nLength = std::snprintf(szNamed.data(), szNamed.size(), "%s", pszName);
+    if (nLength < 0 || static_cast<std::size_t>(nLength) >= szNamed.size()) {
+        szNamed.fill('\0');
+        return false;
+    }
+    return true;
+}
+
+const char* PltSerialErrorText(int iError) {
+    return std::strerror(iError);
+}
+
 void PltSerialDeviceName(std::uint8_t byPort, char* pszName, std::size_t wSize) {
     if (pszName == nullptr || wSize == 0) {
+        return;
+    }
+    if (byPort < PLTC_NAMED_PORTS && aszNamedDevices[byPort][0] != '\0') {
+        std::snprintf(pszName, wSize, "%s", aszNamedDevices[byPort].data());
         return;
     }
     std::array<char, 32> variable{};

@@ -3,8 +3,10 @@
 #include "Platform/PltSocket.h"
 #include "Platform/Posix/PltSocketSys.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -286,18 +288,115 @@ bool PltSocketHostName(char* pszName, std::size_t size) {
 }
 
 std::uint16_t PltSocketLocalPort(PltSocketHandle hSocket) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     unsigned len = sizeof address;
-    if (calls.pfGetSockName(hSocket, reinterpret_cast<sockaddr*>(&address), &len) != 0 ||
-        address.sin_family != AF_INET) {
+    if (calls.pfGetSockName(hSocket, reinterpret_cast<sockaddr*>(&address), &len) != 0) {
         return 0;
     }
-    return ntohs(address.sin_port);
+    if (address.ss_family == AF_INET) {
+        return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+    }
+    if (address.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    }
+    return 0;
 }
 
-void PltSocketErrorText(int nError, char* pszText, std::size_t wSize) {
-    if (pszText == nullptr || wSize == 0) {
+std::size_t PltSocketResolveAll(const char* pszName, std::uint16_t wPort, int nFlags,
+                                PltSocketAddress* ptAddresses, std::size_t wMax, int* pnError) {
+    *pnError = 0;
+    if (pszName == nullptr || std::strlen(pszName) > PLTC_MAX_HOST_NAME) {
+        *pnError = EAI_NONAME;
+        return 0;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = ((nFlags & PLTC_RESOLVE_NUMERIC) != 0 ? AI_NUMERICHOST : 0) |
+                     ((nFlags & PLTC_RESOLVE_PASSIVE) != 0 ? AI_PASSIVE : 0) | AI_NUMERICSERV;
+    char szPort[8];
+    std::snprintf(szPort, sizeof szPort, "%u", static_cast<unsigned>(wPort));
+    addrinfo* result = nullptr;
+    const int rc =
+        calls.pfGetAddrInfo(pszName[0] == '\0' ? nullptr : pszName, szPort, &hints, &result);
+    if (rc != 0 || result == nullptr) {
+        *pnError = rc == 0 ? EAI_NONAME : rc;
+        if (rc == EAI_SYSTEM) {
+            lastError = errno;
+        }
+        return 0;
+    }
+    std::size_t wCount = 0;
+    for (const addrinfo* entry = result; entry != nullptr && wCount < wMax;
+         entry = entry->ai_next) {
+        if ((entry->ai_family != AF_INET && entry->ai_family != AF_INET6) ||
+            entry->ai_addr == nullptr || entry->ai_addrlen > ptAddresses[wCount].abyData.size()) {
+            continue;
+        }
+        ptAddresses[wCount] = PltSocketAddress{};
+        std::memcpy(ptAddresses[wCount].abyData.data(), entry->ai_addr, entry->ai_addrlen);
+        ptAddresses[wCount].dwLength = static_cast<std::uint32_t>(entry->ai_addrlen);
+        ++wCount;
+    }
+    calls.pfFreeAddrInfo(result);
+    if (wCount == 0) {
+        *pnError = EAI_FAMILY;
+    }
+    return wCount;
+}
+
+const char* PltSocketResolveErrorText(int nError) {
+    return nError == EAI_SYSTEM ? std::strerror(lastError) : gai_strerror(nError);
+}
+
+const char* PltSocketErrorText(int nError) {
+    return std::strerror(nError);
+}
+
+PltSocketHandle PltSocketCreateFor(const PltSocketAddress& tAddress) {
+    sa_family_t family = AF_INET;
+    std::memcpy(&family, tAddress.abyData.data() + offsetof(sockaddr, sa_family), sizeof family);
+    int fd = Retry([&] { return calls.pfSocket(family, SOCK_STREAM, 0); });
+    if (fd == 0) {
+        // Descriptor 0 means "no socket" to the callers: move the socket to a higher number.
+        const int moved = Retry([] { return calls.pfFcntl(0, F_DUPFD_CLOEXEC, 1); });
+        calls.pfClose(0);
+        fd = moved;
+    }
+    return fd < 0 ? PLTC_INVALID_SOCKET : fd;
+}
+
+int PltSocketConnectTo(PltSocketHandle hSocket, const PltSocketAddress& tAddress) {
+    const int rc = calls.pfConnect(
+        hSocket, reinterpret_cast<const sockaddr*>(tAddress.abyData.data()), tAddress.dwLength);
+    if (rc == 0 || errno == EINPROGRESS || errno == EINTR || errno == EALREADY) {
+        return 0;
+    }
+    lastError = errno;
+    return errno;
+}
+
+bool PltSocketBindTo(PltSocketHandle hSocket, const PltSocketAddress& tAddress) {
+    return Retry([&] {
+               return calls.pfBind(hSocket,
+                                   reinterpret_cast<const sockaddr*>(tAddress.abyData.data()),
+                                   tAddress.dwLength);
+           }) == 0;
+}
+
+void PltSocketAddressText(const PltSocketAddress& tAddress, char* pszText, std::size_t wSize) {
+    char szHost[NI_MAXHOST] = {};
+    char szPort[NI_MAXSERV] = {};
+    sockaddr_storage address{};
+    std::memcpy(&address, tAddress.abyData.data(),
+                std::min<std::size_t>(tAddress.dwLength, sizeof address));
+    if (tAddress.dwLength == 0 ||
+        getnameinfo(reinterpret_cast<const sockaddr*>(&address),
+                    static_cast<socklen_t>(tAddress.dwLength), szHost, sizeof szHost, szPort,
+                    sizeof szPort, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+        std::snprintf(pszText, wSize, "?");
         return;
     }
-    std::snprintf(pszText, wSize, "%s", std::strerror(nError));
+    std::snprintf(pszText, wSize, address.ss_family == AF_INET6 ? "[%s]:%s" : "%s:%s", szHost,
+                  szPort);
 }

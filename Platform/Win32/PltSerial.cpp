@@ -240,8 +240,58 @@ PltWin32Watch PltWin32DeviceWatch(PltHandle hHandle, HANDLE* phEvent) {
     return PltWin32Watch::Event;
 }
 
+namespace {
+std::array<std::array<char, PLTC_DEVICE_NAME_SIZE>, PLTC_NAMED_PORTS> aszNamedDevices{};
+} // namespace
+
+bool PltSerialSetDeviceName(std::uint8_t byPort, const char* pszName) {
+    if (byPort >= PLTC_NAMED_PORTS) {
+        return false;
+    }
+    std::array<char, PLTC_DEVICE_NAME_SIZE>& szNamed = aszNamedDevices[byPort];
+    szNamed.fill('\0');
+    if (pszName == nullptr || pszName[0] == '\0') {
+        return true;
+    }
+    // COM1 to COM9 open by their bare names too, but later ports only through the device space.
+    const bool bBareCom =
+        (pszName[0] == 'C' || pszName[0] == 'c') && (pszName[1] == 'O' || pszName[1] == 'o') &&
+        (pszName[2] == 'M' || pszName[2] == 'm') && pszName[3] >= '0' && pszName[3] <= '9';
+    const int nLength =
+        std::snprintf(szNamed.data(), szNamed.size(), bBareCom ? "\\\\.\\%s" : "%s", pszName);
+    if (nLength < 0 || static_cast<std::size_t>(nLength) >= szNamed.size()) {
+        szNamed.fill('\0');
+        return false;
+    }
+    return true;
+}
+
+const char* PltSerialErrorText(int iError) {
+    switch (iError) {
+    case ERROR_FILE_NOT_FOUND:
+        return "No such file or directory";
+    case ERROR_ACCESS_DENIED:
+        return "Permission denied";
+    case ERROR_SHARING_VIOLATION:
+        return "Device or resource busy";
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+        return "No such device";
+    default: {
+        static std::array<char, 40> szText{};
+        std::snprintf(szText.data(), szText.size(), "Windows error %d", iError);
+        return szText.data();
+    }
+    }
+}
+
 void PltSerialDeviceName(std::uint8_t byPort, char* pszName, std::size_t wSize) {
     if (pszName == nullptr || wSize == 0) {
+        return;
+    }
+    if (byPort < PLTC_NAMED_PORTS && aszNamedDevices[byPort][0] != '\0') {
+        std::snprintf(pszName, wSize, "%s", aszNamedDevices[byPort].data());
         return;
     }
     std::array<char, 32> variable{};

@@ -4,6 +4,7 @@
 // WSAGetLastError codes (10035 would block, 10036 in progress, 10061 refused).
 #include "Platform/PltSocket.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,7 @@ constexpr PltSocketSysCalls realCalls = {
     connect,     bind,          listen,      accept,
     RealSelect,  send,          recv,        closesocket,
     getsockname, gethostbyname, gethostname, WSAGetLastError,
+    getaddrinfo, freeaddrinfo,
 };
 
 PltSocketSysCalls calls = realCalls;
@@ -309,30 +311,158 @@ bool PltSocketHostName(char* pszName, std::size_t size) {
 }
 
 std::uint16_t PltSocketLocalPort(PltSocketHandle hSocket) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     int len = sizeof address;
-    if (calls.pfGetSockName(Native(hSocket), reinterpret_cast<sockaddr*>(&address), &len) != 0 ||
-        address.sin_family != AF_INET) {
+    if (calls.pfGetSockName(Native(hSocket), reinterpret_cast<sockaddr*>(&address), &len) != 0) {
         return 0;
     }
-    return ntohs(address.sin_port);
+    if (address.ss_family == AF_INET) {
+        return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+    }
+    if (address.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    }
+    return 0;
 }
 
-void PltSocketErrorText(int nError, char* pszText, std::size_t wSize) {
-    if (pszText == nullptr || wSize == 0) {
-        return;
+std::size_t PltSocketResolveAll(const char* pszName, std::uint16_t wPort, int nFlags,
+                                PltSocketAddress* ptAddresses, std::size_t wMax, int* pnError) {
+    *pnError = 0;
+    if (pszName == nullptr || std::strlen(pszName) > PLTC_MAX_HOST_NAME) {
+        *pnError = WSAHOST_NOT_FOUND;
+        return 0;
     }
-    const DWORD dwLength =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                       static_cast<DWORD>(nError), 0, pszText, static_cast<DWORD>(wSize), nullptr);
-    if (dwLength == 0) {
-        std::snprintf(pszText, wSize, "error %d", nError);
-        return;
+    if (!Started()) {
+        *pnError = WSANOTINITIALISED;
+        return 0;
     }
-    // The system's text ends with a line end.
-    for (DWORD dw = dwLength;
-         dw > 0 && (pszText[dw - 1] == '\r' || pszText[dw - 1] == '\n' || pszText[dw - 1] == ' ');
-         --dw) {
-        pszText[dw - 1] = '\0';
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = ((nFlags & PLTC_RESOLVE_NUMERIC) != 0 ? AI_NUMERICHOST : 0) |
+                     ((nFlags & PLTC_RESOLVE_PASSIVE) != 0 ? AI_PASSIVE : 0);
+    char szPort[8];
+    std::snprintf(szPort, sizeof szPort, "%u", static_cast<unsigned>(wPort));
+    addrinfo* result = nullptr;
+    const int rc =
+        calls.pfGetAddrInfo(pszName[0] == '\0' ? nullptr : pszName, szPort, &hints, &result);
+    if (rc != 0 || result == nullptr) {
+        *pnError = rc == 0 ? WSAHOST_NOT_FOUND : rc;
+        return 0;
+    }
+    std::size_t wCount = 0;
+    for (const addrinfo* entry = result; entry != nullptr && wCount < wMax;
+         entry = entry->ai_next) {
+        if ((entry->ai_family != AF_INET && entry->ai_family != AF_INET6) ||
+            entry->ai_addr == nullptr || entry->ai_addrlen > ptAddresses[wCount].abyData.size()) {
+            continue;
+        }
+        ptAddresses[wCount] = PltSocketAddress{};
+        std::memcpy(ptAddresses[wCount].abyData.data(), entry->ai_addr, entry->ai_addrlen);
+        ptAddresses[wCount].dwLength = static_cast<std::uint32_t>(entry->ai_addrlen);
+        ++wCount;
+    }
+    calls.pfFreeAddrInfo(result);
+    if (wCount == 0) {
+        *pnError = WSANO_DATA;
+    }
+    return wCount;
+}
+
+const char* PltSocketResolveErrorText(int nError) {
+    return PltSocketErrorText(nError);
+}
+
+const char* PltSocketErrorText(int nError) {
+    // The common cases in the words the POSIX backend uses; the rest by number.
+    switch (nError) {
+    case WSAECONNREFUSED:
+        return "Connection refused";
+    case WSAETIMEDOUT:
+        return "Connection timed out";
+    case WSAENETUNREACH:
+        return "Network is unreachable";
+    case WSAEHOSTUNREACH:
+        return "No route to host";
+    case WSAECONNRESET:
+        return "Connection reset by peer";
+    case WSAHOST_NOT_FOUND:
+        return "Name or service not known";
+    case WSATRY_AGAIN:
+        return "Temporary failure in name resolution";
+    case WSANO_DATA:
+        return "No address associated with hostname";
+    case WSAEAFNOSUPPORT:
+        return "Address family not supported by protocol";
+    default: {
+        static char szText[32];
+        std::snprintf(szText, sizeof szText, "Windows socket error %d", nError);
+        return szText;
+    }
+    }
+}
+
+PltSocketHandle PltSocketCreateFor(const PltSocketAddress& tAddress) {
+    if (!Started()) {
+        lastError = WSANOTINITIALISED;
+        return PLTC_INVALID_SOCKET;
+    }
+    sockaddr_storage address{};
+    std::memcpy(&address, tAddress.abyData.data(),
+                std::min<std::size_t>(tAddress.dwLength, sizeof address));
+    const SOCKET hSocket = calls.pfSocket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
+    if (hSocket == INVALID_SOCKET) {
+        lastError = calls.pfWSAGetLastError();
+        return PLTC_INVALID_SOCKET;
+    }
+    return static_cast<PltSocketHandle>(hSocket);
+}
+
+int PltSocketConnectTo(PltSocketHandle hSocket, const PltSocketAddress& tAddress) {
+    const int rc =
+        calls.pfConnect(Native(hSocket), reinterpret_cast<const sockaddr*>(tAddress.abyData.data()),
+                        static_cast<int>(tAddress.dwLength));
+    if (rc != SOCKET_ERROR) {
+        return 0;
+    }
+    const int nError = calls.pfWSAGetLastError();
+    if (nError == WSAEWOULDBLOCK || nError == WSAEINPROGRESS || nError == WSAEALREADY) {
+        return 0;
+    }
+    lastError = nError;
+    return nError;
+}
+
+bool PltSocketBindTo(PltSocketHandle hSocket, const PltSocketAddress& tAddress) {
+    const int rc =
+        calls.pfBind(Native(hSocket), reinterpret_cast<const sockaddr*>(tAddress.abyData.data()),
+                     static_cast<int>(tAddress.dwLength));
+    return Noted(rc, rc == SOCKET_ERROR) == 0;
+}
+
+void PltSocketAddressText(const PltSocketAddress& tAddress, char* pszText, std::size_t wSize) {
+    sockaddr_storage address{};
+    std::memcpy(&address, tAddress.abyData.data(),
+                std::min<std::size_t>(tAddress.dwLength, sizeof address));
+    char szHost[64] = {};
+    if (address.ss_family == AF_INET) {
+        const auto* ptV4 = reinterpret_cast<const sockaddr_in*>(&address);
+        const auto* pbyAddress = reinterpret_cast<const std::uint8_t*>(&ptV4->sin_addr);
+        std::snprintf(pszText, wSize, "%u.%u.%u.%u:%u", pbyAddress[0], pbyAddress[1], pbyAddress[2],
+                      pbyAddress[3], static_cast<unsigned>(ntohs(ptV4->sin_port)));
+    } else if (address.ss_family == AF_INET6) {
+        const auto* ptV6 = reinterpret_cast<const sockaddr_in6*>(&address);
+        // Groups in hexadecimal, without the zero-run shortening.
+        std::size_t wUsed = 0;
+        for (int i = 0; i < 8; ++i) {
+            const unsigned nGroup = (static_cast<unsigned>(ptV6->sin6_addr.s6_addr[2 * i]) << 8) |
+                                    ptV6->sin6_addr.s6_addr[2 * i + 1];
+            wUsed += static_cast<std::size_t>(std::snprintf(szHost + wUsed, sizeof szHost - wUsed,
+                                                            i == 0 ? "%x" : ":%x", nGroup));
+        }
+        std::snprintf(pszText, wSize, "[%s]:%u", szHost,
+                      static_cast<unsigned>(ntohs(ptV6->sin6_port)));
+    } else {
+        std::snprintf(pszText, wSize, "?");
     }
 }

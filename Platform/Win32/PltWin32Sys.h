@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 // Serial devices and pipes.
 struct PltWin32SerialSys {
@@ -58,5 +59,8 @@ struct PltSocketSysCalls {
     hostent*(WSAAPI* pfGetHostByName)(const char* pszName);
     int(WSAAPI* pfGetHostName)(char* pszName, int iLen);
     int(WSAAPI* pfWSAGetLastError)();
+    int(WSAAPI* pfGetAddrInfo)(const char* pszName, const char* pszService, const addrinfo* ptHints,
+                               addrinfo** pptResult);
+    void(WSAAPI* pfFreeAddrInfo)(addrinfo* ptResult);
 };
 PltSocketSysCalls& PltSocketCalls(); // the table in use; PltSocketRestoreCalls() resets it

@@ -6,6 +6,7 @@
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
 #include "Platform/PltFile.h"
+#include "Platform/PltSerial.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Trace.h"
@@ -174,6 +175,81 @@ TEST_F(AppOptionsTest, CaptureOptionNeedsAFileAndOpensItOnceTheTableIsLoaded) {
     EXPECT_TRUE(TraceActive());
     TraceClose();
     std::remove(path.c_str());
+}
+
+TEST_F(AppOptionsTest, HostWithPortAndIpv6InBrackets) {
+    const struct {
+        const char* pszArg;
+        const char* pszHost;
+        std::uint16_t wPort;
+    } cases[] = {
+        {"-I127.0.0.1", "127.0.0.1", 9451},
+        {"-I127.0.0.1:9452", "127.0.0.1", 9452},
+        {"-Iunit.example:65535", "unit.example", 65535},
+        {"-I[::1]", "::1", 9451},
+        {"-I[::1]:9452", "::1", 9452},
+        {"-I::1", "::1", 9451},
+        {"-I[fe80::1%eth0]:1", "fe80::1%eth0", 1},
+    };
+    for (const auto& c : cases) {
+        AppResetForTest();
+        AppSetConsole(m_pConsole);
+        ASSERT_EQ(Parse({kDefinitionOption, c.pszArg}), 0) << c.pszArg;
+        EXPECT_EQ(AppLinkChannel(), MDSC_TCPIP_SESSION_BASE);
+        EXPECT_STREQ(AppHostName(), c.pszHost) << c.pszArg;
+        EXPECT_EQ(AppTcpPort(), c.wPort) << c.pszArg;
+        EXPECT_STREQ(AppHost(), c.pszArg + 2); // the link message shows what was asked
+    }
+}
+
+TEST_F(AppOptionsTest, BadPortsAreRefusedWithTheUsage) {
+    for (const char* pszArg : {"-I127.0.0.1:0", "-I127.0.0.1:65536", "-I[::1]:0", "-Ihost:",
+                               "-Ihost:12x", "-I[::1", "-I[::1]x", "-Ihost:99999999999999999999"}) {
+        AppResetForTest();
+        std::FILE* pConsole = std::tmpfile();
+        AppSetConsole(pConsole);
+        EXPECT_EQ(Parse({kDefinitionOption, pszArg}), APPC_EXIT_USAGE) << pszArg;
+        EXPECT_EQ(AppLinkChannel(), MDSC_SERIAL_CHANNEL_0) << pszArg;
+        std::rewind(pConsole);
+        std::string text;
+        for (int c = std::fgetc(pConsole); c != EOF; c = std::fgetc(pConsole)) {
+            text.push_back(static_cast<char>(c));
+        }
+        std::fclose(pConsole);
+        EXPECT_NE(text.find("Invalid host or port (1 to 65535)"), std::string::npos) << pszArg;
+        EXPECT_NE(text.find("Usage: talvo_rc"), std::string::npos) << pszArg;
+    }
+}
+
+TEST_F(AppOptionsTest, SerialDevicePathWithOrWithoutBaudRate) {
+    ASSERT_EQ(Parse({kDefinitionOption, "-S/dev/ttyUSB0:115200"}), 0);
+    EXPECT_EQ(AppLinkChannel(), MDSC_SERIAL_CHANNEL_0);
+    EXPECT_STREQ(AppSerialDevice(), "/dev/ttyUSB0");
+    EXPECT_EQ(AppBaudrate(), 115200U);
+    AppResetForTest();
+    ASSERT_EQ(Parse({kDefinitionOption, "-S\\\\.\\COM12"}), 0);
+    EXPECT_STREQ(AppSerialDevice(), "\\\\.\\COM12");
+    EXPECT_EQ(AppBaudrate(), 19200U);
+    AppResetForTest();
+    // A colon not followed by a number belongs to the name.
+    ASSERT_EQ(Parse({kDefinitionOption, "-S/dev/serial/by-path/pci-0:1.2"}), 0);
+    EXPECT_STREQ(AppSerialDevice(), "/dev/serial/by-path/pci-0:1.2");
+    AppResetForTest();
+    ASSERT_EQ(Parse({kDefinitionOption, "-S/dev/ttyUSB0", "-S3:38400"}), 0);
+    EXPECT_STREQ(AppSerialDevice(), ""); // -S<digit> as ever
+    EXPECT_EQ(AppSerialPort(), 2);
+    AppResetForTest();
+    AppSetConsole(m_pConsole);
+    EXPECT_EQ(Parse({kDefinitionOption, "-S/" + std::string(PLTC_DEVICE_NAME_SIZE, 'd')}),
+              APPC_EXIT_USAGE);
+    EXPECT_NE(Console().find("Device name longer than 127 characters"), std::string::npos);
+}
+
+TEST_F(AppOptionsTest, ReconnectOption) {
+    ASSERT_EQ(Parse({kDefinitionOption, "-I127.0.0.1"}), 0);
+    EXPECT_FALSE(AppReconnect());
+    ASSERT_EQ(Parse({kDefinitionOption, "-R"}), 0);
+    EXPECT_TRUE(AppReconnect());
 }
 
 TEST_F(AppOptionsTest, MissingDefinitionFileStopsWithItsResult) {

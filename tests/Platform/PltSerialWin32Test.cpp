@@ -58,6 +58,20 @@ TEST(PltSerialWin32Name, PortIndexNamesTheComDeviceUnlessAnEnvironmentVariableOv
     testos::UnsetEnv("TALVO_RC_COM4");
 }
 
+TEST(PltSerialWin32Name, GivenNameWinsAndABareComNameReachesPortsBeyondNine) {
+    char szName[PLTC_DEVICE_NAME_SIZE] = {};
+    ASSERT_TRUE(PltSerialSetDeviceName(1, "COM12"));
+    PltSerialDeviceName(1, szName, sizeof szName);
+    EXPECT_STREQ("\\\\.\\COM12", szName);
+    ASSERT_TRUE(PltSerialSetDeviceName(1, "\\\\.\\COM13"));
+    PltSerialDeviceName(1, szName, sizeof szName);
+    EXPECT_STREQ("\\\\.\\COM13", szName);
+    ASSERT_TRUE(PltSerialSetDeviceName(1, nullptr));
+    PltSerialDeviceName(1, szName, sizeof szName);
+    EXPECT_STREQ("\\\\.\\COM2", szName);
+    EXPECT_FALSE(PltSerialSetDeviceName(PLTC_NAMED_PORTS, "COM5"));
+}
+
 TEST_F(PltSerialWin32Test, OpenAsksForOverlappedExclusiveUseAndSetsTheLine) {
     EXPECT_EQ("\\\\.\\COM1", device.name);
     EXPECT_EQ(0u, device.dwShare);

@@ -2,7 +2,9 @@
 // them, and failures injected through its call table.
 #include "Platform/PltSocket.h"
 
+#include <array>
 #include <gtest/gtest.h>
+#include <string>
 
 #include "Platform/PltClock.h"
 #include "Platform/Win32/PltWin32Sys.h"
@@ -121,6 +123,38 @@ TEST(PltSocketWin32Address, DottedDecimalTextOnly) {
     std::uint32_t dwAddress = 0;
     ASSERT_TRUE(PltSocketResolve("localhost", &dwAddress));
     EXPECT_EQ(0x7F000001u, dwAddress);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PltSocketWin32Test, ResolvedAddressesConnectAndShowTheirText) {
+    const std::uint16_t wPort = Listen();
+    ASSERT_NE(0, wPort);
+    std::array<PltSocketAddress, 2> atAddress{};
+    int nError = 0;
+    ASSERT_EQ(1u, PltSocketResolveAll("127.0.0.1", wPort, PLTC_RESOLVE_NUMERIC, atAddress.data(),
+                                      atAddress.size(), &nError));
+    std::array<char, PLTC_ADDRESS_TEXT> szText{};
+    PltSocketAddressText(atAddress[0], szText.data(), szText.size());
+    EXPECT_EQ("127.0.0.1:" + std::to_string(wPort), std::string(szText.data()));
+    client = PltSocketCreateFor(atAddress[0]);
+    ASSERT_NE(PLTC_INVALID_SOCKET, client);
+    ASSERT_TRUE(PltSocketSetNonBlocking(client));
+    EXPECT_EQ(0, PltSocketConnectTo(client, atAddress[0])); // under way, not an error
+    PltSocketReady ready;
+    ASSERT_TRUE(WaitFor(client, false, true, &ready));
+    EXPECT_EQ(0, PltSocketPendingError(client));
+
+    ASSERT_EQ(1u, PltSocketResolveAll("::1", 9452, PLTC_RESOLVE_NUMERIC, atAddress.data(),
+                                      atAddress.size(), &nError));
+    PltSocketAddressText(atAddress[0], szText.data(), szText.size());
+    EXPECT_STREQ("[0:0:0:0:0:0:0:1]:9452", szText.data());
+    // A name is no numeric address: refused without asking a name server.
+    EXPECT_EQ(0u, PltSocketResolveAll("unit.example", 9451, PLTC_RESOLVE_NUMERIC, atAddress.data(),
+                                      atAddress.size(), &nError));
+    EXPECT_NE(0, nError);
 }
 
 } // namespace

@@ -307,3 +307,8 @@ std::string FramingName::operator()(
     }
     return name;
 }
+
+unsigned ListeningPort(BackgroundProgram& rSim, int iTimeoutMs) {
+    const std::string port = rSim.WaitForLine("listening on TCP port ", iTimeoutMs);
+    return port.empty() ? 0u : static_cast<unsigned>(std::stoul(port));
+}

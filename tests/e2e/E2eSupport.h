@@ -57,6 +57,10 @@ class BackgroundProgram {
     std::string m_output;
 };
 
+// The TCP port a talvo_sim started with --tcp listens on, from its "listening on TCP port N"
+// line (start it with --port 0 for a free port); 0 when the line did not come in time.
+unsigned ListeningPort(BackgroundProgram& rSim, int iTimeoutMs = 5000);
+
 // A file in a temporary directory made once per test program run.
 std::string TempPath(const std::string& name);
 std::string ReadFile(const std::string& path);

@@ -83,15 +83,16 @@ void ExpectStandardAnswers(const Session& session) {
 }
 
 TEST(SimLinkTest, ScriptOverTcpWithOip) {
-    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "-D", kDefinitionFile});
-    ASSERT_NE(sim.WaitFor("listening on TCP port 9451", 5000), "") << sim.Output();
+    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "--port", "0", "-D", kDefinitionFile});
+    const unsigned nPort = ListeningPort(sim);
+    ASSERT_NE(0u, nPort) << sim.Output();
     // The connection comes up while the script pauses; calls before it would wait forever.
     // Written on Windows: CR LF line ends read as LF.
     std::string crlfCalls;
     for (const char c : "PAUSE 1\n" + kCalls) {
         crlfCalls += c == '\n' ? std::string("\r\n") : std::string(1, c);
     }
-    const Session session = RunScript("TCP", {"-I127.0.0.1"}, crlfCalls);
+    const Session session = RunScript("TCP", {"-I127.0.0.1:" + std::to_string(nPort)}, crlfCalls);
     ExpectStandardAnswers(session);
     EXPECT_NE(sim.Output().find("<- RFS_REQUEST (3) 5 bytes, FnId 0x0031 READLOG"),
               std::string::npos);

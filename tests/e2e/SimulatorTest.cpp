@@ -17,14 +17,14 @@ namespace {
 const std::string kDefinitionFile = TALVO_SOURCE_DIR "/examples/FNID.DEF";
 using Bytes = std::vector<std::uint8_t>;
 
-// A plain TCP client on the loopback, port 9451.
+// A plain TCP client on the loopback.
 class RawPeer {
   public:
-    RawPeer() {
+    explicit RawPeer(unsigned nPort) {
         m_fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_port = htons(9451);
+        address.sin_port = htons(static_cast<std::uint16_t>(nPort));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         m_bConnected = connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
@@ -55,10 +55,20 @@ class RawPeer {
     bool m_bConnected = false;
 };
 
-RunResult RunTool(const std::string& name, const std::string& body, int iLimitMs = 30000) {
+RunResult RunTool(const std::string& name, unsigned nPort, const std::string& body,
+                  int iLimitMs = 30000) {
     WriteFile(TempPath(name + ".SCR"), "RESFILE " + name + ".RES\n" + body + "EXIT\n");
-    return RunProgram(TALVO_RC_BIN, {"-I127.0.0.1", "-D" + kDefinitionFile, name + ".SCR"}, "",
-                      iLimitMs, {}, TempDirectory());
+    return RunProgram(
+        TALVO_RC_BIN,
+        {"-I127.0.0.1:" + std::to_string(nPort), "-D" + kDefinitionFile, name + ".SCR"}, "",
+        iLimitMs, {}, TempDirectory());
+}
+
+// talvo_sim on TCP at a free port, with the extra arguments.
+std::vector<std::string> TcpSim(std::vector<std::string> extra) {
+    std::vector<std::string> args = {"--tcp", "--port", "0", "-D", kDefinitionFile};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
 }
 
 TEST(SimulatorTest, HelpAndBadOptions) {
@@ -78,8 +88,8 @@ TEST(SimulatorTest, HelpAndBadOptions) {
 }
 
 TEST(SimulatorTest, EndsCleanlyOnSigterm) {
-    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "-D", kDefinitionFile});
-    ASSERT_NE("", sim.WaitFor("listening on TCP port 9451", 5000));
+    BackgroundProgram sim(TALVO_SIM_BIN, TcpSim({}));
+    ASSERT_NE(0u, ListeningPort(sim));
     EXPECT_EQ(0, sim.Stop());
 }
 
@@ -129,10 +139,10 @@ TEST(SimulatorTest, ListensOnTheLoopbackUnlessToldAndSaysWhyThePortIsTaken) {
 }
 
 TEST(SimulatorTest, TerminalStreamLinesGetTextAnswers) {
-    BackgroundProgram sim(TALVO_SIM_BIN,
-                          {"--tcp", "--protocol", "terminal", "-D", kDefinitionFile});
-    ASSERT_NE("", sim.WaitFor("listening", 5000));
-    RawPeer peer;
+    BackgroundProgram sim(TALVO_SIM_BIN, TcpSim({"--protocol", "terminal"}));
+    const unsigned nPort = ListeningPort(sim);
+    ASSERT_NE(0u, nPort);
+    RawPeer peer(nPort);
     ASSERT_TRUE(peer.Connected());
     peer.Send({'S', 'T', 'A', 'T', 'X', 8, 'U', 'S', '\r'});
     const std::string expected = "talvo_sim: STATUS";
@@ -141,9 +151,10 @@ TEST(SimulatorTest, TerminalStreamLinesGetTextAnswers) {
 }
 
 TEST(SimulatorTest, MultiPackagesCarryCallsAndAnswers) {
-    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "--protocol", "multi", "-D", kDefinitionFile});
-    ASSERT_NE("", sim.WaitFor("listening", 5000));
-    RawPeer peer;
+    BackgroundProgram sim(TALVO_SIM_BIN, TcpSim({"--protocol", "multi"}));
+    const unsigned nPort = ListeningPort(sim);
+    ASSERT_NE(0u, nPort);
+    RawPeer peer(nPort);
     ASSERT_TRUE(peer.Connected());
     // SETOUTPUT (0x0010) 3 1 as a message package: preamble, type 1, message type 3, length 4.
     peer.Send({0xAA, 0x55, 0x01, 0x03, 0x04, 0x00, 0x10, 0x00, 0x03, 0x01});
@@ -162,9 +173,10 @@ TEST(SimulatorTest, MultiPackagesCarryCallsAndAnswers) {
 }
 
 TEST(SimulatorTest, CloseAfterDropsTheConnectionAfterItsAnswers) {
-    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "--close-after", "2", "-D", kDefinitionFile});
-    ASSERT_NE("", sim.WaitFor("listening", 5000));
-    const RunResult result = RunTool("CLOSE", "PAUSE 1\nGETVERSION\nGETTIME\nPAUSE 2\n");
+    BackgroundProgram sim(TALVO_SIM_BIN, TcpSim({"--close-after", "2"}));
+    const unsigned nPort = ListeningPort(sim);
+    ASSERT_NE(0u, nPort);
+    const RunResult result = RunTool("CLOSE", nPort, "PAUSE 1\nGETVERSION\nGETTIME\nPAUSE 2\n");
     const std::string responses = ReadFile(TempPath("CLOSE.RES"));
     EXPECT_EQ(0, result.iExitCode);
     EXPECT_EQ(1u, CountOf(responses, "GETVERSION,  OutStruc"));
@@ -173,10 +185,11 @@ TEST(SimulatorTest, CloseAfterDropsTheConnectionAfterItsAnswers) {
 }
 
 TEST(SimulatorTest, DelayHoldsAnswersBack) {
-    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "--delay", "1500", "-D", kDefinitionFile});
-    ASSERT_NE("", sim.WaitFor("listening", 5000));
+    BackgroundProgram sim(TALVO_SIM_BIN, TcpSim({"--delay", "1500"}));
+    const unsigned nPort = ListeningPort(sim);
+    ASSERT_NE(0u, nPort);
     const auto start = std::chrono::steady_clock::now();
-    const RunResult result = RunTool("DELAY", "PAUSE 1\nGETVERSION\nGETTIME\n");
+    const RunResult result = RunTool("DELAY", nPort, "PAUSE 1\nGETVERSION\nGETTIME\n");
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(0, result.iExitCode);
     EXPECT_EQ(1u, CountOf(ReadFile(TempPath("DELAY.RES")), "GETTIME,  OutStruc"));
@@ -184,9 +197,10 @@ TEST(SimulatorTest, DelayHoldsAnswersBack) {
 }
 
 TEST(SimulatorTest, NotificationsArriveOnTheirPeriod) {
-    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "--notify", "1", "-D", kDefinitionFile});
-    ASSERT_NE("", sim.WaitFor("listening", 5000));
-    const RunResult result = RunTool("NOTIFY", "PAUSE 1\nGETVERSION\nPAUSE 3\n");
+    BackgroundProgram sim(TALVO_SIM_BIN, TcpSim({"--notify", "1"}));
+    const unsigned nPort = ListeningPort(sim);
+    ASSERT_NE(0u, nPort);
+    const RunResult result = RunTool("NOTIFY", nPort, "PAUSE 1\nGETVERSION\nPAUSE 3\n");
     const std::string responses = ReadFile(TempPath("NOTIFY.RES"));
     EXPECT_EQ(0, result.iExitCode);
     EXPECT_NE(std::string::npos, responses.find("PC_NOTIFY (5) Message")) << responses;

@@ -193,6 +193,14 @@ TEST_F(UasTest, DefaultDeviceNameIsTtySOfTheIndex) {
     EXPECT_STREQ("/dev/ttyS3", name);
     PltSerialDeviceName(0, name, sizeof name);
     EXPECT_STREQ("/dev/ttyS0", name);
+    // A name given with -S<device> wins over the default, until it is forgotten again.
+    ASSERT_TRUE(PltSerialSetDeviceName(0, "/dev/ttyUSB0"));
+    PltSerialDeviceName(0, name, sizeof name);
+    EXPECT_STREQ("/dev/ttyUSB0", name);
+    ASSERT_TRUE(PltSerialSetDeviceName(0, ""));
+    PltSerialDeviceName(0, name, sizeof name);
+    EXPECT_STREQ("/dev/ttyS0", name);
+    EXPECT_FALSE(PltSerialSetDeviceName(0, std::string(PLTC_DEVICE_NAME_SIZE, 'd').c_str()));
 }
 
 TEST_F(UasTest, FailedSettingsLeaveNothingOpen) {
