@@ -13,6 +13,7 @@
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppJson.h"
+#include "Application/AppLink.h"
 #include "Application/AppMain.h"
 #include "Application/AppRfc.h"
 #include "Application/AppScript.h"
@@ -41,6 +42,7 @@ Phase g_tPhase = Phase::Idle;
 std::uint32_t g_dwPhaseSince = 0; // service clock at the start of the wait for the link
 bool g_bTcpUp = false;            // the TCP/IP connection is established
 bool g_bScriptSeen = false;       // the start-up script was seen running
+bool g_bSerialWait = false;       // a serial link that could not be opened is waited for (-R)
 bool g_bNoLink = false;           // the link never came
 bool g_bFinished = false;         // the summary is taken: nothing more is counted
 BatchCounts g_tCounts;
@@ -117,8 +119,11 @@ void DeliverStartupLine() {
 void CheckAnswerTimeout() {
     const std::uint32_t dwTimeout = BatchAnswerTimeout();
     const std::uint16_t wFnId = GetPendingFnId();
-    if (dwTimeout == 0 || wFnId == APPC_NO_FNID ||
-        OssGetTime() - GetPendingSince() < dwTimeout * APPC_MS_PER_SECOND) {
+    if (dwTimeout == 0 || wFnId == APPC_NO_FNID) {
+        return;
+    }
+    if (OssGetTime() - GetPendingSince() < dwTimeout * APPC_MS_PER_SECOND) {
+        OssDeclareDeadline(GetPendingSince() + dwTimeout * APPC_MS_PER_SECOND);
         return;
     }
     const FunctionRecord* ptRecord = FnTabFindByFnId(wFnId);
@@ -205,17 +210,33 @@ bool BatchStart(bool bTcp) {
         return true;
     }
     g_dwPhaseSince = OssGetTime();
+    if (!bTcp && AppLinkGetState() == AppLinkState::Down) {
+        // The serial port did not open (its line is printed). Without -R it never will.
+        if (!AppReconnect()) {
+            g_bNoLink = true;
+            g_tPhase = Phase::Done;
+            OssExit(APPC_EXIT_NO_LINK);
+            return true;
+        }
+        g_bSerialWait = true;
+        g_tPhase = Phase::WaitingLink;
+        return true;
+    }
     g_tPhase = bTcp ? Phase::WaitingLink : Phase::Running;
     return bTcp;
 }
 
 void BatchProcess() {
     if (g_tPhase == Phase::WaitingLink) {
-        if (g_bTcpUp) {
+        const std::uint32_t dwLimit = BatchAnswerTimeout() * APPC_MS_PER_SECOND;
+        if (g_bTcpUp || (g_bSerialWait && AppLinkGetState() == AppLinkState::Up)) {
             g_tPhase = Phase::Running;
             DeliverStartupLine();
-        } else if (OssGetTime() - g_dwPhaseSince >= BatchAnswerTimeout() * APPC_MS_PER_SECOND) {
-            std::fprintf(Con(), "No connection to %s within %u s\n", AppHost(),
+        } else if (OssGetTime() - g_dwPhaseSince < dwLimit) {
+            OssDeclareDeadline(g_dwPhaseSince + dwLimit); // the idle step wakes to give up
+        } else {
+            std::fprintf(Con(), "No connection to %s within %u s\n",
+                         g_bSerialWait ? "the serial port" : AppHost(),
                          static_cast<unsigned>(BatchAnswerTimeout()));
             std::fflush(Con());
             g_bNoLink = true;
@@ -333,6 +354,7 @@ void BatchResetForTest() {
     g_bTcpUp = false;
     g_bScriptSeen = false;
     g_bNoLink = false;
+    g_bSerialWait = false;
     g_bFinished = false;
     g_tCounts = BatchCounts{};
     g_awaited.clear();

@@ -98,9 +98,13 @@ void PollEditor() {
     }
     TrmEditRefresh();
     if (!bKey) {
-        if (TrmEditInSequence() &&
-            PltGetTickCount() - lastSequenceByte >= TRMC_SEQUENCE_TIMEOUT_MS) {
-            TrmEditKeyTimeout(); // a lone ESC
+        if (TrmEditInSequence()) {
+            const std::uint32_t dwWaited = PltGetTickCount() - lastSequenceByte;
+            if (dwWaited >= TRMC_SEQUENCE_TIMEOUT_MS) {
+                TrmEditKeyTimeout(); // a lone ESC
+            } else {
+                OssDeclareDeadlineIn(TRMC_SEQUENCE_TIMEOUT_MS - dwWaited);
+            }
         }
         PltConsoleFlush();
         return;
@@ -259,6 +263,7 @@ void TrmSetPrompt(std::string_view prompt) {
 void TrmBeforeOutput() {
     if (editing) {
         TrmEditHide();
+        OssDeclareWorkPending(); // the keyboard task draws the line again before the idle sleep
     }
 }
 

@@ -113,6 +113,14 @@ TEST(BatchTest, LinkThatNeverComesEndsWithFour) {
     EXPECT_LT(run.dSeconds, 5.0);
 }
 
+TEST(BatchTest, SerialPortThatCannotBeOpenedEndsWithFour) {
+    const BatchRun run = RunBatch("NOSERIAL", kCalls, {"-S/nonexistent/ttyUSB9", "-W1"});
+    EXPECT_EQ(4, run.result.iExitCode) << run.result.output;
+    EXPECT_EQ(1U, CountOf(run.result.output, "Can't open /nonexistent/ttyUSB9: "))
+        << run.result.output;
+    EXPECT_LT(run.dSeconds, 5.0);
+}
+
 TEST(BatchTest, InterruptedBatchPrintsItsSummaryAndExitsWithTheSignal) {
     WriteFile(TempPath("STOP.SCR"), kCalls);
     // exec: the signal reaches talvo_rc itself, started in the script's directory.
