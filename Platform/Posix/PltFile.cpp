@@ -36,15 +36,6 @@ std::FILE* PltFileOpenPrivate(const char* pszPath, bool bAppend) {
     return pFile;
 }
 
-bool PltGetEnvironment(const char* pszName, std::string& value) {
-    const char* pszValue = std::getenv(pszName);
-    if (pszValue == nullptr) {
-        return false;
-    }
-    value = pszValue;
-    return true;
-}
-
 std::string PltHomeDirectory() {
     std::string home;
     if (PltGetEnvironment("HOME", home) && !home.empty()) {

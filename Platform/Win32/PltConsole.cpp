@@ -430,18 +430,20 @@ PltWin32Watch PltWin32ConsoleWatch(int iFd, HANDLE* phEvent) {
     switch (inputKind) {
     case InputKind::Console: {
         const HANDLE hInput = InputHandle();
-        if (_kbhit() != 0) {
-            return PltWin32Watch::Ready;
+        if (!pendingKeys.empty()) {
+            return PltWin32Watch::Ready; // the rest of a key's sequence waits to be handed out
         }
         // Mouse, focus and key-up events signal the handle but are no keys: drop them, or the
-        // wait would end at once for ever.
+        // wait would end at once for ever. A key that gives no sequence (Shift alone) likewise.
         INPUT_RECORD aRecords[32];
         DWORD dwCount = 0;
         if (PeekConsoleInputA(hInput, aRecords, 32, &dwCount) && dwCount > 0) {
             for (DWORD i = 0; i < dwCount; ++i) {
                 const KEY_EVENT_RECORD& tKey = aRecords[i].Event.KeyEvent;
                 if (aRecords[i].EventType == KEY_EVENT && tKey.bKeyDown &&
-                    tKey.uChar.AsciiChar != 0) {
+                    !PltWin32KeySequence(tKey.wVirtualKeyCode, tKey.uChar.AsciiChar,
+                                         tKey.dwControlKeyState)
+                         .empty()) {
                     return PltWin32Watch::Ready; // a key came meanwhile: the keyboard task reads
                 }
             }
