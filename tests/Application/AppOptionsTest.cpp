@@ -10,6 +10,7 @@
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Trace.h"
+#include "tests/support/TestOs.h"
 
 namespace {
 
@@ -170,7 +171,7 @@ TEST_F(AppOptionsTest, CaptureOptionNeedsAFileAndOpensItOnceTheTableIsLoaded) {
     EXPECT_FALSE(TraceActive()); // no capture unless asked for
     FnTabRelease();
     AppResetForTest();
-    const std::string path = "talvo_options_test.pcap";
+    const std::string path = "talvo_options_test_" + std::to_string(testos::ProcessId()) + ".pcap";
     EXPECT_EQ(Parse({"-c" + path, kDefinitionOption}), 0);
     EXPECT_TRUE(TraceActive());
     TraceClose();

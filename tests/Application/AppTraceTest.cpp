@@ -3,16 +3,20 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <string>
 
 #include "AppTestCapture.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
 #include "Runtime/Trace.h"
+#include "tests/support/TestOs.h"
 #include "tests/support/TraceReader.h"
 
 namespace {
 
-const std::string kCapture = "talvo_app_trace_test.pcap";
+// One file per test process: ctest runs the tests of this file in parallel processes.
+const std::string kCapture =
+    "talvo_app_trace_test_" + std::to_string(testos::ProcessId()) + ".pcap";
 
 class AppTraceTest : public ::testing::Test {
   protected:

@@ -4,13 +4,16 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <string>
 
+#include "tests/support/TestOs.h"
 #include "tests/support/TraceReader.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-const std::string kPath = "talvo_trace_test.pcap";
+// One file per test process: ctest runs the tests of this file in parallel processes.
+const std::string kPath = "talvo_trace_test_" + std::to_string(testos::ProcessId()) + ".pcap";
 
 class TraceTest : public ::testing::Test {
   protected:

@@ -4,11 +4,13 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <string>
 
 #include "Runtime/Mds.h"
 #include "Runtime/Trace.h"
 #include "tests/support/FakeLink.h"
 #include "tests/support/RsmRecorder.h"
+#include "tests/support/TestOs.h"
 #include "tests/support/TraceReader.h"
 
 namespace {
@@ -18,7 +20,8 @@ using RsmRecorder::Step;
 
 constexpr std::uint8_t PORT = 2; // COM3: the test feeds and reads it
 constexpr std::uint8_t CH = MDSC_SERIAL_CHANNEL_0;
-const std::string kPath = "talvo_rsm_trace_test.pcap";
+// One file per test process: ctest runs the tests of this file in parallel processes.
+const std::string kPath = "talvo_rsm_trace_test_" + std::to_string(testos::ProcessId()) + ".pcap";
 
 std::uint16_t Send(std::uint8_t type, const Bytes& data) {
     return MdsExecuteResponseHandler(CH, type, static_cast<std::uint16_t>(data.size()),
