@@ -124,7 +124,7 @@ check_answers() {
 
 echo "win.sh: talvo_rc.exe -I127.0.0.1:<port> against talvo_sim --tcp --port 0"
 start_sim tcp --tcp --port 0
-PORT=$(sed -n 's/^listening on TCP port //p' "$SIMLOG")
+PORT=$(sed -n 's/^listening on TCP port \([0-9]*\).*/\1/p' "$SIMLOG")
 run_tool TCP -I127.0.0.1:"$PORT" || {
     echo "win.sh: talvo_rc.exe -I127.0.0.1:$PORT failed:" >&2
     tail -n 60 "$E2E/TCP.out" >&2
