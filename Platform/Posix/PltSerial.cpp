@@ -2,6 +2,7 @@
 // non-blocking descriptors with poll for bounded waits. Every system call goes through the
 // replaceable table of PltPosixSys.h.
 #include "Platform/PltSerial.h"
+#include "Platform/PltSerialNames.h"
 
 #include <array>
 #include <cerrno>
@@ -111,25 +112,8 @@ void PltPosixSysReset() {
     sys = PLTC_REAL_SYS;
 }
 
-namespace {
-std::array<std::array<char, PLTC_DEVICE_NAME_SIZE>, PLTC_NAMED_PORTS> aszNamedDevices{};
-} // namespace
-
-bool PltSerialSetDeviceName(std::uint8_t byPort, const char* pszName) {
-    if (byPort >= PLTC_NAMED_PORTS) {
-        return false;
-    }
-    std::array<char, PLTC_DEVICE_NAME_SIZE>& szNamed = aszNamedDevices[byPort];
-    szNamed.fill('\0');
-    if (pszName == nullptr || pszName[0] == '\0') {
-        return true;
-    }
-    const int nLength = std::snprintf(szNamed.data(), szNamed.size(), "%s", pszName);
-    if (nLength < 0 || static_cast<std::size_t>(nLength) >= szNamed.size()) {
-        szNamed.fill('\0');
-        return false;
-    }
-    return true;
+int PltSerialFormatDeviceName(const char* pszName, char* pszDevice, std::size_t wSize) {
+    return std::snprintf(pszDevice, wSize, "%s", pszName);
 }
 
 const char* PltSerialErrorText(int iError) {
@@ -140,8 +124,8 @@ void PltSerialDeviceName(std::uint8_t byPort, char* pszName, std::size_t wSize) 
     if (pszName == nullptr || wSize == 0) {
         return;
     }
-    if (byPort < PLTC_NAMED_PORTS && aszNamedDevices[byPort][0] != '\0') {
-        std::snprintf(pszName, wSize, "%s", aszNamedDevices[byPort].data());
+    if (const char* pszNamed = PltSerialNamedDevice(byPort); pszNamed != nullptr) {
+        std::snprintf(pszName, wSize, "%s", pszNamed);
         return;
     }
     std::array<char, 32> variable{};

@@ -6,6 +6,7 @@
 // A PltHandle is an index into a fixed table of handle slots (offset by PLTC_HANDLE_BASE), so that
 // each open device carries the state of its outstanding read and its two events with it.
 #include "Platform/PltSerial.h"
+#include "Platform/PltSerialNames.h"
 
 #include <array>
 #include <cstdio>
@@ -240,30 +241,12 @@ PltWin32Watch PltWin32DeviceWatch(PltHandle hHandle, HANDLE* phEvent) {
     return PltWin32Watch::Event;
 }
 
-namespace {
-std::array<std::array<char, PLTC_DEVICE_NAME_SIZE>, PLTC_NAMED_PORTS> aszNamedDevices{};
-} // namespace
-
-bool PltSerialSetDeviceName(std::uint8_t byPort, const char* pszName) {
-    if (byPort >= PLTC_NAMED_PORTS) {
-        return false;
-    }
-    std::array<char, PLTC_DEVICE_NAME_SIZE>& szNamed = aszNamedDevices[byPort];
-    szNamed.fill('\0');
-    if (pszName == nullptr || pszName[0] == '\0') {
-        return true;
-    }
+int PltSerialFormatDeviceName(const char* pszName, char* pszDevice, std::size_t wSize) {
     // COM1 to COM9 open by their bare names too, but later ports only through the device space.
     const bool bBareCom =
         (pszName[0] == 'C' || pszName[0] == 'c') && (pszName[1] == 'O' || pszName[1] == 'o') &&
         (pszName[2] == 'M' || pszName[2] == 'm') && pszName[3] >= '0' && pszName[3] <= '9';
-    const int nLength =
-        std::snprintf(szNamed.data(), szNamed.size(), bBareCom ? "\\\\.\\%s" : "%s", pszName);
-    if (nLength < 0 || static_cast<std::size_t>(nLength) >= szNamed.size()) {
-        szNamed.fill('\0');
-        return false;
-    }
-    return true;
+    return std::snprintf(pszDevice, wSize, bBareCom ? "\\\\.\\%s" : "%s", pszName);
 }
 
 const char* PltSerialErrorText(int iError) {
@@ -290,8 +273,8 @@ void PltSerialDeviceName(std::uint8_t byPort, char* pszName, std::size_t wSize) 
     if (pszName == nullptr || wSize == 0) {
         return;
     }
-    if (byPort < PLTC_NAMED_PORTS && aszNamedDevices[byPort][0] != '\0') {
-        std::snprintf(pszName, wSize, "%s", aszNamedDevices[byPort].data());
+    if (const char* pszNamed = PltSerialNamedDevice(byPort); pszNamed != nullptr) {
+        std::snprintf(pszName, wSize, "%s", pszNamed);
         return;
     }
     std::array<char, 32> variable{};
