@@ -117,6 +117,25 @@ void LogWarning(const char* pszName, std::uint16_t wCode, const char* pszFormat,
     va_end(args);
 }
 
+bool LogCheck(bool bHolds, const char* pszCondition, const char* pszFile, int nLine) {
+    if (bHolds) {
+        return true;
+    }
+    std::array<char, LOGC_RECORD_SIZE> text{};
+    std::snprintf(text.data(), text.size(), "Assertion failed: %s, file %s, line %d",
+                  pszCondition != nullptr ? pszCondition : "", pszFile != nullptr ? pszFile : "",
+                  nLine);
+    const bool bEchoed = initialised && masterSwitch && errorSwitch && echoOn;
+    if (initialised && masterSwitch && errorSwitch) {
+        LogError("Check", 0, "%s", text.data());
+    }
+    const LogPrintFunction pfPrint = routePrint.load();
+    if (!bEchoed && pfPrint != nullptr) {
+        pfPrint(text.data());
+    }
+    return false;
+}
+
 std::uint8_t LogEnable(std::uint8_t bOn) {
     masterSwitch = bOn != 0;
     return masterSwitch ? 1 : 0;

@@ -55,5 +55,15 @@ void LogSink(std::uint16_t wKind, const char* pszText, std::uint16_t wLength);
 std::size_t LogFormatPrefix(char* pszBuffer, std::size_t wSize, char cKind, const char* pszName,
                             std::uint16_t wCode);
 
+// One failed precondition check. The line "Assertion failed: <condition>, file <file>, line <n>"
+// is kept as an error record (LOG VIEW shows it) and printed once through the output route: as
+// the record's echo while logging is on, else on its own. Before a route is set (unit tests) it
+// prints nothing. The caller carries on as it decides; returns bHolds.
+bool LogCheck(bool bHolds, const char* pszCondition, const char* pszFile, int nLine);
+// The one check of every module: LOG_CHECK(condition) names the condition as written;
+// LOG_CHECK_TEXT gives the text and the file to report where those are fixed by the interface.
+#define LOG_CHECK(condition) LogCheck((condition), #condition, __FILE__, __LINE__)
+#define LOG_CHECK_TEXT(condition, text, file) LogCheck((condition), (text), (file), __LINE__)
+
 // Forgets all kept records and the route (test set-up only).
 void LogResetForTest();

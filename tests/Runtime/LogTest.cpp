@@ -107,6 +107,25 @@ TEST_F(LogTest, RecordsAreEchoedOnlyWhileLoggingIsOn) {
     EXPECT_EQ(3u, Kept().size());
 }
 
+TEST_F(LogTest, FailedCheckIsKeptAndPrintedOnceWhetherLoggingIsOnOrOff) {
+    EXPECT_TRUE(LOG_CHECK(1 + 1 == 2));
+    EXPECT_FALSE(LOG_CHECK_TEXT(false, "bUASInitialised", "UasIni"));
+    EXPECT_TRUE(printed.empty()); // no route yet: nothing printed, still kept
+    LogSetRoute(34, Printer);
+    const int line = __LINE__ + 1;
+    EXPECT_FALSE(LOG_CHECK(printed.size() > 5));
+    LogSetFilter(1, "");
+    EXPECT_FALSE(LOG_CHECK_TEXT(false, "x", "f"));
+    ASSERT_EQ(2u, printed.size());
+    EXPECT_EQ("Assertion failed: printed.size() > 5, file " __FILE__ ", line " +
+                  std::to_string(line),
+              printed[0]);
+    EXPECT_NE(std::string::npos, printed[1].find("E Check : 0x0000;Assertion failed: x, file f"));
+    const auto records = Kept();
+    ASSERT_EQ(3u, records.size());
+    EXPECT_NE(std::string::npos, records[0].find("Assertion failed: bUASInitialised, file UasIni"));
+}
+
 TEST_F(LogTest, ModuleFilterAddsAndRemovesTwoCharacterEntries) {
     char filter[LOGC_FILTER_SIZE];
     LogSetFilter(1, "ip");
