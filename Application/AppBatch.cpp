@@ -24,7 +24,8 @@
 
 namespace {
 
-constexpr std::uint16_t APPC_BATCH_TASK_TYPE = 3; // every fourth pass, like the script task
+constexpr std::uint16_t APPC_BATCH_TASK_TYPE =
+    OSSC_EVERY_FOURTH_PASS; // every fourth pass, like the script task
 constexpr std::uint32_t APPC_MS_PER_SECOND = 1000;
 constexpr std::size_t APPC_BATCH_LINE_SIZE = 160; // one time-out line
 
@@ -83,7 +84,7 @@ void OnSend(std::uint8_t byMsgType, std::uint16_t wLength, const std::uint8_t* p
     if (JsonIsOpen()) {
         JsonWriteMessage("tx", MsgDecode(nullptr, byMsgType, wLength, pbyData), bSent);
     }
-    if (byMsgType == APPC_MSG_RFS_REQUEST && wLength >= 2 && !g_bFinished) {
+    if (byMsgType == MDSC_MSG_RFS_REQUEST && wLength >= 2 && !g_bFinished) {
         ++g_tCounts.dwCalls;
         ++g_awaited[static_cast<std::uint16_t>(pbyData[0] | (pbyData[1] << 8))];
     }
@@ -91,7 +92,7 @@ void OnSend(std::uint8_t byMsgType, std::uint16_t wLength, const std::uint8_t* p
 
 void OnReceive(const MsgDecoded& decoded) {
     JsonWriteMessage("rx", decoded);
-    if (decoded.byMsgType != APPC_MSG_RFS_RESPONSE || !decoded.bHasFnId || g_bFinished) {
+    if (decoded.byMsgType != MDSC_MSG_RFS_RESPONSE || !decoded.bHasFnId || g_bFinished) {
         return;
     }
     const auto it = g_awaited.find(decoded.wFnId);
@@ -110,7 +111,7 @@ void OnReceive(const MsgDecoded& decoded) {
 
 void DeliverStartupLine() {
     const char* pszStartup = AppStartupLine();
-    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, APPC_MSG_TERMINAL_REQUEST,
+    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
                          static_cast<std::uint16_t>(std::strlen(pszStartup)),
                          reinterpret_cast<const std::uint8_t*>(pszStartup));
 }
@@ -122,7 +123,7 @@ void CheckAnswerTimeout() {
     if (dwTimeout == 0 || wFnId == APPC_NO_FNID) {
         return;
     }
-    if (OssGetTime() - GetPendingSince() < dwTimeout * APPC_MS_PER_SECOND) {
+    if (OssTimeSince(GetPendingSince()) < dwTimeout * APPC_MS_PER_SECOND) {
         OssDeclareDeadline(GetPendingSince() + dwTimeout * APPC_MS_PER_SECOND);
         return;
     }
@@ -232,7 +233,7 @@ void BatchProcess() {
         if (g_bTcpUp || (g_bSerialWait && AppLinkGetState() == AppLinkState::Up)) {
             g_tPhase = Phase::Running;
             DeliverStartupLine();
-        } else if (OssGetTime() - g_dwPhaseSince < dwLimit) {
+        } else if (OssTimeSince(g_dwPhaseSince) < dwLimit) {
             OssDeclareDeadline(g_dwPhaseSince + dwLimit); // the idle step wakes to give up
         } else {
             std::fprintf(Con(), "No connection to %s within %u s\n",

@@ -332,7 +332,7 @@ void CmdEndOfInput() {
     EndCommand(); // a call waiting for more gets nothing: EXIT is a command of its own here
     static constexpr char kExit[] = "EXIT";
     std::fputs(kExit, Con());
-    CmdLineHandler(MDSC_TERMINAL_CHANNEL, APPC_MSG_TERMINAL_REQUEST, sizeof kExit - 1,
+    CmdLineHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST, sizeof kExit - 1,
                    reinterpret_cast<const std::uint8_t*>(kExit));
 }
 

@@ -2,6 +2,7 @@
 // field, groups repeated as their count says, as far as the message goes. Sizes of structures are
 // summed without wrapping: huge counts saturate.
 #include "Application/AppDecode.h"
+#include "Runtime/Mds.h"
 
 #include <algorithm>
 #include <climits>
@@ -160,13 +161,13 @@ MsgDecoded MsgDecode(const char* pszStructure, std::uint8_t byMsgType, std::uint
         decoded.wFnId = static_cast<std::uint16_t>(p[0] | (p[1] << 8));
         decoded.ptRecord = FnTabFindByFnId(decoded.wFnId);
         if (decoded.ptRecord != nullptr && pszUse == nullptr) {
-            pszUse = byMsgType == APPC_MSG_RFS_REQUEST ? decoded.ptRecord->request.c_str()
+            pszUse = byMsgType == MDSC_MSG_RFS_REQUEST ? decoded.ptRecord->request.c_str()
                                                        : decoded.ptRecord->response.c_str();
         }
         p += 2;
         wRemaining -= 2;
     }
-    if (byMsgType == APPC_MSG_RFS_RESPONSE && wRemaining >= 2) {
+    if (byMsgType == MDSC_MSG_RFS_RESPONSE && wRemaining >= 2) {
         decoded.bHasError = true;
         decoded.wError = static_cast<std::uint16_t>(p[0] | (p[1] << 8));
         p += 2;

@@ -15,6 +15,7 @@
 #include "Application/AppMain.h"
 #include "Application/AppRfc.h"
 #include "Application/AppStamp.h"
+#include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
 
 namespace {
@@ -159,7 +160,7 @@ void MsgWriteText(std::FILE* pOut, const MsgDecoded& decoded) {
         std::fprintf(pOut, "FnId    : 0x%04X", static_cast<unsigned>(decoded.wFnId));
         const FunctionRecord* ptRecord = decoded.ptRecord;
         if (ptRecord != nullptr) {
-            const bool bRequest = byMsgType == APPC_MSG_RFS_REQUEST;
+            const bool bRequest = byMsgType == MDSC_MSG_RFS_REQUEST;
             const std::string& structure = bRequest ? ptRecord->request : ptRecord->response;
             std::fprintf(pOut, bRequest ? ",  %s,  InStruc={ %s }\n" : ",  %s,  OutStruc={ %s }\n",
                          ptRecord->name.c_str(), structure.c_str());

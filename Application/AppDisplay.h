@@ -6,13 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 
-constexpr std::uint8_t APPC_MSG_RFS_REQUEST = 3;
-constexpr std::uint8_t APPC_MSG_RFS_RESPONSE = 4;
-constexpr std::uint8_t APPC_MSG_PC_NOTIFY = 5;
-constexpr std::uint8_t APPC_MSG_TERMINAL_REQUEST = 6;
-constexpr std::uint8_t APPC_MSG_TERMINAL_RESPONSE = 7;
-constexpr std::uint8_t APPC_MSG_COMMUNICATION_PARAMS = 15;
-
 struct MsgDecoded; // Application/AppDecode.h
 
 // A byte of text from the link as it is displayed: control characters (below 0x20, and 0x7F) as

@@ -23,8 +23,9 @@
 namespace {
 
 constexpr std::uint8_t kNoSession = IPMC_NO_SESSION;
-constexpr std::uint16_t kLinkTaskType = 3; // the link task runs every fourth pass
-constexpr std::uint16_t kNotSent = 1;      // AppLinkSend: the message did not go out
+constexpr std::uint16_t kLinkTaskType =
+    OSSC_EVERY_FOURTH_PASS;           // the link task runs every fourth pass
+constexpr std::uint16_t kNotSent = 1; // AppLinkSend: the message did not go out
 
 // A call held while the connection is set up.
 struct HeldCall {
@@ -187,7 +188,7 @@ void LinkTask() {
     if (!g_bReopenDue) {
         return;
     }
-    if (static_cast<std::int32_t>(OssGetTime() - g_dwNextTry) < 0) {
+    if (!OssTimeReached(g_dwNextTry)) {
         OssDeclareDeadline(g_dwNextTry); // the idle step wakes for the next try
         return;
     }
@@ -276,7 +277,7 @@ std::uint16_t AppLinkOpen() {
             g_dwNextTry = OssGetTime() + APPC_LINK_RETRY_MS;
             OssDeclareDeadline(g_dwNextTry);
         }
-        MdsRegisterMsgHandler(APPC_MSG_COMMUNICATION_PARAMS, ProtocolComParamsHandler);
+        MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, ProtocolComParamsHandler);
         return 0;
     }
     if (byChannel == MDSC_TCPIP_SESSION_BASE) {

@@ -85,7 +85,7 @@ void AppTcpEvent(std::uint16_t wEvent, std::uint8_t bySession) {
 }
 
 std::uint16_t AppOpenLink() {
-    MdsRegisterMsgHandler(APPC_MSG_TERMINAL_REQUEST, CmdLineHandler);
+    MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, CmdLineHandler);
     LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLogLine);
 
     if (AppLinkOpen() != 0) {
@@ -96,7 +96,7 @@ std::uint16_t AppOpenLink() {
         return 0; // a batch run over TCP/IP delivers the start-up line once the link is up
     }
     const char* pszStartup = AppStartupLine();
-    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, APPC_MSG_TERMINAL_REQUEST,
+    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
                          static_cast<std::uint16_t>(std::strlen(pszStartup)),
                          reinterpret_cast<const std::uint8_t*>(pszStartup));
     return 0;
@@ -105,7 +105,7 @@ std::uint16_t AppOpenLink() {
 void AppClose() {
     ScriptStop();
     AppLinkClose();
-    MdsDeregisterMsgHandler(APPC_MSG_TERMINAL_REQUEST);
+    MdsDeregisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST);
     for (std::uint16_t wType = 0; wType <= 0xFF; ++wType) {
         if (MdsDeregisterMsgHandler(static_cast<std::uint8_t>(wType)) != 0) {
             break;

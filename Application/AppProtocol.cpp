@@ -104,7 +104,7 @@ std::uint16_t RemoteParams(const Numbers& numbers, std::uint8_t byChannel) {
     }
     std::array<std::uint8_t, RSMC_PARAM_MSG_LENGTH> abyRequest{};
     RsmPackCommParams(RSMC_CODE_PARAM_REQUEST, ParamsOf(numbers), 0, abyRequest);
-    return Failed(MdsExecuteResponseHandler(byPortChannel, RSMC_MSG_COMMUNICATION_PARAMS,
+    return Failed(MdsExecuteResponseHandler(byPortChannel, MDSC_MSG_COMMUNICATION_PARAMS,
                                             abyRequest.size(), abyRequest.data()));
 }
 
@@ -123,7 +123,7 @@ std::uint16_t RemoteStatistics(const Numbers& /*numbers*/, std::uint8_t byChanne
     const std::array<std::uint8_t, RSMC_STAT_REQUEST_LENGTH> abyRequest = {
         static_cast<std::uint8_t>(RSMC_CODE_STAT_REQUEST & 0xFF),
         static_cast<std::uint8_t>(RSMC_CODE_STAT_REQUEST >> 8)};
-    return Failed(MdsExecuteResponseHandler(byPortChannel, RSMC_MSG_COMMUNICATION_PARAMS,
+    return Failed(MdsExecuteResponseHandler(byPortChannel, MDSC_MSG_COMMUNICATION_PARAMS,
                                             abyRequest.size(), abyRequest.data()));
 }
 

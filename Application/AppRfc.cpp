@@ -44,7 +44,7 @@ struct CallBuilder {
     std::uint16_t wPosition = APPC_NO_POSITION; // element being filled in the expanded text
     std::uint16_t wLength = 0;                  // bytes of the request message so far
     std::uint32_t dwNeeded = 0;                 // values (string bytes) the element still needs
-    std::uint8_t byMsgType = APPC_MSG_RFS_REQUEST;
+    std::uint8_t byMsgType = MDSC_MSG_RFS_REQUEST;
     const char* pszStructure = nullptr; // request structure or the response-mode text
     std::array<char, APPC_EXPANDED_SIZE> szExpanded{};
     std::array<char, APPC_RESPONSE_MODE_SIZE> szResponseMode{};
@@ -332,7 +332,7 @@ const char* OpenCall(char* pszLine, std::span<std::uint8_t> buffer, std::uint16_
             *pwResult = APPC_CMD_ERROR;
             return nullptr;
         }
-        g_tCallBuilder.byMsgType = APPC_MSG_RFS_RESPONSE;
+        g_tCallBuilder.byMsgType = MDSC_MSG_RFS_RESPONSE;
         g_tCallBuilder.pszStructure = g_tCallBuilder.szResponseMode.data();
     } else {
         g_tCallBuilder.byMsgType = ptRecord->bySectionKind;

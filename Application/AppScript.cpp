@@ -25,7 +25,8 @@
 
 namespace {
 
-constexpr std::uint16_t APPC_SCRIPT_TASK_TYPE = 3; // the script task runs every fourth pass
+constexpr std::uint16_t APPC_SCRIPT_TASK_TYPE =
+    OSSC_EVERY_FOURTH_PASS; // the script task runs every fourth pass
 constexpr std::uint8_t APPC_CONSOLE_CHANNEL = MDSC_TERMINAL_CHANNEL;
 constexpr std::size_t APPC_DATE_SIZE = 16; // "mm/dd/yy" and room to spare
 // Longest PAUSE: the service clock's differences stay correct below half its wrap (24 days).
@@ -158,7 +159,7 @@ void HandleScriptLine() {
         SetPendingFnIdFromLine(upper.c_str());
         // Delivered as written: the interpreter upper-cases its own copy, file names keep their
         // case.
-        MdsExecuteMsgHandler(APPC_CONSOLE_CHANNEL, APPC_MSG_TERMINAL_REQUEST,
+        MdsExecuteMsgHandler(APPC_CONSOLE_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
                              static_cast<std::uint16_t>(std::strlen(lineBuffer.data())),
                              reinterpret_cast<const std::uint8_t*>(lineBuffer.data()));
     }
@@ -212,7 +213,7 @@ void ScriptProcess() {
         return;
     }
     if (pauseOn) {
-        if (OssGetTime() - pauseStart < pauseLength) {
+        if (OssTimeSince(pauseStart) < pauseLength) {
             OssDeclareDeadline(pauseStart + pauseLength);
             return;
         }

@@ -78,7 +78,7 @@ std::uint16_t TfcCommand(char* pszLine, std::uint8_t /*byChannel*/) {
 
 void TfcTimerExpired() {
     std::memcpy(deliveryCopy.data(), timedLine.data(), timedLine.size());
-    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, APPC_MSG_TERMINAL_REQUEST,
+    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
                          static_cast<std::uint16_t>(std::strlen(deliveryCopy.data())),
                          reinterpret_cast<const std::uint8_t*>(deliveryCopy.data()));
 }

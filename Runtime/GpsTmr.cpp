@@ -1,4 +1,4 @@
-// Software timers: a fixed table scanned by the timer task once per GPSTMR_TICK_MS.
+// Software timers: a fixed table scanned by the timer task once per GPSTMRC_TICK_MS.
 #include "Runtime/GpsTmr.h"
 
 #include <algorithm>
@@ -26,7 +26,7 @@ struct GpsTmrEntry {
     std::uint8_t byFlags = 0;
 };
 
-std::array<GpsTmrEntry, GPSTMR_MAX_ENTRIES> table{};
+std::array<GpsTmrEntry, GPSTMRC_MAX_ENTRIES> table{};
 std::uint16_t usedRange = 0;
 std::uint16_t taskSlot = OSSC_NO_THREAD;
 bool taskRegistered = false;
@@ -47,7 +47,7 @@ std::uint16_t GpsTmrFreeEntry() {
             return i;
         }
     }
-    if (usedRange < GPSTMR_MAX_ENTRIES) {
+    if (usedRange < GPSTMRC_MAX_ENTRIES) {
         return usedRange++;
     }
     LogError("GpsTmrFreeEntry", 0xFFFF, "No free entry");
@@ -66,16 +66,16 @@ std::uint16_t Create(GpsTmrCallback pfNone, GpsTmrCallbackShort pfShort, GpsTmrC
     entry.pfShort = pfShort;
     entry.pfLong = pfLong;
     entry.dwArgument = dwArgument;
-    entry.dwPeriodMs = static_cast<std::uint32_t>(wPeriod == 0 ? 1 : wPeriod) * GPSTMR_TICK_MS;
-    entry.dwReference = OssGetTime() + static_cast<std::uint32_t>(wDelay) * GPSTMR_TICK_MS;
+    entry.dwPeriodMs = static_cast<std::uint32_t>(wPeriod == 0 ? 1 : wPeriod) * GPSTMRC_TICK_MS;
+    entry.dwReference = OssGetTime() + static_cast<std::uint32_t>(wDelay) * GPSTMRC_TICK_MS;
     entry.byFlags = byFlags;
     OssDeclareWorkPending(); // the timer task declares its deadline on its next run
     return id;
 }
 
 void GpsTmrTask() {
-    std::uint32_t dwSinceRun = OssGetTime() - lastRun;
-    if (dwSinceRun >= GPSTMR_TICK_MS) {
+    std::uint32_t dwSinceRun = OssTimeSince(lastRun);
+    if (dwSinceRun >= GPSTMRC_TICK_MS) {
         lastRun = OssGetTime();
         dwSinceRun = 0;
         GpsTmrProcess();
@@ -83,7 +83,7 @@ void GpsTmrTask() {
     // The next run that fires something: the earliest timer, on the processing interval.
     const std::uint32_t dwNext = GpsTmrTimeToNextExpiry();
     if (dwNext != std::numeric_limits<std::uint32_t>::max()) {
-        OssDeclareDeadlineIn(std::max(dwNext, GPSTMR_TICK_MS - dwSinceRun));
+        OssDeclareDeadlineIn(std::max(dwNext, GPSTMRC_TICK_MS - dwSinceRun));
     }
 }
 
@@ -91,7 +91,7 @@ void GpsTmrTask() {
 
 std::uint16_t GpsTmrInit() {
     if (!taskRegistered) {
-        taskSlot = OssCreateThread(GpsTmrTask, 3);
+        taskSlot = OssCreateThread(GpsTmrTask, OSSC_EVERY_FOURTH_PASS);
         taskRegistered = true;
     }
     return 0;

@@ -1,11 +1,11 @@
-// GpsTmr: software timers in a fixed table, checked every GPSTMR_TICK_MS by a scheduler task and
-// fired from the main thread. Periods and delays count units of GPSTMR_TICK_MS.
+// GpsTmr: software timers in a fixed table, checked every GPSTMRC_TICK_MS by a scheduler task and
+// fired from the main thread. Periods and delays count units of GPSTMRC_TICK_MS.
 #pragma once
 
 #include <cstdint>
 
-constexpr std::uint16_t GPSTMR_MAX_ENTRIES = 100;  // timers in the table
-constexpr std::uint32_t GPSTMR_TICK_MS = 32;       // one period unit and the processing interval
+constexpr std::uint16_t GPSTMRC_MAX_ENTRIES = 100; // timers in the table
+constexpr std::uint32_t GPSTMRC_TICK_MS = 32;      // one period unit and the processing interval
 constexpr std::uint16_t GPSTMRC_NO_TIMER = 0xFFFF; // "no timer" id and failure result
 
 using GpsTmrCallback = void (*)();                   // callback without argument

@@ -13,6 +13,17 @@ constexpr std::uint8_t MDSC_TERMINAL_CHANNEL = 34;    // console terminal
 constexpr std::uint8_t MDSC_TCPIP_SESSION_BASE = 44;  // channel of TCP/IP session 0
 constexpr std::uint8_t MDSC_HIGHEST_CHANNEL_ID = 100; // TCP/IP sessions stay below this
 
+// Message types, the first thing every message carries. These are the ones the system itself
+// sends, receives or reacts to; a remote function's own messages use RFS_REQUEST/RFS_RESPONSE.
+constexpr std::uint8_t MDSC_MSG_NAK = 2;
+constexpr std::uint8_t MDSC_MSG_RFS_REQUEST = 3;           // a remote call
+constexpr std::uint8_t MDSC_MSG_RFS_RESPONSE = 4;          // its answer
+constexpr std::uint8_t MDSC_MSG_PC_NOTIFY = 5;             // notification of an UPDATE function
+constexpr std::uint8_t MDSC_MSG_TERMINAL_REQUEST = 6;      // one console line
+constexpr std::uint8_t MDSC_MSG_TERMINAL_RESPONSE = 7;     // text answering one
+constexpr std::uint8_t MDSC_MSG_COMMUNICATION_PARAMS = 15; // link parameters and statistics
+constexpr std::uint8_t MDSC_MSG_CAMERA_REQUEST = 25;       // a terminal line in camera control mode
+
 // A message handler: (channel id, message type, length, data). The data belong to the caller and
 // are valid only during the call. Returns 0 for success or a status.
 using MsgHandler = std::uint16_t (*)(std::uint8_t byChannelId, std::uint8_t byMsgType,

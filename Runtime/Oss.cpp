@@ -17,7 +17,7 @@ struct OssSlot {
     std::uint16_t wType = OSSC_TYPE_EVERY_FOURTH;
 };
 
-std::array<OssSlot, OSS_MAX_THREADS> slots{};
+std::array<OssSlot, OSSC_MAX_THREADS> slots{};
 std::int32_t highestSlot = 0;
 std::uint8_t passCounter = 0;
 std::uint16_t currentSlot = OSSC_NO_THREAD;
@@ -36,7 +36,7 @@ bool deadlineDeclared = false;
 std::uint32_t earliestDeadline = 0;
 
 void RecomputeHighestSlot() {
-    highestSlot = OSS_MAX_THREADS - 1;
+    highestSlot = OSSC_MAX_THREADS - 1;
     while (highestSlot > 0 && slots[static_cast<std::size_t>(highestSlot)].pfEntry == nullptr) {
         --highestSlot;
     }
@@ -71,7 +71,7 @@ std::uint16_t OssCreateThread(OssThread pfEntry, std::uint16_t wType) {
                                wType != OSSC_TYPE_EVERY_FOURTH)) {
         return OSSC_NO_THREAD;
     }
-    for (std::uint16_t i = 0; i < OSS_MAX_THREADS; ++i) {
+    for (std::uint16_t i = 0; i < OSSC_MAX_THREADS; ++i) {
         if (slots[i].pfEntry == nullptr) {
             slots[i].pfEntry = pfEntry;
             slots[i].wType = wType;
@@ -84,7 +84,7 @@ std::uint16_t OssCreateThread(OssThread pfEntry, std::uint16_t wType) {
 }
 
 std::uint16_t OssDeleteThread(std::uint16_t wSlot) {
-    if (wSlot >= OSS_MAX_THREADS || slots[wSlot].pfEntry == nullptr) {
+    if (wSlot >= OSSC_MAX_THREADS || slots[wSlot].pfEntry == nullptr) {
         return 1;
     }
     slots[wSlot].pfEntry = nullptr;
@@ -149,12 +149,20 @@ std::uint32_t OssGetTime() {
     return PltGetTickCount() - clockBase + clockOffset;
 }
 
+bool OssTimeReached(std::uint32_t dwTime) {
+    return static_cast<std::int32_t>(OssGetTime() - dwTime) >= 0;
+}
+
+std::uint32_t OssTimeSince(std::uint32_t dwEarlier) {
+    return OssTimeDiff(OssGetTime(), dwEarlier);
+}
+
 void OssWait(std::uint32_t dwMs) {
     if (waitDisabled) {
         return;
     }
     const std::uint32_t start = OssGetTime();
-    while (OssGetTime() - start < dwMs) {
+    while (OssTimeSince(start) < dwMs) {
     }
 }
 

@@ -18,7 +18,8 @@
 
 namespace {
 
-constexpr std::uint16_t TRMC_TASK_TYPE = 3; // keyboard task runs every fourth pass
+constexpr std::uint16_t TRMC_TASK_TYPE =
+    OSSC_EVERY_FOURTH_PASS; // keyboard task runs every fourth pass
 // Bytes of one key sequence arrive together; a sequence that stops this long is dropped.
 constexpr std::uint32_t TRMC_SEQUENCE_TIMEOUT_MS = 50;
 
@@ -83,7 +84,7 @@ bool Interrupt() {
 }
 
 void Deliver(const std::uint8_t* pbyLine, std::uint16_t wLength) {
-    MdsExecuteMsgHandler(TRM_CHANNEL_ID, TRMC_TERMINAL_REQUEST, wLength, pbyLine);
+    MdsExecuteMsgHandler(TRMC_CHANNEL_ID, MDSC_MSG_TERMINAL_REQUEST, wLength, pbyLine);
 }
 
 // One key (all bytes of its sequence) through the line editor.
@@ -136,7 +137,7 @@ void PollEditor() {
 } // namespace
 
 std::uint16_t TrmInit() {
-    const std::uint16_t status = MdsRegisterResponseHandler(TRM_CHANNEL_ID, TrmOutput);
+    const std::uint16_t status = MdsRegisterResponseHandler(TRMC_CHANNEL_ID, TrmOutput);
     if (status != 0) {
         LogError("TrmInit", status, "Error during initialization");
         return status;
@@ -172,7 +173,7 @@ std::uint16_t TrmClose() {
 }
 
 std::uint16_t TrmTerminate() {
-    if (MdsDeregisterResponseHandler(TRM_CHANNEL_ID) != 0) {
+    if (MdsDeregisterResponseHandler(TRMC_CHANNEL_ID) != 0) {
         LogError("TrmTerminate", TRMC_ERROR, nullptr);
         return TRMC_ERROR;
     }
@@ -211,7 +212,7 @@ void TrmPollKeyboard() {
         lineBuffer[lineLength] = 0;
         const std::uint16_t length = lineLength;
         lineLength = 0; // a fresh line for whatever the interpreter's output makes the user type
-        MdsExecuteMsgHandler(TRM_CHANNEL_ID, TRMC_TERMINAL_REQUEST, length, lineBuffer.data());
+        MdsExecuteMsgHandler(TRMC_CHANNEL_ID, MDSC_MSG_TERMINAL_REQUEST, length, lineBuffer.data());
     } else if (key == TRMC_KEY_BACKSPACE || key == TRMC_KEY_DELETE) {
         if (lineLength > 0) {
             --lineLength;

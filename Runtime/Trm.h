@@ -7,9 +7,8 @@
 #include <string>
 #include <string_view>
 
-constexpr std::uint8_t TRM_CHANNEL_ID = 34;       // the console's channel
-constexpr std::uint8_t TRMC_TERMINAL_REQUEST = 6; // message type of a delivered line
-constexpr std::uint16_t TRMC_LINE_SIZE = 200;     // line buffer, terminating zero included
+constexpr std::uint8_t TRMC_CHANNEL_ID = 34;  // the console's channel
+constexpr std::uint16_t TRMC_LINE_SIZE = 200; // line buffer, terminating zero included
 constexpr std::uint16_t TRMC_LINE_MAX = TRMC_LINE_SIZE - 1; // characters of one line
 constexpr std::uint16_t TRMC_ERROR = 1;                     // TrmClose / TrmTerminate refusal
 constexpr std::uint8_t TRMC_KEY_ENTER = 13;                 // carriage return: the line is finished

@@ -124,7 +124,7 @@ void PaceTask() {
         return;
     }
     DeclarePaceDeadline();
-    const std::uint32_t dwElapsed = OssGetTime() - g_dwPaceStart;
+    const std::uint32_t dwElapsed = OssTimeSince(g_dwPaceStart);
     const std::uint64_t qwAllowed =
         static_cast<std::uint64_t>(dwElapsed) * g_options.dwBaud / kBitsPerByte / 1000U;
     if (qwAllowed <= g_qwPacedSent) {
@@ -159,7 +159,7 @@ std::uint16_t SimDriverOpen(std::uint8_t /*byComport*/, std::uint32_t dwBaudrate
         }
     }
     if (g_options.bPace) {
-        g_wPaceTask = OssCreateThread(PaceTask, 0);
+        g_wPaceTask = OssCreateThread(PaceTask, OSSC_EVERY_PASS);
     }
     return 0;
 }

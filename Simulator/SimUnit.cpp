@@ -202,8 +202,8 @@ void Trace(const char* pszDirection, std::uint8_t byType, std::uint16_t wLength,
         return;
     }
     std::printf("%s %s(%u) %u bytes", pszDirection, MsgTypeName(byType), byType, wLength);
-    if (wLength >= 2 && byType != APPC_MSG_TERMINAL_REQUEST &&
-        byType != APPC_MSG_TERMINAL_RESPONSE) {
+    if (wLength >= 2 && byType != MDSC_MSG_TERMINAL_REQUEST &&
+        byType != MDSC_MSG_TERMINAL_RESPONSE) {
         const std::uint16_t wFnId = static_cast<std::uint16_t>(pbyData[0] | (pbyData[1] << 8));
         const FunctionRecord* pRecord = FnTabFindByFnId(wFnId);
         std::printf(", FnId 0x%04X %s", wFnId, pRecord != nullptr ? pRecord->name.c_str() : "?");
@@ -230,7 +230,7 @@ void QueueDelayed(std::uint8_t byChannel, std::span<const std::uint8_t> answer) 
         }
     }
     // Every slot holds an answer: this one is sent at once rather than lost.
-    Send(byChannel, APPC_MSG_RFS_RESPONSE, answer);
+    Send(byChannel, MDSC_MSG_RFS_RESPONSE, answer);
 }
 
 std::uint16_t RequestHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
@@ -257,7 +257,7 @@ std::uint16_t RequestHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
     } else if (g_config.dwDelayMs != 0 && bFaults) {
         QueueDelayed(byChannelId, message);
     } else {
-        Send(byChannelId, APPC_MSG_RFS_RESPONSE, message);
+        Send(byChannelId, MDSC_MSG_RFS_RESPONSE, message);
     }
     // The answer that reaches the count still goes out; silence starts after it.
     g_bSilent = g_config.dwSilentAfter != 0 && g_dwAnswered >= g_config.dwSilentAfter;
@@ -288,7 +288,7 @@ std::uint16_t TerminalHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
         ++length; // the zero byte that snprintf wrote
     }
     Send(
-        byChannelId, g_config.bTextStream ? APPC_MSG_TERMINAL_RESPONSE : APPC_MSG_TERMINAL_REQUEST,
+        byChannelId, g_config.bTextStream ? MDSC_MSG_TERMINAL_RESPONSE : MDSC_MSG_TERMINAL_REQUEST,
         std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(reply.data()), length));
     return 0;
 }
@@ -333,7 +333,7 @@ void SendNotifications() {
             continue;
         }
         const std::size_t length = SimBuildNotify(pRecord->wFnId, message, g_dwNotifications);
-        Send(g_byChannel, APPC_MSG_PC_NOTIFY,
+        Send(g_byChannel, MDSC_MSG_PC_NOTIFY,
              std::span<const std::uint8_t>(message.data(), length));
     }
     ++g_dwNotifications;
@@ -345,7 +345,7 @@ void UnitTask() {
     for (DelayedAnswer& rSlot : g_delayed) {
         if (rSlot.bUsed && static_cast<std::int32_t>(dwNow - rSlot.dwDue) >= 0) {
             rSlot.bUsed = false;
-            Send(rSlot.byChannel, APPC_MSG_RFS_RESPONSE, rSlot.data);
+            Send(rSlot.byChannel, MDSC_MSG_RFS_RESPONSE, rSlot.data);
         }
     }
     if (g_config.dwNotifySeconds != 0 && static_cast<std::int32_t>(dwNow - g_dwNextNotify) >= 0) {
@@ -402,17 +402,17 @@ std::uint16_t SimUnitStart(const SimUnitConfig& config, std::uint8_t byChannel,
     g_config = config;
     g_pfClose = pfClose;
     g_byChannel = byChannel;
-    std::uint16_t wStatus = MdsRegisterMsgHandler(APPC_MSG_RFS_REQUEST, RequestHandler);
-    wStatus |= MdsRegisterMsgHandler(APPC_MSG_TERMINAL_REQUEST, TerminalHandler);
+    std::uint16_t wStatus = MdsRegisterMsgHandler(MDSC_MSG_RFS_REQUEST, RequestHandler);
+    wStatus |= MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, TerminalHandler);
     if (!config.bSerialFull) {
-        wStatus |= MdsRegisterMsgHandler(APPC_MSG_COMMUNICATION_PARAMS, ParamsHandler);
+        wStatus |= MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, ParamsHandler);
     }
     for (std::uint8_t byType :
-         {APPC_MSG_RFS_RESPONSE, APPC_MSG_PC_NOTIFY, APPC_MSG_TERMINAL_RESPONSE}) {
+         {MDSC_MSG_RFS_RESPONSE, MDSC_MSG_PC_NOTIFY, MDSC_MSG_TERMINAL_RESPONSE}) {
         wStatus |= MdsRegisterMsgHandler(byType, OtherHandler);
     }
     g_dwNextNotify = OssGetTime() + config.dwNotifySeconds * 1000U;
-    g_wTask = OssCreateThread(UnitTask, 0);
+    g_wTask = OssCreateThread(UnitTask, OSSC_EVERY_PASS);
     g_bStarted = true;
     return g_wTask == OSSC_NO_THREAD ? 1 : wStatus;
 }
@@ -430,12 +430,12 @@ void SimUnitStop() {
         OssDeleteThread(g_wTask);
         g_wTask = OSSC_NO_THREAD;
     }
-    for (std::uint8_t byType : {APPC_MSG_RFS_REQUEST, APPC_MSG_RFS_RESPONSE, APPC_MSG_PC_NOTIFY,
-                                APPC_MSG_TERMINAL_REQUEST, APPC_MSG_TERMINAL_RESPONSE}) {
+    for (std::uint8_t byType : {MDSC_MSG_RFS_REQUEST, MDSC_MSG_RFS_RESPONSE, MDSC_MSG_PC_NOTIFY,
+                                MDSC_MSG_TERMINAL_REQUEST, MDSC_MSG_TERMINAL_RESPONSE}) {
         MdsDeregisterMsgHandler(byType);
     }
     if (!g_config.bSerialFull) {
-        MdsDeregisterMsgHandler(APPC_MSG_COMMUNICATION_PARAMS);
+        MdsDeregisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS);
     }
     for (DelayedAnswer& rSlot : g_delayed) {
         rSlot.bUsed = false;

@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     } else if (SimLinkOpen(options) != 0) {
         iExit = 1;
     } else {
-        OssCreateThread(StopTask, 3);
+        OssCreateThread(StopTask, OSSC_EVERY_FOURTH_PASS);
         OssSetIdleHandler(AppIdleWait); // sleeps on readiness: the socket polls need not wait
         IpsSetPollTimeout(0);
         OssRun();

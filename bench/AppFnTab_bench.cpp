@@ -97,7 +97,7 @@ void BM_Display200ByteMessage(benchmark::State& state) {
         message[n] = static_cast<std::uint8_t>(n * 31);
     }
     for (auto _ : state) {
-        MsgDisplay(nullptr, APPC_MSG_RFS_RESPONSE, static_cast<std::uint16_t>(message.size()),
+        MsgDisplay(nullptr, MDSC_MSG_RFS_RESPONSE, static_cast<std::uint16_t>(message.size()),
                    message.data());
     }
     FnTabRelease();

@@ -167,9 +167,9 @@ void RegisterApplication(std::uint8_t byLinkChannel, bool bSerial) {
     for (unsigned type = 0; type < MDSC_TABLE_SIZE; ++type) {
         MdsRegisterMsgHandler(static_cast<std::uint8_t>(type), MsgGenericHandler);
     }
-    MdsRegisterMsgHandler(APPC_MSG_TERMINAL_REQUEST, CmdLineHandler);
+    MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, CmdLineHandler);
     if (bSerial) {
-        MdsRegisterMsgHandler(APPC_MSG_COMMUNICATION_PARAMS, ProtocolComParamsHandler);
+        MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, ProtocolComParamsHandler);
     }
 }
 

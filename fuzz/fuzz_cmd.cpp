@@ -60,7 +60,7 @@ std::uint32_t Calendar() {
 }
 
 void Type(std::string_view line) {
-    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, APPC_MSG_TERMINAL_REQUEST,
+    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
                          static_cast<std::uint16_t>(line.size()),
                          reinterpret_cast<const std::uint8_t*>(line.data()));
 }
@@ -72,7 +72,7 @@ void AnswerCalls() {
     for (const std::uint16_t wFnId : pending) {
         const std::uint8_t answer[] = {static_cast<std::uint8_t>(wFnId & 0xFF),
                                        static_cast<std::uint8_t>(wFnId >> 8), 0, 0, 7};
-        MdsExecuteMsgHandler(FUZZ_LINK, APPC_MSG_RFS_RESPONSE, sizeof answer, answer);
+        MdsExecuteMsgHandler(FUZZ_LINK, MDSC_MSG_RFS_RESPONSE, sizeof answer, answer);
     }
 }
 
@@ -114,9 +114,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbyInput, std::size_t 
     RfcReset();
     RfcSetRequestMode(APPC_REQUEST_MODE_REQ);
     SetPendingFnId(APPC_NO_FNID);
-    MdsRegisterMsgHandler(APPC_MSG_TERMINAL_REQUEST, CmdLineHandler);
-    MdsRegisterMsgHandler(APPC_MSG_RFS_RESPONSE, MsgGenericHandler);
-    MdsRegisterMsgHandler(APPC_MSG_PC_NOTIFY, MsgGenericHandler);
+    MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, CmdLineHandler);
+    MdsRegisterMsgHandler(MDSC_MSG_RFS_RESPONSE, MsgGenericHandler);
+    MdsRegisterMsgHandler(MDSC_MSG_PC_NOTIFY, MsgGenericHandler);
     MdsRegisterResponseHandler(FUZZ_LINK, RecordLink);
     calls.clear();
 

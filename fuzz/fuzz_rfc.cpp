@@ -121,12 +121,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbyInput, std::size_t 
         payload.empty() ? nullptr : reinterpret_cast<const std::uint8_t*>(payload.data());
     const auto wPayload =
         static_cast<std::uint16_t>(payload.size() > 0xFFFF ? 0xFFFF : payload.size());
-    for (const std::uint8_t byType : {APPC_MSG_RFS_RESPONSE, APPC_MSG_PC_NOTIFY, std::uint8_t{2}}) {
+    for (const std::uint8_t byType : {MDSC_MSG_RFS_RESPONSE, MDSC_MSG_PC_NOTIFY, std::uint8_t{2}}) {
         MsgGenericHandler(FUZZ_LINK, byType, wPayload, pbyPayload);
     }
     const std::string upper = Typed(structure);
-    MsgDisplay(upper.c_str(), APPC_MSG_RFS_RESPONSE, wPayload, pbyPayload);
-    MsgDisplay(upper.c_str(), APPC_MSG_PC_NOTIFY, wPayload, pbyPayload);
+    MsgDisplay(upper.c_str(), MDSC_MSG_RFS_RESPONSE, wPayload, pbyPayload);
+    MsgDisplay(upper.c_str(), MDSC_MSG_PC_NOTIFY, wPayload, pbyPayload);
 
     RfcReset();
     FnTabRelease();

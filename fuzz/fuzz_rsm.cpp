@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbyInput, std::size_t 
     if ((plan.Flags() & fuzz::FUZZ_FLAG_APPLICATION) != 0) {
         fuzz::RegisterApplication(MDSC_SERIAL_CHANNEL_0, true);
     } else {
-        fuzz::RegisterRecorder(RSMC_MSG_COMMUNICATION_PARAMS);
+        fuzz::RegisterRecorder(MDSC_MSG_COMMUNICATION_PARAMS);
         if ((plan.Flags() & fuzz::FUZZ_FLAG_CLOSE_IN) != 0) {
             fuzz::SetDeliverHook(CloseOnDelivery);
         }

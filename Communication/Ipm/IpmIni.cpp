@@ -185,12 +185,12 @@ std::uint16_t IpmInit() {
     if (!IPM_CHECK(!bIpmInitialized)) {
         return IPMC_OK;
     }
-    wConnectionThread = OssCreateThread(IpmProcessConnections, 3);
+    wConnectionThread = OssCreateThread(IpmProcessConnections, OSSC_EVERY_FOURTH_PASS);
     if (wConnectionThread == OSSC_NO_THREAD) {
         LogError("IpmInit", IPMC_ERROR, "Could not create connection setup thread");
         return IPMC_ERROR;
     }
-    wSessionThread = OssCreateThread(IpmProcessSessions, 0);
+    wSessionThread = OssCreateThread(IpmProcessSessions, OSSC_EVERY_PASS);
     if (wSessionThread == OSSC_NO_THREAD) {
         LogError("IpmInit", IPMC_ERROR, "Could not create session processing thread");
         if (OssDeleteThread(wConnectionThread) != 0) {
@@ -420,7 +420,7 @@ void IpmProcessConnections() {
             if (tSession.bConnecting != 0 && tSession.ptResolver != nullptr) {
                 PollResolver(tSession);
             } else if (tSession.bConnecting != 0 &&
-                       OssGetTime() - tSession.dwRetryTime >= IPMC_RECONNECT_INTERVAL_MS) {
+                       OssTimeSince(tSession.dwRetryTime) >= IPMC_RECONNECT_INTERVAL_MS) {
                 StartConnect(tSession);
             }
             break;

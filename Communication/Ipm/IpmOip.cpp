@@ -9,6 +9,7 @@
 
 #include "Communication/Ipm/IpmTrace.h"
 #include "Runtime/Log.h"
+#include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
 
 namespace {
@@ -331,7 +332,7 @@ std::uint16_t IpmOipSend(IpmSessionData* ptSessionData, std::uint8_t byMsgType,
         LogError("IpmOipSend", IPMC_ERROR, "Message too long, length %u", wMsgLen);
         return IPMC_ERROR;
     }
-    const bool bFlush = byMsgType == IPMC_OIP_MSG_RESPONSE && ptData->bRequestPending &&
+    const bool bFlush = byMsgType == MDSC_MSG_RFS_RESPONSE && ptData->bRequestPending &&
                         ptData->wQueueRead != ptData->wQueueWrite;
     const std::uint32_t dwSize = dwWireSize + (bFlush ? ptData->dwQueuedBytes : 0);
     Bytes pbyBuffer = Allocate(dwSize);
@@ -358,7 +359,7 @@ std::uint16_t IpmOipSend(IpmSessionData* ptSessionData, std::uint8_t byMsgType,
         ptData->dwQueuedBytes = 0;
         pbyWrite = std::move(pbyBuffer);
         dwWriteSize = dwSize;
-    } else if (byMsgType == IPMC_OIP_MSG_NOTIFY && ptData->bRequestPending) {
+    } else if (byMsgType == MDSC_MSG_PC_NOTIFY && ptData->bRequestPending) {
         if (QueueNext(ptData->wQueueWrite) == ptData->wQueueRead) {
             // Full: the oldest held message goes out now to make room.
             IpmOipQueueEntry& tOldest = ptData->atQueue[ptData->wQueueRead];
@@ -381,7 +382,7 @@ std::uint16_t IpmOipSend(IpmSessionData* ptSessionData, std::uint8_t byMsgType,
     if (pbyWrite && IpmSessionWrite(ptSessionData, pbyWrite.get(), dwWriteSize) != IPSC_OK) {
         wStatus = IPMC_ERROR;
     }
-    if (byMsgType == IPMC_OIP_MSG_RESPONSE) {
+    if (byMsgType == MDSC_MSG_RFS_RESPONSE) {
         ptData->bRequestPending = false;
     }
     return wStatus;

@@ -20,8 +20,6 @@ constexpr std::uint8_t IPMC_OIP_CLASS = 0x43;                 // byte 3 of an ap
 constexpr std::uint32_t IPMC_OIP_ERROR_LENGTH = 0x0044E002;   // error code: invalid length
 constexpr std::uint32_t IPMC_OIP_ERROR_POSITION = 4;          // error position: the length field
 constexpr std::uint32_t IPMC_OIP_ERROR_MESSAGE_SIZE = 24;     // wire size of a protocol error
-constexpr std::uint8_t IPMC_OIP_MSG_RESPONSE = 4;             // RFS_RESPONSE: flushes held ones
-constexpr std::uint8_t IPMC_OIP_MSG_NOTIFY = 5;               // PC_NOTIFY: held while pending
 
 // Receive states.
 enum class IpmOipState : std::int32_t {

@@ -6,6 +6,7 @@
 
 #include "Communication/Ipm/IpmTrace.h"
 #include "Runtime/Log.h"
+#include "Runtime/Mds.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ void IpmTerminalProcess(IpmSessionData* ptSessionData) {
             const std::uint8_t byLength = ptData->byLineLength;
             ptData->byLineLength = 0;
             std::uint16_t wStatus = 0;
-            const bool bOpen = IpmDeliver(ptSessionData, IPMC_TERMINAL_REQUEST, byLength,
+            const bool bOpen = IpmDeliver(ptSessionData, MDSC_MSG_TERMINAL_REQUEST, byLength,
                                           ptData->abyLine.data(), &wStatus);
             if (wStatus != 0) {
                 LogError("IpmTerminalProcess", wStatus, "Error MdsExecuteMsgHandler %d",

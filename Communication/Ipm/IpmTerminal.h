@@ -8,7 +8,6 @@
 #include "Communication/Ipm/IpmIni.h"
 
 constexpr std::uint16_t IPMC_TERMINAL_LINE_SIZE = 200; // line buffer, terminating zero included
-constexpr std::uint8_t IPMC_TERMINAL_REQUEST = 6;      // message type of a delivered line
 constexpr std::uint8_t IPMC_TERMINAL_CR = 13;          // ends the line
 constexpr std::uint8_t IPMC_TERMINAL_BS = 8;           // removes the last character
 

@@ -17,7 +17,7 @@ namespace {
 bool bIsInitialised = false;
 int nLastConnectError = 0; // error number of the last connect that failed
 void ReapOrphans(std::uint32_t dwWaitMs);
-std::uint32_t dwPollTimeoutUs = IPS_POLL_TIMEOUT_US; // how long a readiness poll waits
+std::uint32_t dwPollTimeoutUs = IPSC_POLL_TIMEOUT_US; // how long a readiness poll waits
 
 // Prints the failed precondition and lets the caller carry on.
 bool Check(bool bHolds, const char* pszCondition, int nLine) {
@@ -340,7 +340,7 @@ void IpsSetPollTimeout(std::uint32_t dwMicroseconds) {
 void IpsResetForTest() {
     ReapOrphans(1000); // no resolver of an earlier test outlives it
     bIsInitialised = false;
-    dwPollTimeoutUs = IPS_POLL_TIMEOUT_US;
+    dwPollTimeoutUs = IPSC_POLL_TIMEOUT_US;
 }
 
 // The resolver thread's work: shared by the thread and its owner; whoever lets go last frees it.

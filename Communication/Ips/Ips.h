@@ -12,7 +12,7 @@
 constexpr std::uint16_t IPSC_OK = 0;                 // success
 constexpr std::uint16_t IPSC_TRANSFER_ERROR = 12500; // sending or receiving failed, peer closed
 constexpr std::uint16_t IPSC_ERROR = 12501;          // a set-up or control step failed
-constexpr std::uint32_t IPS_POLL_TIMEOUT_US = 100;   // readiness poll time-out, microseconds
+constexpr std::uint32_t IPSC_POLL_TIMEOUT_US = 100;  // readiness poll time-out, microseconds
 constexpr std::uint32_t IPSC_SEND_PIECE = 1024;      // largest piece handed to one send
 constexpr int IPSC_LISTEN_BACKLOG = 2;               // pending connections of a listening socket
 constexpr std::uint32_t IPSC_ADDRESS_SIZE = 16;      // least room for a dotted address text
@@ -35,7 +35,7 @@ struct IpsSocket {
 
 std::uint16_t IpsInit();      // starts the socket layer; second call only reports the check
 std::uint16_t IpsTerminate(); // stops it
-// Sets how long each readiness poll waits (IPS_POLL_TIMEOUT_US unless changed). A program whose
+// Sets how long each readiness poll waits (IPSC_POLL_TIMEOUT_US unless changed). A program whose
 // idle step already sleeps on the sockets' readiness sets 0: the polls then only ask.
 void IpsSetPollTimeout(std::uint32_t dwMicroseconds);
 

@@ -328,7 +328,7 @@ std::uint16_t RsmOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uin
     if (wStatus == 0 && wProtocol == RSMC_PROTOCOL_FULL) {
         RsmFullSetup(tPort, pfNotify);
         wStatus = static_cast<std::uint16_t>(
-            wStatus + MdsRegisterMsgHandler(RSMC_MSG_COMMUNICATION_PARAMS, RsmComParamsHandler));
+            wStatus + MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, RsmComParamsHandler));
     }
     if (wStatus != 0) {
         // Nothing stays open: whatever the steps above set up is undone.

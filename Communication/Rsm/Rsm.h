@@ -9,6 +9,8 @@
 #include <memory>
 
 #include "Platform/PltWait.h"
+#include "Runtime/Mds.h"
+#include "Runtime/Oss.h"
 
 constexpr std::uint8_t RSMC_NR_OF_SLOTS = 2;          // port slots
 constexpr std::uint16_t RSMC_READ_BUFFER_SIZE = 3500; // bytes read per task run
@@ -17,8 +19,8 @@ constexpr std::size_t RSMC_MSG_BUFFER_LIMIT = 65535;  // largest received frame 
 constexpr std::uint16_t RSMC_LINE_SIZE = 200;         // Terminal line: 199 characters and 0
 constexpr std::uint32_t RSMC_RX_TIMEOUT_MS = 100;     // silence that abandons a frame
 constexpr std::uint16_t RSMC_ERROR = 1;               // refusal status of the manager
-constexpr std::uint16_t RSMC_TASK_TYPE = 3;           // port tasks run every fourth pass
-constexpr std::uint16_t RSMC_READ_HUNG_UP = 12305;    // driver read status: the line hung up
+constexpr std::uint16_t RSMC_TASK_TYPE = OSSC_EVERY_FOURTH_PASS; // port tasks run every fourth pass
+constexpr std::uint16_t RSMC_READ_HUNG_UP = 12305; // driver read status: the line hung up
 
 constexpr std::uint16_t RSMC_PROTOCOL_TERMINAL = 0; // protocol codes of RsmOpen
 constexpr std::uint16_t RSMC_PROTOCOL_SIMPLE = 1;
@@ -28,12 +30,6 @@ constexpr std::uint16_t RSMC_PROTOCOL_TERMINAL_ALT = 3; // also Terminal
 constexpr std::uint16_t RSMC_EVENT_ESTABLISHED = 1; // notify events of the Full protocol
 constexpr std::uint16_t RSMC_EVENT_LOST = 2;
 constexpr std::uint16_t RSMC_EVENT_MSG_LOST = 3;
-
-constexpr std::uint8_t RSMC_MSG_NAK = 2; // message types used by the protocols
-constexpr std::uint8_t RSMC_MSG_TERMINAL_REQUEST = 6;
-constexpr std::uint8_t RSMC_MSG_TERMINAL_RESPONSE = 7;
-constexpr std::uint8_t RSMC_MSG_COMMUNICATION_PARAMS = 15;
-constexpr std::uint8_t RSMC_MSG_CAMERA_REQUEST = 25; // terminal lines in camera control mode
 
 constexpr std::uint16_t RSMC_CODE_PARAM_REQUEST = 1; // COMMUNICATION_PARAMS function codes
 constexpr std::uint16_t RSMC_CODE_PARAM_RESPONSE = 2;

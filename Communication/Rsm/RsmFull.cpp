@@ -175,8 +175,7 @@ bool IsKeptDelivery(const RsmFullState& tFull, std::uint8_t bySequence, std::uin
         tFull.dwFrameStart - tFull.dwResetTime < tFull.dwRetryMs / RSMC_FRESH_START_DIVISOR) {
         return false;
     }
-    return tFull.bDeliveredKept != 0 &&
-           static_cast<std::int32_t>(OssGetTime() - tFull.dwDeliveredUntil) < 0 &&
+    return tFull.bDeliveredKept != 0 && !OssTimeReached(tFull.dwDeliveredUntil) &&
            tFull.byDeliveredSequence == bySequence && tFull.wDeliveredLength == wLength &&
            tFull.dwDeliveredHash == dwHash;
 }
@@ -598,17 +597,6 @@ std::uint16_t RsmFullTxEvent(RsmPort& tPort, std::uint8_t byEvent, std::uint8_t 
     }
 }
 
-namespace {
-
-// Milliseconds from dwSince to dwNow; 0 when dwSince is later (a frame handled during this
-// step stamps its reception with a clock read after dwNow was taken).
-std::uint32_t Since(std::uint32_t dwNow, std::uint32_t dwSince) {
-    const std::int32_t iDiff = static_cast<std::int32_t>(dwNow - dwSince);
-    return iDiff > 0 ? static_cast<std::uint32_t>(iDiff) : 0;
-}
-
-} // namespace
-
 void RsmFullReset(RsmPort& tPort) {
     RsmFullState& tFull = tPort.tFull;
     Purge(tPort);
@@ -651,7 +639,8 @@ void RsmFullProcess(RsmPort& tPort) {
                 return;
             }
         }
-    } else if (tPort.wRxState != 0 && Since(dwNow, tFull.dwLastReception) > RSMC_RX_TIMEOUT_MS) {
+    } else if (tPort.wRxState != 0 &&
+               OssTimeDiff(dwNow, tFull.dwLastReception) > RSMC_RX_TIMEOUT_MS) {
         ++tFull.tStatistics.wTimeouts;
         (void)RsmTransmitAckNackSyncMessage(tPort, RSMC_KIND_NAK, tFull.byRxSequence);
         DropReceived(tPort);
@@ -667,7 +656,7 @@ void RsmFullProcess(RsmPort& tPort) {
             tFull.dwLastSyncSent = dwNow;
             (void)RsmTransmitAckNackSyncMessage(tPort, RSMC_KIND_SYNC, tFull.byCurrentTxSequence);
         }
-        if (Since(dwNow, tFull.dwLastReception) > 2u * tFull.dwHeartbeatMs) {
+        if (OssTimeDiff(dwNow, tFull.dwLastReception) > 2u * tFull.dwHeartbeatMs) {
             ++tFull.tStatistics.wCommLosts;
             RsmFullReset(tPort);
         }

@@ -26,7 +26,7 @@ constexpr std::uint16_t State(RxState tState) {
 }
 
 constexpr std::array<std::uint8_t, 7> RSMC_NAK_MESSAGE = {
-    RSMC_ESC, RSMC_DOLLAR, RSMC_CR, RSMC_MSG_NAK, 0x00, 0x00, 0xB1};
+    RSMC_ESC, RSMC_DOLLAR, RSMC_CR, MDSC_MSG_NAK, 0x00, 0x00, 0xB1};
 
 void SendNak(const RsmPort& tPort) {
     (void)RsmDriver().pfWrite(tPort.byComport, RSMC_NAK_MESSAGE.size(), RSMC_NAK_MESSAGE.data());
@@ -139,7 +139,7 @@ void RsmProcessMessages(RsmPort& tPort) {
             tPort.wRxState = State(RxState::LengthLow);
             break;
         case RxState::LengthLow:
-            if (tPort.byRxType == RSMC_MSG_NAK &&
+            if (tPort.byRxType == MDSC_MSG_NAK &&
                 byValue == static_cast<std::uint8_t>(~tPort.byRxChecksum)) {
                 // The short NAK: its checksum comes where the length would.
                 tPort.wRxLength = 0;

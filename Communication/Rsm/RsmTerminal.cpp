@@ -55,7 +55,7 @@ bool DeliverLine(RsmPort& tPort) {
     tPort.wLineLength = 0;
     tPort.szLine[0] = '\0';
     const std::uint8_t byType =
-        tPort.byCameraMode != 0 ? RSMC_MSG_CAMERA_REQUEST : RSMC_MSG_TERMINAL_REQUEST;
+        tPort.byCameraMode != 0 ? MDSC_MSG_CAMERA_REQUEST : MDSC_MSG_TERMINAL_REQUEST;
     (void)MdsExecuteMsgHandler(tPort.byChannelId, byType, wLength, abyLine.data());
     return tPort.dwGeneration == dwGeneration;
 }
@@ -68,7 +68,7 @@ std::uint16_t RsmTransmitChars(RsmPort& tPort, std::uint8_t byMsgType, std::uint
         return RSMC_ERROR;
     }
     const RsmDriverOps& tDriver = RsmDriver();
-    if (byMsgType == RSMC_MSG_TERMINAL_RESPONSE) {
+    if (byMsgType == MDSC_MSG_TERMINAL_RESPONSE) {
         return tDriver.pfWrite(tPort.byComport, wLength, pbyData);
     }
     const std::array<std::uint8_t, 3> abyHeader = {RSMC_ESC, RSMC_DOLLAR, RSMC_CR};

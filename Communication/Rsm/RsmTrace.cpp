@@ -182,7 +182,7 @@ void SimpleByte(Cutter& c, std::uint8_t byValue, TraceDir tDir, const TraceSourc
         c.tCut = Cut::LengthLow;
         break;
     case Cut::LengthLow:
-        if (c.byType == RSMC_MSG_NAK && byValue == static_cast<std::uint8_t>(~c.bySum)) {
+        if (c.byType == MDSC_MSG_NAK && byValue == static_cast<std::uint8_t>(~c.bySum)) {
             EmitAll(c, tDir, tSource, 0); // the short NAK: its checksum stands here
             break;
         }

@@ -35,10 +35,10 @@ struct UasPort {
     std::array<std::uint8_t, UASC_BUFFER_SIZE> abyTransfer{}; // the writer thread's own buffer
 };
 
-std::array<UasPort, NR_OF_PORTS> ports;
-std::array<std::uint8_t, NR_OF_PORTS> bInUse{};
-std::array<PltHandle, NR_OF_PORTS> adoptedDevices = {PLTC_INVALID_HANDLE, PLTC_INVALID_HANDLE,
-                                                     PLTC_INVALID_HANDLE, PLTC_INVALID_HANDLE};
+std::array<UasPort, UASC_NR_OF_PORTS> ports;
+std::array<std::uint8_t, UASC_NR_OF_PORTS> bInUse{};
+std::array<PltHandle, UASC_NR_OF_PORTS> adoptedDevices = {PLTC_INVALID_HANDLE, PLTC_INVALID_HANDLE,
+                                                          PLTC_INVALID_HANDLE, PLTC_INVALID_HANDLE};
 bool bUASInitialised = false;
 
 // Prints a failed entry check; the operation then carries on as its caller decides.
@@ -54,7 +54,7 @@ bool Check(bool bCondition, const char* pszExpression, int iLine) {
 // The entry checks of the operations on an open port; false when the record must not be used.
 bool CheckOpenPort(std::uint8_t byComport, int iLine) {
     Check(bUASInitialised, "bUASInitialised", iLine);
-    if (!Check(byComport < NR_OF_PORTS, "byComport < NR_OF_PORTS", iLine)) {
+    if (!Check(byComport < UASC_NR_OF_PORTS, "byComport < NR_OF_PORTS", iLine)) {
         return false;
     }
     return Check(bInUse[byComport] != 0, "bInUse[byComport]", iLine);
@@ -140,7 +140,7 @@ void CloseHandles(UasPort& port) {
 
 std::uint16_t UasInit() {
     Check(!bUASInitialised, "!bUASInitialised", __LINE__);
-    for (std::uint8_t i = 0; i < NR_OF_PORTS; ++i) {
+    for (std::uint8_t i = 0; i < UASC_NR_OF_PORTS; ++i) {
         if (bInUse[i] == 0) {
             ResetRecord(ports[i]); // an open port keeps its record and its thread
         }
@@ -166,7 +166,7 @@ int UasLastOpenError() {
 std::uint16_t UasOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uint8_t byByteSize,
                       std::uint8_t /*byStopBits*/, std::uint8_t byParity) {
     Check(bUASInitialised, "bUASInitialised", __LINE__);
-    if (!Check(byComport < NR_OF_PORTS, "byComport < NR_OF_PORTS", __LINE__)) {
+    if (!Check(byComport < UASC_NR_OF_PORTS, "byComport < NR_OF_PORTS", __LINE__)) {
         return UASC_OPEN_FAILED;
     }
     if (!Check(bInUse[byComport] == 0, "!bInUse[byComport]", __LINE__)) {
@@ -229,7 +229,7 @@ std::uint16_t UasOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uin
 }
 
 std::uint16_t UasSetDeviceHandle(std::uint8_t byComport, PltHandle hDevice) {
-    if (byComport >= NR_OF_PORTS || bInUse[byComport] != 0) {
+    if (byComport >= UASC_NR_OF_PORTS || bInUse[byComport] != 0) {
         return UASC_ERROR;
     }
     PltHandleClose(adoptedDevices[byComport]);
@@ -370,7 +370,7 @@ std::uint16_t UasGetChar(std::uint8_t byComport, std::uint8_t* pbyChar) {
 
 std::uint16_t UasPurge(std::uint8_t byComport) {
     Check(bUASInitialised, "bUASInitialised", __LINE__);
-    if (!Check(byComport < NR_OF_PORTS, "byComport < NR_OF_PORTS", __LINE__)) {
+    if (!Check(byComport < UASC_NR_OF_PORTS, "byComport < NR_OF_PORTS", __LINE__)) {
         return UASC_ERROR;
     }
     if (bInUse[byComport] == 0) {
@@ -381,26 +381,26 @@ std::uint16_t UasPurge(std::uint8_t byComport) {
 }
 
 std::uint32_t UasDroppedBuffers(std::uint8_t byComport) {
-    return byComport < NR_OF_PORTS ? ports[byComport].dwDropped : 0;
+    return byComport < UASC_NR_OF_PORTS ? ports[byComport].dwDropped : 0;
 }
 
 std::uint8_t UasIsOpen(std::uint8_t byComport) {
     Check(bUASInitialised, "bUASInitialised", __LINE__);
-    if (!Check(byComport < NR_OF_PORTS, "byComport < NR_OF_PORTS", __LINE__)) {
+    if (!Check(byComport < UASC_NR_OF_PORTS, "byComport < NR_OF_PORTS", __LINE__)) {
         return 0;
     }
     return (ports[byComport].bRunning.load() != 0 && bInUse[byComport] != 0) ? 1 : 0;
 }
 
 int UasReadHandle(std::uint8_t byComport) {
-    if (byComport >= NR_OF_PORTS || bInUse[byComport] == 0 || ports[byComport].bHungUp) {
+    if (byComport >= UASC_NR_OF_PORTS || bInUse[byComport] == 0 || ports[byComport].bHungUp) {
         return -1; // a hung-up line is always "readable": waiting on it would never sleep
     }
     return ports[byComport].hDevice;
 }
 
 std::uint16_t UasSetBaudrate(std::uint8_t byComport, std::uint32_t dwBaudrate) {
-    if (byComport >= NR_OF_PORTS || bInUse[byComport] == 0) {
+    if (byComport >= UASC_NR_OF_PORTS || bInUse[byComport] == 0) {
         return UASC_BAUDRATE_FAILED;
     }
     return PltSerialSetBaudrate(ports[byComport].hDevice, dwBaudrate) ? 0 : UASC_BAUDRATE_FAILED;
@@ -412,7 +412,7 @@ std::uint16_t UasEnableNotify(std::uint8_t /*byComport*/, std::uint8_t /*bEnable
 
 void UasResetForTest() {
     bUASInitialised = true;
-    for (std::uint8_t i = 0; i < NR_OF_PORTS; ++i) {
+    for (std::uint8_t i = 0; i < UASC_NR_OF_PORTS; ++i) {
         if (bInUse[i] != 0) {
             (void)UasClose(i);
         }

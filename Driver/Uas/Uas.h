@@ -7,7 +7,7 @@
 
 #include "Platform/PltSerial.h"
 
-constexpr std::uint8_t NR_OF_PORTS = 4;               // port indexes 0..3 (COM1..COM4)
+constexpr std::uint8_t UASC_NR_OF_PORTS = 4;          // port indexes 0..3 (COM1..COM4)
 constexpr std::uint16_t UASC_BUFFER_SIZE = 3500;      // read buffer, writer transfer buffer
 constexpr std::uint32_t UASC_PIPE_SIZE = 7000;        // capacity of a port's write pipe
 constexpr std::uint32_t UASC_WRITE_TIMEOUT_MS = 1000; // base time-out of one device write

@@ -1,6 +1,7 @@
 #include "Application/AppCmd.h"
 
 #include "AppTestFixture.h"
+#include "Runtime/Mds.h"
 
 namespace {
 
@@ -35,11 +36,11 @@ TEST_F(AppCmdTest, EmptyLinePrintsOnlyThePrompt) {
 
 TEST_F(AppCmdTest, LineFromLinkChannelIsShownPaddedAndNotExecuted) {
     const std::uint8_t line[] = {'H', 'E', 'L', 'P', 0, 'X', 'X'};
-    MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, APPC_MSG_TERMINAL_REQUEST, sizeof line, line);
+    MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, MDSC_MSG_TERMINAL_REQUEST, sizeof line, line);
     EXPECT_EQ("HELP   \n", Console());
     // A terminal line from the unit cannot drive the user's terminal.
     const std::uint8_t hostile[] = {0x1B, '[', '2', 'J', 0x9B, 'A', '\r', 0};
-    MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, APPC_MSG_TERMINAL_REQUEST, sizeof hostile, hostile);
+    MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, MDSC_MSG_TERMINAL_REQUEST, sizeof hostile, hostile);
     EXPECT_EQ(".[2J\x9B"
               "A. \n",
               Console());
@@ -49,7 +50,7 @@ TEST_F(AppCmdTest, OtherLinesAreRemoteCallsOnTheLinkChannel) {
     Type("ping 5");
     ASSERT_EQ(1u, Sent().size());
     EXPECT_EQ(MDSC_SERIAL_CHANNEL_0, Sent()[0].byChannel);
-    EXPECT_EQ(APPC_MSG_RFS_REQUEST, Sent()[0].byType);
+    EXPECT_EQ(MDSC_MSG_RFS_REQUEST, Sent()[0].byType);
     EXPECT_EQ((std::vector<std::uint8_t>{0x01, 0x01, 0x05}), Sent()[0].data);
     EXPECT_NE(std::string::npos, Console().find(PROMPT));
 }
@@ -139,7 +140,7 @@ TEST_F(AppCmdTest, TermWithoutTextPromptsAndSendsTheNextLine) {
     EXPECT_EQ("\nTerminal Command: ", Console());
     Type("HELP me"); // taken whole, not as a command
     ASSERT_EQ(1u, Sent().size());
-    EXPECT_EQ(APPC_MSG_TERMINAL_REQUEST, Sent()[0].byType);
+    EXPECT_EQ(MDSC_MSG_TERMINAL_REQUEST, Sent()[0].byType);
     const std::string expected("HELP ME\0", 8);
     EXPECT_EQ(std::vector<std::uint8_t>(expected.begin(), expected.end()), Sent()[0].data);
     EXPECT_EQ("\n" + PROMPT, Console());
@@ -207,14 +208,14 @@ TEST_F(AppCmdTest, ProtocolLineIsACommandNotACall) {
 TEST_F(AppCmdTest, CallerLineUpperCasedInPlace) {
     // The data of a message belong to the caller: the interpreter works on a copy.
     std::uint8_t line[] = {'p', 'i', 'n', 'g', ' ', '1'};
-    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, APPC_MSG_TERMINAL_REQUEST, sizeof line, line);
+    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST, sizeof line, line);
     EXPECT_EQ(0, std::memcmp(line, "ping 1", sizeof line));
     EXPECT_EQ(1u, Sent().size());
 }
 
 TEST_F(AppCmdTest, LineWithoutTerminatingZeroIsReadOnlyToItsLength) {
     const std::string buffer = "HELPXXXX";
-    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, APPC_MSG_TERMINAL_REQUEST, 3,
+    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST, 3,
                          reinterpret_cast<const std::uint8_t*>(buffer.data()));
     EXPECT_NE(std::string::npos, Console().find("Remote Function 'HEL' not present"));
 }

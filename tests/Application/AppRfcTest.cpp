@@ -90,7 +90,7 @@ TEST_F(AppRfcTest, CallInOneLineSendsFnIdAndFields) {
     EXPECT_EQ(APPC_CMD_DONE, Call("BW 1 2"));
     EXPECT_EQ((Bytes{0x02, 0x01, 0x01, 0x02, 0x00}), OnlySent());
     EXPECT_EQ(kChannel, sent[0].byChannel);
-    EXPECT_EQ(APPC_MSG_RFS_REQUEST, sent[0].byType);
+    EXPECT_EQ(MDSC_MSG_RFS_REQUEST, sent[0].byType);
     EXPECT_EQ("RFS_REQUEST (3) message\nFnId    : 0x0102,  StructToSend={ B W  }\n",
               console.Take());
 }
@@ -202,14 +202,14 @@ TEST_F(AppRfcTest, RepeatCountWithLeadingZeroIsReadWhole) {
 TEST_F(AppRfcTest, ResponseModeSendsErrorCodeFirst) {
     RfcSetRequestMode(APPC_REQUEST_MODE_RSP);
     EXPECT_EQ(APPC_CMD_DONE, Call("BW 0x1234 5 6"));
-    EXPECT_EQ(APPC_MSG_RFS_RESPONSE, sent.at(0).byType);
+    EXPECT_EQ(MDSC_MSG_RFS_RESPONSE, sent.at(0).byType);
     EXPECT_EQ((Bytes{0x02, 0x01, 0x34, 0x12, 5, 0, 6, 0}), OnlySent());
     EXPECT_EQ("RFS_RESPONSE (4) message\nFnId    : 0x0102,  StructToSend={ E W W  }\n",
               console.Take());
     // Notifications keep their own message type.
     sent.clear();
     EXPECT_EQ(APPC_CMD_DONE, Call("NOTE 1 2"));
-    EXPECT_EQ(APPC_MSG_PC_NOTIFY, sent.at(0).byType);
+    EXPECT_EQ(MDSC_MSG_PC_NOTIFY, sent.at(0).byType);
     EXPECT_EQ((Bytes{0x00, 0x02, 1, 2, 0}), OnlySent());
 }
 
@@ -268,7 +268,7 @@ TEST_F(AppRfcTest, CallsOfTheExampleDefinitionFile) {
     EXPECT_EQ((Bytes{0x12, 0x00, 1, 1, 2, 0, 3, 1, 4, 0}), sent[1].data);
     ASSERT_EQ(2u + 1u + 40u, sent[2].data.size());
     EXPECT_EQ(0, std::memcmp(sent[2].data.data() + 3, "PUMP 3 ON", 10));
-    EXPECT_EQ(APPC_MSG_PC_NOTIFY, sent[3].byType);
+    EXPECT_EQ(MDSC_MSG_PC_NOTIFY, sent[3].byType);
     EXPECT_EQ((Bytes{0x01, 0x01, 0x01, 0x80, 4, 0x00, 0xF1, 0x53, 0x65}), sent[3].data);
 }
 

@@ -122,8 +122,8 @@ class AppTest : public ::testing::Test {
         WriteWholeFile(Path("FNID.DEF"), DEFINITION_TEXT);
         ASSERT_EQ(APPC_LOAD_OK, FnTabLoad(Path("FNID.DEF").c_str()));
         RfcReset();
-        MdsRegisterMsgHandler(APPC_MSG_TERMINAL_REQUEST, CmdLineHandler);
-        MdsRegisterMsgHandler(APPC_MSG_RFS_RESPONSE, MsgGenericHandler);
+        MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, CmdLineHandler);
+        MdsRegisterMsgHandler(MDSC_MSG_RFS_RESPONSE, MsgGenericHandler);
         MdsRegisterResponseHandler(AppLinkChannel(), RecordLink);
         Console(); // the loader's progress lines are not part of any test
     }
@@ -149,7 +149,7 @@ class AppTest : public ::testing::Test {
 
     // Delivers a line as the keyboard does.
     void Type(const std::string& line) {
-        MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, APPC_MSG_TERMINAL_REQUEST,
+        MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
                              static_cast<std::uint16_t>(line.size()),
                              reinterpret_cast<const std::uint8_t*>(line.data()));
     }
@@ -171,7 +171,7 @@ class AppTest : public ::testing::Test {
     void Answer(std::uint16_t wFnId) {
         const std::uint8_t message[] = {static_cast<std::uint8_t>(wFnId & 0xFF),
                                         static_cast<std::uint8_t>(wFnId >> 8), 0};
-        MdsExecuteMsgHandler(AppLinkChannel(), APPC_MSG_RFS_RESPONSE, sizeof message, message);
+        MdsExecuteMsgHandler(AppLinkChannel(), MDSC_MSG_RFS_RESPONSE, sizeof message, message);
     }
 
     std::string dir;

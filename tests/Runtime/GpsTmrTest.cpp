@@ -124,7 +124,7 @@ TEST_F(GpsTmrTest, DueTimersFireInIndexOrderWithTheirArguments) {
 }
 
 TEST_F(GpsTmrTest, FullTableRefusesTheHundredAndFirstAndReusesTheLowestFreeIndex) {
-    for (std::uint16_t i = 0; i < GPSTMR_MAX_ENTRIES; ++i) {
+    for (std::uint16_t i = 0; i < GPSTMRC_MAX_ENTRIES; ++i) {
         ASSERT_EQ(i, GpsTmrCreateCyclic(FireA, 10));
     }
     EXPECT_EQ(GPSTMRC_NO_TIMER, GpsTmrCreateOnce(FireA, 1));

@@ -89,7 +89,7 @@ TEST_F(OssTest, CreateRefusesBadTypesEmptyEntryAndTheTwentySixthTask) {
     EXPECT_EQ(OSSC_NO_THREAD, OssCreateThread(Task<0>, 2));
     EXPECT_EQ(OSSC_NO_THREAD, OssCreateThread(Task<0>, 7));
     EXPECT_EQ(OSSC_NO_THREAD, OssCreateThread(nullptr, 0));
-    for (std::uint16_t i = 0; i < OSS_MAX_THREADS; ++i) {
+    for (std::uint16_t i = 0; i < OSSC_MAX_THREADS; ++i) {
         EXPECT_EQ(i, OssCreateThread(Task<0>, 3));
     }
     EXPECT_EQ(OSSC_NO_THREAD, OssCreateThread(Task<0>, 3));
@@ -102,7 +102,7 @@ TEST_F(OssTest, DeletedSlotIsReusedAndHighestSlotBoundsThePass) {
     EXPECT_EQ(0, OssDeleteThread(3));
     EXPECT_EQ(5u, Pass().size());
     EXPECT_EQ(3, OssCreateThread(Task<3>, 0));
-    EXPECT_EQ(1, OssDeleteThread(OSS_MAX_THREADS));
+    EXPECT_EQ(1, OssDeleteThread(OSSC_MAX_THREADS));
     OssDeleteThread(3);
     EXPECT_EQ(1, OssDeleteThread(3));
     for (std::uint16_t i = 0; i < 6; ++i) {

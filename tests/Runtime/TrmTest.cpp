@@ -47,7 +47,7 @@ class TrmTest : public ::testing::Test {
         screen = std::tmpfile();
         ASSERT_NE(nullptr, screen);
         PltConsoleUseOutputForTest(screen);
-        MdsRegisterMsgHandler(TRMC_TERMINAL_REQUEST, RecordLine);
+        MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, RecordLine);
         ASSERT_EQ(0, TrmInit());
         ASSERT_EQ(0, TrmOpen());
     }
@@ -95,8 +95,8 @@ class TrmTest : public ::testing::Test {
 TEST_F(TrmTest, BackspaceEditsTheLineAndTheScreen) {
     Press("AB\bZ\r");
     ASSERT_EQ(1u, delivered.size());
-    EXPECT_EQ(TRM_CHANNEL_ID, delivered[0].byChannel);
-    EXPECT_EQ(TRMC_TERMINAL_REQUEST, delivered[0].byType);
+    EXPECT_EQ(TRMC_CHANNEL_ID, delivered[0].byChannel);
+    EXPECT_EQ(MDSC_MSG_TERMINAL_REQUEST, delivered[0].byType);
     EXPECT_EQ("AZ", delivered[0].line);
     EXPECT_EQ("AB\b \bZ\r", Screen());
 }
@@ -128,7 +128,7 @@ TEST_F(TrmTest, EnterOnEmptyLineDeliversLengthZero) {
 
 TEST_F(TrmTest, TextSentToTheConsoleChannelGetsLineFeedsAfterCarriageReturns) {
     const std::uint8_t text[] = {'X', '\r', 'Y'};
-    EXPECT_EQ(0, MdsExecuteResponseHandler(TRM_CHANNEL_ID, 7, sizeof text, text));
+    EXPECT_EQ(0, MdsExecuteResponseHandler(TRMC_CHANNEL_ID, 7, sizeof text, text));
     EXPECT_EQ("X\r\nY", Screen());
 }
 
@@ -143,7 +143,7 @@ TEST_F(TrmTest, SecondCloseIsRefusedAndLogged) {
 TEST_F(TrmTest, TerminateRemovesTheConsoleChannel) {
     EXPECT_EQ(0, TrmTerminate());
     const std::uint8_t text[] = {'X'};
-    EXPECT_EQ(MDSC_ERROR, MdsExecuteResponseHandler(TRM_CHANNEL_ID, 7, sizeof text, text));
+    EXPECT_EQ(MDSC_ERROR, MdsExecuteResponseHandler(TRMC_CHANNEL_ID, 7, sizeof text, text));
 }
 
 TEST_F(TrmTest, KeyboardTaskRunsFromTheScheduler) {

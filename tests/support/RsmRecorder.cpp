@@ -39,7 +39,7 @@ void SetUp() {
     events.clear();
     handlerResult = 0;
     for (std::uint8_t type = 2; type <= 25; ++type) {
-        if (type != RSMC_MSG_COMMUNICATION_PARAMS) {
+        if (type != MDSC_MSG_COMMUNICATION_PARAMS) {
             MdsRegisterMsgHandler(type, Record);
         }
     }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "Runtime/Mds.h"
 #include "tests/Communication/IpTestSupport.h"
 
 namespace {
@@ -30,7 +31,7 @@ class IpmTerminalTest : public IpFixture {
 TEST_F(IpmTerminalTest, LinesAreDeliveredAsTerminalRequests) {
     Type("\r");
     ASSERT_EQ(1u, messages.size());
-    EXPECT_EQ(IPMC_TERMINAL_REQUEST, messages[0].byType);
+    EXPECT_EQ(MDSC_MSG_TERMINAL_REQUEST, messages[0].byType);
     EXPECT_EQ(Channel(session), messages[0].byChannel);
     EXPECT_EQ("", Line(0));
     Type("XY\bZ\r\b\b\bA\r");
@@ -58,12 +59,12 @@ TEST_F(IpmTerminalTest, CharactersBeyond199AreDropped) {
 }
 
 TEST_F(IpmTerminalTest, FailedDispatchIsReportedAndTheNextLineStartsEmpty) {
-    MdsDeregisterMsgHandler(IPMC_TERMINAL_REQUEST);
+    MdsDeregisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST);
     Type("LOST\r");
     char expected[64];
     std::snprintf(expected, sizeof expected, "Error MdsExecuteMsgHandler %d", Channel(session));
     EXPECT_TRUE(Logged(expected));
-    MdsRegisterMsgHandler(IPMC_TERMINAL_REQUEST, Capture);
+    MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, Capture);
     Type("NEXT\r");
     ASSERT_EQ(1u, messages.size());
     EXPECT_EQ("NEXT", Line(0));

@@ -114,14 +114,14 @@ TEST_F(RsmTerminalTest, LinesWithBackspaceGoUpAsTerminalRequests) {
     FakeLink::Inject(PORT, {0x41, 0x42, 0x08, 0x43, 0x0D, 0x0D, 0x08, 0x0A, 0x0D});
     Step();
     ASSERT_EQ(3u, Messages().size());
-    EXPECT_EQ(RSMC_MSG_TERMINAL_REQUEST, Messages()[0].byType);
+    EXPECT_EQ(MDSC_MSG_TERMINAL_REQUEST, Messages()[0].byType);
     EXPECT_EQ((Bytes{0x41, 0x43}), Messages()[0].data);
     EXPECT_TRUE(Messages()[1].data.empty());
     EXPECT_EQ((Bytes{0x0A}), Messages()[2].data);
     RsmSetCameraControlMode(PORT, 1);
     FakeLink::Inject(PORT, {0x5A, 0x0D});
     Step();
-    EXPECT_EQ(RSMC_MSG_CAMERA_REQUEST, Messages().back().byType);
+    EXPECT_EQ(MDSC_MSG_CAMERA_REQUEST, Messages().back().byType);
 }
 
 TEST_F(RsmTerminalTest, LongLinesKeepTheirFirst199Characters) {
@@ -155,7 +155,7 @@ TEST_F(RsmTerminalTest, FramedHeaderWithLengthZeroIsDeliveredAtOnceAndTextResume
     ASSERT_EQ(2u, Messages().size());
     EXPECT_EQ(20, Messages()[0].byType);
     EXPECT_TRUE(Messages()[0].data.empty());
-    EXPECT_EQ(RSMC_MSG_TERMINAL_REQUEST, Messages()[1].byType);
+    EXPECT_EQ(MDSC_MSG_TERMINAL_REQUEST, Messages()[1].byType);
     EXPECT_EQ((Bytes{0x48, 0x49}), Messages()[1].data);
 }
 

@@ -345,13 +345,13 @@ TEST_F(UasTest, TerminateLeavesPortsOpenAndPurgeOfAClosedPortIsFine) {
 TEST_F(UasTest, OutOfRangeIndexUsesNoRecord) {
     std::uint8_t buffer[4];
     std::uint16_t n = 7;
-    EXPECT_EQ(UASC_OPEN_FAILED, UasOpen(NR_OF_PORTS, 9600, 8, 1, 0));
+    EXPECT_EQ(UASC_OPEN_FAILED, UasOpen(UASC_NR_OF_PORTS, 9600, 8, 1, 0));
     EXPECT_EQ(UASC_ERROR, UasWriteBuffer(200, 1, buffer));
-    EXPECT_EQ(UASC_ERROR, UasReadBuffer(NR_OF_PORTS, 4, buffer, &n));
+    EXPECT_EQ(UASC_ERROR, UasReadBuffer(UASC_NR_OF_PORTS, 4, buffer, &n));
     EXPECT_EQ(0, n);
     EXPECT_EQ(0, UasIsOpen(255));
     EXPECT_EQ(UASC_BAUDRATE_FAILED, UasSetBaudrate(9, 9600));
-    EXPECT_EQ(0, UasClose(NR_OF_PORTS));
+    EXPECT_EQ(0, UasClose(UASC_NR_OF_PORTS));
 }
 
 } // namespace
