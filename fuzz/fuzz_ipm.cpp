@@ -16,7 +16,7 @@
 #include "Communication/Ipm/IpmIni.h"
 #include "Communication/Ips/Ips.h"
 #include "Platform/PltSocket.h"
-#include "Platform/Posix/PltSocketSys.h"
+#include "Platform/Posix/PltSys.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
 #include "fuzz/FuzzSupport.h"
@@ -123,13 +123,13 @@ void InstallFakeSystem() {
     loopbackInfo.ai_socktype = SOCK_STREAM;
     loopbackInfo.ai_addr = reinterpret_cast<sockaddr*>(&loopback);
     loopbackInfo.ai_addrlen = sizeof loopback;
-    PltSocketSysCalls& calls = PltSocketCalls();
+    PltSys& calls = PltSysTable();
     calls.pfSocket = Socket;
     calls.pfSetSockOpt = SetSockOpt;
     calls.pfGetSockOpt = GetSockOpt;
     calls.pfFcntl = Fcntl;
     calls.pfConnect = Connect;
-    calls.pfPoll = Poll;
+    calls.pfPpoll = Poll;
     calls.pfSend = Send;
     calls.pfRecv = Recv;
     calls.pfClose = Close;

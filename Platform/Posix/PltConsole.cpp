@@ -2,7 +2,7 @@
 // input for a terminal, stdio for the output.
 #include "Platform/PltConsole.h"
 #include "Platform/PltWait.h"
-#include "Platform/Posix/PltConsoleSys.h"
+#include "Platform/Posix/PltSys.h"
 
 #include <atomic>
 #include <cerrno>
@@ -14,14 +14,11 @@
 
 namespace {
 
-constexpr PltConsoleSys realSys{::read, ::poll, ::isatty, ::tcgetattr, ::tcsetattr};
-
 // The signals that ask the program to stop cleanly (Ctrl-C, Ctrl-\\), then the two of Ctrl-Z
 // and fg.
 constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
 constexpr std::size_t handledSignalCount = sizeof(handledSignals) / sizeof(handledSignals[0]);
 
-PltConsoleSys sys = realSys;
 int inputFd = STDIN_FILENO;
 std::FILE* outStream = nullptr; // nullptr: standard output
 
@@ -53,7 +50,7 @@ std::FILE* Out() {
 void RestoreTerminal() {
     const int fd = rawFd.exchange(-1);
     if (fd >= 0) {
-        sys.pfTcsetattr(fd, TCSANOW, &savedModes);
+        PltSysTable().pfTcsetattr(fd, TCSANOW, &savedModes);
     }
 }
 
@@ -80,7 +77,7 @@ void OnSuspend(int iSignal);
 // Raw input again after a stop, and the next Ctrl-Z caught again.
 void Resume() {
     const int fd = suspendedFd.exchange(-1);
-    if (fd >= 0 && sys.pfTcsetattr(fd, TCSANOW, &rawModes) == 0) {
+    if (fd >= 0 && PltSysTable().pfTcsetattr(fd, TCSANOW, &rawModes) == 0) {
         rawFd.store(fd);
     }
     resumed.store(true);
@@ -97,7 +94,7 @@ void Resume() {
 void OnSuspend(int iSignal) {
     const int fd = rawFd.exchange(-1);
     if (fd >= 0) {
-        sys.pfTcsetattr(fd, TCSANOW, &savedModes);
+        PltSysTable().pfTcsetattr(fd, TCSANOW, &savedModes);
         suspendedFd.store(fd);
     }
     std::signal(iSignal, SIG_DFL);
@@ -117,7 +114,8 @@ void OnContinue(int /*iSignal*/) {
 }
 
 void EnterRawMode() {
-    if (sys.pfIsatty(inputFd) != 1 || sys.pfTcgetattr(inputFd, &savedModes) != 0) {
+    if (PltSysTable().pfIsatty(inputFd) != 1 ||
+        PltSysTable().pfTcgetattr(inputFd, &savedModes) != 0) {
         return;
     }
     rawModes = savedModes;
@@ -125,7 +123,7 @@ void EnterRawMode() {
     rawModes.c_iflag &= static_cast<tcflag_t>(~(ICRNL | INLCR | IGNCR));  // Enter arrives as CR
     rawModes.c_cc[VMIN] = 1;
     rawModes.c_cc[VTIME] = 0;
-    if (sys.pfTcsetattr(inputFd, TCSANOW, &rawModes) != 0) {
+    if (PltSysTable().pfTcsetattr(inputFd, TCSANOW, &rawModes) != 0) {
         return;
     }
     rawFd.store(inputFd);
@@ -165,7 +163,7 @@ void EndInput() {
 // Reads one byte if one is ready. Returns true when a key is held afterwards.
 bool FetchOneByte() {
     pollfd poller{inputFd, POLLIN, 0};
-    const int ready = sys.pfPoll(&poller, 1, 0);
+    const int ready = PltSysTable().pfPoll(&poller, 1, 0);
     if (ready < 0) {
         if (errno != EINTR && errno != EAGAIN) {
             EndInput();
@@ -180,7 +178,7 @@ bool FetchOneByte() {
         return heldKey >= 0;
     }
     unsigned char byte = 0;
-    const ssize_t got = sys.pfRead(inputFd, &byte, 1);
+    const ssize_t got = PltSysTable().pfRead(inputFd, &byte, 1);
     if (got < 0) {
         if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
             EndInput();
@@ -309,10 +307,6 @@ int PltConsoleStopSignal() {
     return stopSignal.load();
 }
 
-PltConsoleSys& PltConsoleSysTable() {
-    return sys;
-}
-
 void PltConsoleUseInputForTest(int iFd) {
     inputFd = iFd >= 0 ? iFd : STDIN_FILENO;
 }
@@ -323,7 +317,7 @@ void PltConsoleUseOutputForTest(std::FILE* pStream) {
 
 void PltConsoleResetForTest() {
     PltConsoleClose();
-    sys = realSys;
+    PltSysReset();
     stopSignal.store(0);
     resumed.store(false);
     inputEnded = false;

@@ -1,6 +1,6 @@
 // Serial devices, pipes and pseudo-terminals on POSIX: termios for the line settings,
 // non-blocking descriptors with poll for bounded waits. Every system call goes through the
-// replaceable table of PltPosixSys.h.
+// replaceable table of PltSys.h.
 #include "Platform/PltSerial.h"
 #include "Platform/PltSerialNames.h"
 
@@ -14,34 +14,11 @@
 #include <unistd.h>
 
 #include "Platform/PltClock.h"
-#include "Platform/Posix/PltPosixSys.h"
+#include "Platform/Posix/PltSys.h"
 
 namespace {
 
 constexpr int PLTC_POLL_SLICE_MS = 20; // longest single wait, so that stop requests are seen
-
-int SysOpen(const char* pszPath, int iFlags) {
-    return ::open(pszPath, iFlags);
-}
-int SysIoctlInt(int iFd, unsigned long dwRequest, int* piValue) {
-    return ::ioctl(iFd, dwRequest, piValue);
-}
-int SysFcntl(int iFd, int iCommand, int iArgument) {
-    return ::fcntl(iFd, iCommand, iArgument);
-}
-int SysPipe(int* piFds) {
-    return ::pipe(piFds);
-}
-int SysPtsName(int iFd, char* pszName, size_t wSize) {
-    return ::ptsname_r(iFd, pszName, wSize);
-}
-
-constexpr PltPosixSys PLTC_REAL_SYS = {
-    SysOpen,     ::close, ::read,   ::write,        ::poll,    ::tcgetattr, ::tcsetattr, ::tcflush,
-    SysIoctlInt, SysPipe, SysFcntl, ::posix_openpt, ::grantpt, ::unlockpt,  SysPtsName,
-};
-
-PltPosixSys sys = PLTC_REAL_SYS;
 
 struct BaudEntry {
     std::uint32_t dwRate;
@@ -88,12 +65,12 @@ int RemainingMs(std::uint32_t dwStart, std::uint32_t dwTimeoutMs) {
 // Waits for room to write on iFd for at most iMs; repeated on interruption by the caller's loop.
 void WaitWritable(int iFd, int iMs) {
     pollfd tPoll{iFd, POLLOUT, 0};
-    (void)sys.pfPoll(&tPoll, 1, iMs);
+    (void)PltSysTable().pfPoll(&tPoll, 1, iMs);
 }
 
 bool SetNonBlocking(int iFd) {
-    const int flags = sys.pfFcntl(iFd, F_GETFL, 0);
-    return flags >= 0 && sys.pfFcntl(iFd, F_SETFL, flags | O_NONBLOCK) == 0;
+    const int flags = PltSysTable().pfFcntl(iFd, F_GETFL, 0);
+    return flags >= 0 && PltSysTable().pfFcntl(iFd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
 void MakeRaw(termios* ptSettings) {
@@ -103,14 +80,6 @@ void MakeRaw(termios* ptSettings) {
 }
 
 } // namespace
-
-PltPosixSys& PltPosixSysTable() {
-    return sys;
-}
-
-void PltPosixSysReset() {
-    sys = PLTC_REAL_SYS;
-}
 
 int PltSerialFormatDeviceName(const char* pszName, char* pszDevice, std::size_t wSize) {
     return std::snprintf(pszDevice, wSize, "%s", pszName);
@@ -141,7 +110,7 @@ void PltSerialDeviceName(std::uint8_t byPort, char* pszName, std::size_t wSize) 
 PltHandle PltSerialOpen(const char* pszDevice, int* piError) {
     int fd = -1;
     do {
-        fd = sys.pfOpen(pszDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        fd = PltSysTable().pfOpen(pszDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         if (piError != nullptr) {
@@ -151,7 +120,7 @@ PltHandle PltSerialOpen(const char* pszDevice, int* piError) {
     }
     // Exclusive use, like a COM port opened without sharing; a device that cannot do this
     // (not a terminal) is refused by the settings step anyway.
-    (void)sys.pfIoctlInt(fd, TIOCEXCL, nullptr);
+    (void)PltSysTable().pfIoctlInt(fd, TIOCEXCL, nullptr);
     return fd;
 }
 
@@ -159,7 +128,7 @@ PltSerialConfig PltSerialConfigure(PltHandle hDevice, std::uint32_t dwBaudrate,
                                    std::uint8_t byByteSize, std::uint8_t byParity,
                                    std::uint8_t* pbyParityOn) {
     termios settings{};
-    if (sys.pfTcgetattr(hDevice, &settings) != 0) {
+    if (PltSysTable().pfTcgetattr(hDevice, &settings) != 0) {
         return PltSerialConfig::GetFailed;
     }
     MakeRaw(&settings);
@@ -203,25 +172,25 @@ PltSerialConfig PltSerialConfigure(PltHandle hDevice, std::uint32_t dwBaudrate,
         cfsetospeed(&settings, speed) != 0) {
         return PltSerialConfig::SetFailed;
     }
-    if (sys.pfTcsetattr(hDevice, TCSANOW, &settings) != 0) {
+    if (PltSysTable().pfTcsetattr(hDevice, TCSANOW, &settings) != 0) {
         return PltSerialConfig::SetFailed;
     }
     // DTR on. A pseudo-terminal has no modem lines: its refusal is not an error.
     int lines = TIOCM_DTR | TIOCM_RTS;
-    (void)sys.pfIoctlInt(hDevice, TIOCMBIS, &lines);
+    (void)PltSysTable().pfIoctlInt(hDevice, TIOCMBIS, &lines);
     return PltSerialConfig::Ok;
 }
 
 bool PltSerialSetBaudrate(PltHandle hDevice, std::uint32_t dwBaudrate) {
     termios settings{};
     speed_t speed = B9600;
-    if (sys.pfTcgetattr(hDevice, &settings) != 0 || !LookUpSpeed(dwBaudrate, &speed)) {
+    if (PltSysTable().pfTcgetattr(hDevice, &settings) != 0 || !LookUpSpeed(dwBaudrate, &speed)) {
         return false;
     }
     if (cfsetispeed(&settings, speed) != 0 || cfsetospeed(&settings, speed) != 0) {
         return false;
     }
-    return sys.pfTcsetattr(hDevice, TCSANOW, &settings) == 0;
+    return PltSysTable().pfTcsetattr(hDevice, TCSANOW, &settings) == 0;
 }
 
 long PltSerialRead(PltHandle hDevice, std::uint8_t* pbyBuffer, std::size_t wMax, int* piError) {
@@ -229,7 +198,7 @@ long PltSerialRead(PltHandle hDevice, std::uint8_t* pbyBuffer, std::size_t wMax,
         return 0;
     }
     for (;;) {
-        const ssize_t n = sys.pfRead(hDevice, pbyBuffer, wMax);
+        const ssize_t n = PltSysTable().pfRead(hDevice, pbyBuffer, wMax);
         if (n > 0) {
             return static_cast<long>(n);
         }
@@ -237,7 +206,7 @@ long PltSerialRead(PltHandle hDevice, std::uint8_t* pbyBuffer, std::size_t wMax,
             // A raw line with no minimum count reads 0 when nothing arrived, and so does a line
             // that hung up; only the latter shows the hang-up (or an error) to poll.
             pollfd tPoll{hDevice, POLLIN, 0};
-            if (sys.pfPoll(&tPoll, 1, 0) == 1 &&
+            if (PltSysTable().pfPoll(&tPoll, 1, 0) == 1 &&
                 (tPoll.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
                 if (piError != nullptr) {
                     *piError = (tPoll.revents & POLLNVAL) != 0 ? EBADF : EIO;
@@ -268,7 +237,7 @@ long PltSerialWrite(PltHandle hDevice, const std::uint8_t* pbyData, std::size_t 
         if (pbGoOn != nullptr && pbGoOn->load() == 0) {
             break;
         }
-        const ssize_t n = sys.pfWrite(hDevice, pbyData + done, wCount - done);
+        const ssize_t n = PltSysTable().pfWrite(hDevice, pbyData + done, wCount - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
             continue;
@@ -289,31 +258,32 @@ long PltSerialWrite(PltHandle hDevice, const std::uint8_t* pbyData, std::size_t 
 }
 
 bool PltSerialPurge(PltHandle hDevice) {
-    return sys.pfTcflush(hDevice, TCOFLUSH) == 0;
+    return PltSysTable().pfTcflush(hDevice, TCOFLUSH) == 0;
 }
 
 void PltSerialClose(PltHandle hDevice) {
     if (hDevice != PLTC_INVALID_HANDLE) {
-        (void)sys.pfIoctlInt(hDevice, TIOCNXCL, nullptr);
+        (void)PltSysTable().pfIoctlInt(hDevice, TIOCNXCL, nullptr);
         PltHandleClose(hDevice);
     }
 }
 
 void PltHandleClose(PltHandle hHandle) {
     if (hHandle != PLTC_INVALID_HANDLE) {
-        (void)sys.pfClose(hHandle); // no retry on EINTR: the descriptor is gone either way
+        (void)PltSysTable().pfClose(
+            hHandle); // no retry on EINTR: the descriptor is gone either way
     }
 }
 
 bool PltPipeCreate(std::size_t wCapacity, PltHandle* phRead, PltHandle* phWrite) {
     std::array<int, 2> fds{-1, -1};
-    if (sys.pfPipe(fds.data()) != 0) {
+    if (PltSysTable().pfPipe(fds.data()) != 0) {
         return false;
     }
-    (void)sys.pfFcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    (void)sys.pfFcntl(fds[1], F_SETFD, FD_CLOEXEC);
+    (void)PltSysTable().pfFcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    (void)PltSysTable().pfFcntl(fds[1], F_SETFD, FD_CLOEXEC);
     // The kernel rounds the size up to whole pages; a refusal keeps its default, which is larger.
-    (void)sys.pfFcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(wCapacity));
+    (void)PltSysTable().pfFcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(wCapacity));
     if (!SetNonBlocking(fds[1])) {
         PltHandleClose(fds[0]);
         PltHandleClose(fds[1]);
@@ -326,7 +296,7 @@ bool PltPipeCreate(std::size_t wCapacity, PltHandle* phRead, PltHandle* phWrite)
 
 long PltPipeRead(PltHandle hRead, std::uint8_t* pbyBuffer, std::size_t wMax) {
     for (;;) {
-        const ssize_t n = sys.pfRead(hRead, pbyBuffer, wMax);
+        const ssize_t n = PltSysTable().pfRead(hRead, pbyBuffer, wMax);
         if (n > 0) {
             return static_cast<long>(n);
         }
@@ -342,7 +312,7 @@ bool PltPipeWrite(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCo
     const std::uint32_t start = PltGetTickCount();
     std::size_t done = 0;
     while (done < wCount) {
-        const ssize_t n = sys.pfWrite(hWrite, pbyData + done, wCount - done);
+        const ssize_t n = PltSysTable().pfWrite(hWrite, pbyData + done, wCount - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
             continue;
@@ -369,7 +339,7 @@ bool PltPipeWrite(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCo
 long PltPipeWriteSome(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t wCount) {
     std::size_t done = 0;
     while (done < wCount) {
-        const ssize_t n = sys.pfWrite(hWrite, pbyData + done, wCount - done);
+        const ssize_t n = PltSysTable().pfWrite(hWrite, pbyData + done, wCount - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
         } else if (n < 0 && errno == EINTR) {
@@ -384,18 +354,18 @@ long PltPipeWriteSome(PltHandle hWrite, const std::uint8_t* pbyData, std::size_t
 }
 
 bool PltPtyOpen(PltHandle* phMaster, PltHandle* phSlave, char* pszSlave, std::size_t wSize) {
-    const int master = sys.pfOpenPt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const int master = PltSysTable().pfOpenPt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0) {
         return false;
     }
-    if (sys.pfGrantPt(master) != 0 || sys.pfUnlockPt(master) != 0 ||
-        sys.pfPtsName(master, pszSlave, wSize) != 0 || !SetNonBlocking(master)) {
+    if (PltSysTable().pfGrantPt(master) != 0 || PltSysTable().pfUnlockPt(master) != 0 ||
+        PltSysTable().pfPtsName(master, pszSlave, wSize) != 0 || !SetNonBlocking(master)) {
         PltHandleClose(master);
         return false;
     }
     int slave = -1;
     do {
-        slave = sys.pfOpen(pszSlave, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        slave = PltSysTable().pfOpen(pszSlave, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (slave < 0 && errno == EINTR);
     if (slave < 0) {
         PltHandleClose(master);
@@ -403,13 +373,13 @@ bool PltPtyOpen(PltHandle* phMaster, PltHandle* phSlave, char* pszSlave, std::si
     }
     // Raw at once, so that nothing written before the port is configured is echoed or edited.
     termios settings{};
-    if (sys.pfTcgetattr(slave, &settings) != 0) {
+    if (PltSysTable().pfTcgetattr(slave, &settings) != 0) {
         PltHandleClose(slave);
         PltHandleClose(master);
         return false;
     }
     MakeRaw(&settings);
-    if (sys.pfTcsetattr(slave, TCSANOW, &settings) != 0) {
+    if (PltSysTable().pfTcsetattr(slave, TCSANOW, &settings) != 0) {
         PltHandleClose(slave);
         PltHandleClose(master);
         return false;

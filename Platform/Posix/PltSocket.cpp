@@ -1,7 +1,7 @@
 // Platform sockets on POSIX: BSD sockets, ppoll for sub-millisecond readiness polls and
 // getaddrinfo for names. Every system call goes through the replaceable table.
 #include "Platform/PltSocket.h"
-#include "Platform/Posix/PltSocketSys.h"
+#include "Platform/Posix/PltSys.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -19,55 +19,6 @@
 
 namespace {
 
-constexpr PltSocketSysCalls realCalls = {
-    [](int domain, int type, int protocol) { return ::socket(domain, type, protocol); },
-    [](int fd, int level, int name, const void* value, unsigned len) {
-        return ::setsockopt(fd, level, name, value, static_cast<socklen_t>(len));
-    },
-    [](int fd, int level, int name, void* value, unsigned* len) {
-        socklen_t size = static_cast<socklen_t>(*len);
-        const int rc = ::getsockopt(fd, level, name, value, &size);
-        *len = static_cast<unsigned>(size);
-        return rc;
-    },
-    [](int fd, int cmd, int arg) { return ::fcntl(fd, cmd, arg); },
-    [](int fd, const sockaddr* address, unsigned len) {
-        return ::connect(fd, address, static_cast<socklen_t>(len));
-    },
-    [](int fd, const sockaddr* address, unsigned len) {
-        return ::bind(fd, address, static_cast<socklen_t>(len));
-    },
-    [](int fd, int backlog) { return ::listen(fd, backlog); },
-    [](int fd, sockaddr* address, unsigned* len) {
-        socklen_t size = static_cast<socklen_t>(*len);
-        const int rc = ::accept(fd, address, &size);
-        *len = static_cast<unsigned>(size);
-        return rc;
-    },
-    [](pollfd* fds, unsigned long count, const timespec* timeout) {
-        return ::ppoll(fds, static_cast<nfds_t>(count), timeout, nullptr);
-    },
-    [](int fd, const void* data, std::size_t len, int flags) {
-        return static_cast<long>(::send(fd, data, len, flags));
-    },
-    [](int fd, void* buffer, std::size_t len, int flags) {
-        return static_cast<long>(::recv(fd, buffer, len, flags));
-    },
-    [](int fd) { return ::close(fd); },
-    [](int fd, sockaddr* address, unsigned* len) {
-        socklen_t size = static_cast<socklen_t>(*len);
-        const int rc = ::getsockname(fd, address, &size);
-        *len = static_cast<unsigned>(size);
-        return rc;
-    },
-    [](const char* name, const char* service, const addrinfo* hints, addrinfo** result) {
-        return ::getaddrinfo(name, service, hints, result);
-    },
-    [](addrinfo* result) { ::freeaddrinfo(result); },
-    [](char* name, std::size_t len) { return ::gethostname(name, len); },
-};
-
-PltSocketSysCalls calls = realCalls;
 int lastError = 0;
 
 // Runs a call again while it is interrupted by a signal.
@@ -84,7 +35,9 @@ template <typename Call> auto Retry(Call call) {
 
 bool SetIntOption(PltSocketHandle hSocket, int level, int name) {
     const int one = 1;
-    return Retry([&] { return calls.pfSetSockOpt(hSocket, level, name, &one, sizeof one); }) == 0;
+    return Retry([&] {
+               return PltSysTable().pfSetSockOpt(hSocket, level, name, &one, sizeof one);
+           }) == 0;
 }
 
 sockaddr_in MakeAddress(std::uint32_t dwAddress, std::uint16_t wPort) {
@@ -97,12 +50,8 @@ sockaddr_in MakeAddress(std::uint32_t dwAddress, std::uint16_t wPort) {
 
 } // namespace
 
-PltSocketSysCalls& PltSocketCalls() {
-    return calls;
-}
-
 void PltSocketRestoreCalls() {
-    calls = realCalls;
+    PltSysReset();
 }
 
 int PltSocketLastError() {
@@ -110,11 +59,11 @@ int PltSocketLastError() {
 }
 
 PltSocketHandle PltSocketCreateTcp() {
-    int fd = Retry([] { return calls.pfSocket(AF_INET, SOCK_STREAM, 0); });
+    int fd = Retry([] { return PltSysTable().pfSocket(AF_INET, SOCK_STREAM, 0); });
     if (fd == 0) {
         // Descriptor 0 means "no socket" to the callers: move the socket to a higher number.
-        const int moved = Retry([] { return calls.pfFcntl(0, F_DUPFD_CLOEXEC, 1); });
-        calls.pfClose(0);
+        const int moved = Retry([] { return PltSysTable().pfFcntl(0, F_DUPFD_CLOEXEC, 1); });
+        PltSysTable().pfClose(0);
         fd = moved;
     }
     if (fd < 0) {
@@ -136,16 +85,16 @@ bool PltSocketSetReuseAddress(PltSocketHandle hSocket) {
 }
 
 bool PltSocketSetNonBlocking(PltSocketHandle hSocket) {
-    const int flags = Retry([&] { return calls.pfFcntl(hSocket, F_GETFL, 0); });
+    const int flags = Retry([&] { return PltSysTable().pfFcntl(hSocket, F_GETFL, 0); });
     if (flags < 0) {
         return false;
     }
-    return Retry([&] { return calls.pfFcntl(hSocket, F_SETFL, flags | O_NONBLOCK); }) == 0;
+    return Retry([&] { return PltSysTable().pfFcntl(hSocket, F_SETFL, flags | O_NONBLOCK); }) == 0;
 }
 
 bool PltSocketClose(PltSocketHandle hSocket) {
     // Not repeated on EINTR: the descriptor is released whatever close reports then.
-    const int rc = calls.pfClose(hSocket);
+    const int rc = PltSysTable().pfClose(hSocket);
     if (rc < 0 && errno != EINTR) {
         lastError = errno;
         return false;
@@ -163,8 +112,8 @@ std::uint32_t PltSocketParseAddress(const char* pszText) {
 
 int PltSocketConnect(PltSocketHandle hSocket, std::uint32_t dwAddress, std::uint16_t wPort) {
     const sockaddr_in address = MakeAddress(dwAddress, wPort);
-    const int rc =
-        calls.pfConnect(hSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int rc = PltSysTable().pfConnect(hSocket, reinterpret_cast<const sockaddr*>(&address),
+                                           sizeof address);
     if (rc == 0) {
         return 0;
     }
@@ -179,8 +128,9 @@ int PltSocketConnect(PltSocketHandle hSocket, std::uint32_t dwAddress, std::uint
 int PltSocketPendingError(PltSocketHandle hSocket) {
     int error = 0;
     unsigned len = sizeof error;
-    if (Retry([&] { return calls.pfGetSockOpt(hSocket, SOL_SOCKET, SO_ERROR, &error, &len); }) <
-        0) {
+    if (Retry([&] {
+            return PltSysTable().pfGetSockOpt(hSocket, SOL_SOCKET, SO_ERROR, &error, &len);
+        }) < 0) {
         return -1;
     }
     if (error != 0) {
@@ -192,20 +142,20 @@ int PltSocketPendingError(PltSocketHandle hSocket) {
 bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort, std::uint32_t dwAddress) {
     const sockaddr_in address = MakeAddress(dwAddress, wPort);
     return Retry([&] {
-               return calls.pfBind(hSocket, reinterpret_cast<const sockaddr*>(&address),
-                                   sizeof address);
+               return PltSysTable().pfBind(hSocket, reinterpret_cast<const sockaddr*>(&address),
+                                           sizeof address);
            }) == 0;
 }
 
 bool PltSocketListen(PltSocketHandle hSocket, int nBacklog) {
-    return Retry([&] { return calls.pfListen(hSocket, nBacklog); }) == 0;
+    return Retry([&] { return PltSysTable().pfListen(hSocket, nBacklog); }) == 0;
 }
 
 PltSocketHandle PltSocketAccept(PltSocketHandle hSocket) {
     sockaddr_in peer{};
     unsigned len = sizeof peer;
-    const int fd =
-        Retry([&] { return calls.pfAccept(hSocket, reinterpret_cast<sockaddr*>(&peer), &len); });
+    const int fd = Retry(
+        [&] { return PltSysTable().pfAccept(hSocket, reinterpret_cast<sockaddr*>(&peer), &len); });
     return fd < 0 ? PLTC_INVALID_SOCKET : fd;
 }
 
@@ -218,7 +168,7 @@ int PltSocketPoll(PltSocketHandle hSocket, bool bRead, bool bWrite, std::uint32_
     timespec timeout{};
     timeout.tv_sec = static_cast<time_t>(dwMicroseconds / 1000000u);
     timeout.tv_nsec = static_cast<long>(dwMicroseconds % 1000000u) * 1000L;
-    const int rc = Retry([&] { return calls.pfPoll(&entry, 1, &timeout); });
+    const int rc = Retry([&] { return PltSysTable().pfPpoll(&entry, 1, &timeout); });
     if (rc < 0) {
         return -1;
     }
@@ -236,11 +186,11 @@ int PltSocketPoll(PltSocketHandle hSocket, bool bRead, bool bWrite, std::uint32_
 }
 
 long PltSocketSend(PltSocketHandle hSocket, const std::uint8_t* pbyData, std::size_t len) {
-    return Retry([&] { return calls.pfSend(hSocket, pbyData, len, MSG_NOSIGNAL); });
+    return Retry([&] { return PltSysTable().pfSend(hSocket, pbyData, len, MSG_NOSIGNAL); });
 }
 
 long PltSocketRecv(PltSocketHandle hSocket, std::uint8_t* pbyBuffer, std::size_t len) {
-    return Retry([&] { return calls.pfRecv(hSocket, pbyBuffer, len, 0); });
+    return Retry([&] { return PltSysTable().pfRecv(hSocket, pbyBuffer, len, 0); });
 }
 
 bool PltSocketWouldBlock(int nError) {
@@ -256,7 +206,7 @@ bool PltSocketResolve(const char* pszName, std::uint32_t* pdwAddress) {
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
-    const int rc = calls.pfGetAddrInfo(pszName, nullptr, &hints, &result);
+    const int rc = PltSysTable().pfGetAddrInfo(pszName, nullptr, &hints, &result);
     if (rc != 0 || result == nullptr) {
         lastError = rc == EAI_SYSTEM ? errno : rc;
         return false;
@@ -271,7 +221,7 @@ bool PltSocketResolve(const char* pszName, std::uint32_t* pdwAddress) {
             break;
         }
     }
-    calls.pfFreeAddrInfo(result);
+    PltSysTable().pfFreeAddrInfo(result);
     if (!found) {
         lastError = EAI_NONAME;
     }
@@ -279,7 +229,7 @@ bool PltSocketResolve(const char* pszName, std::uint32_t* pdwAddress) {
 }
 
 bool PltSocketHostName(char* pszName, std::size_t size) {
-    if (size == 0 || calls.pfGetHostName(pszName, size) != 0) {
+    if (size == 0 || PltSysTable().pfGetHostName(pszName, size) != 0) {
         lastError = errno;
         return false;
     }
@@ -290,7 +240,7 @@ bool PltSocketHostName(char* pszName, std::size_t size) {
 std::uint16_t PltSocketLocalPort(PltSocketHandle hSocket) {
     sockaddr_storage address{};
     unsigned len = sizeof address;
-    if (calls.pfGetSockName(hSocket, reinterpret_cast<sockaddr*>(&address), &len) != 0) {
+    if (PltSysTable().pfGetSockName(hSocket, reinterpret_cast<sockaddr*>(&address), &len) != 0) {
         return 0;
     }
     if (address.ss_family == AF_INET) {
@@ -317,8 +267,8 @@ std::size_t PltSocketResolveAll(const char* pszName, std::uint16_t wPort, int nF
     char szPort[8];
     std::snprintf(szPort, sizeof szPort, "%u", static_cast<unsigned>(wPort));
     addrinfo* result = nullptr;
-    const int rc =
-        calls.pfGetAddrInfo(pszName[0] == '\0' ? nullptr : pszName, szPort, &hints, &result);
+    const int rc = PltSysTable().pfGetAddrInfo(pszName[0] == '\0' ? nullptr : pszName, szPort,
+                                               &hints, &result);
     if (rc != 0 || result == nullptr) {
         *pnError = rc == 0 ? EAI_NONAME : rc;
         if (rc == EAI_SYSTEM) {
@@ -338,7 +288,7 @@ std::size_t PltSocketResolveAll(const char* pszName, std::uint16_t wPort, int nF
         ptAddresses[wCount].dwLength = static_cast<std::uint32_t>(entry->ai_addrlen);
         ++wCount;
     }
-    calls.pfFreeAddrInfo(result);
+    PltSysTable().pfFreeAddrInfo(result);
     if (wCount == 0) {
         *pnError = EAI_FAMILY;
     }
@@ -356,18 +306,18 @@ const char* PltSocketErrorText(int nError) {
 PltSocketHandle PltSocketCreateFor(const PltSocketAddress& tAddress) {
     sa_family_t family = AF_INET;
     std::memcpy(&family, tAddress.abyData.data() + offsetof(sockaddr, sa_family), sizeof family);
-    int fd = Retry([&] { return calls.pfSocket(family, SOCK_STREAM, 0); });
+    int fd = Retry([&] { return PltSysTable().pfSocket(family, SOCK_STREAM, 0); });
     if (fd == 0) {
         // Descriptor 0 means "no socket" to the callers: move the socket to a higher number.
-        const int moved = Retry([] { return calls.pfFcntl(0, F_DUPFD_CLOEXEC, 1); });
-        calls.pfClose(0);
+        const int moved = Retry([] { return PltSysTable().pfFcntl(0, F_DUPFD_CLOEXEC, 1); });
+        PltSysTable().pfClose(0);
         fd = moved;
     }
     return fd < 0 ? PLTC_INVALID_SOCKET : fd;
 }
 
 int PltSocketConnectTo(PltSocketHandle hSocket, const PltSocketAddress& tAddress) {
-    const int rc = calls.pfConnect(
+    const int rc = PltSysTable().pfConnect(
         hSocket, reinterpret_cast<const sockaddr*>(tAddress.abyData.data()), tAddress.dwLength);
     if (rc == 0 || errno == EINPROGRESS || errno == EINTR || errno == EALREADY) {
         return 0;
@@ -378,9 +328,9 @@ int PltSocketConnectTo(PltSocketHandle hSocket, const PltSocketAddress& tAddress
 
 bool PltSocketBindTo(PltSocketHandle hSocket, const PltSocketAddress& tAddress) {
     return Retry([&] {
-               return calls.pfBind(hSocket,
-                                   reinterpret_cast<const sockaddr*>(tAddress.abyData.data()),
-                                   tAddress.dwLength);
+               return PltSysTable().pfBind(
+                   hSocket, reinterpret_cast<const sockaddr*>(tAddress.abyData.data()),
+                   tAddress.dwLength);
            }) == 0;
 }
 

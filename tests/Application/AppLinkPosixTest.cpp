@@ -11,7 +11,7 @@
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
 #include "Communication/Ipm/IpmOip.h"
-#include "Platform/Posix/PltSocketSys.h"
+#include "Platform/Posix/PltSys.h"
 #include "tests/Communication/IpTestSupport.h"
 
 namespace {
@@ -118,7 +118,7 @@ TEST_F(AppLinkTest, CallWhoseWriteFailsSaysWhy) {
     OpenTo(wPort);
     ASSERT_TRUE(Pump([] { return AppLinkGetState() == AppLinkState::Up; }));
     Track(::accept(listener, nullptr, nullptr));
-    PltSocketCalls().pfSend = [](int, const void*, std::size_t, int) -> long {
+    PltSysTable().pfSend = [](int, const void*, std::size_t, int) -> long {
         errno = EPIPE;
         return -1;
     };

@@ -1,5 +1,5 @@
 #include "Platform/PltConsole.h"
-#include "Platform/Posix/PltConsoleSys.h"
+#include "Platform/Posix/PltSys.h"
 
 #include <gtest/gtest.h>
 
@@ -81,16 +81,16 @@ ssize_t FailingRead(int, void*, size_t) {
 
 TEST_F(PltConsoleTest, InterruptedReadLosesNoKey) {
     PipeInput("K", false);
-    PltConsoleSysTable().pfRead = InterruptedRead;
+    PltSysTable().pfRead = InterruptedRead;
     EXPECT_FALSE(PltConsoleKeyWaiting());
     EXPECT_FALSE(PltConsoleAtEnd());
-    PltConsoleSysTable().pfRead = ::read;
+    PltSysTable().pfRead = ::read;
     EXPECT_EQ("K", Keys());
 }
 
 TEST_F(PltConsoleTest, ReadErrorEndsTheInput) {
     PipeInput("K", false);
-    PltConsoleSysTable().pfRead = FailingRead;
+    PltSysTable().pfRead = FailingRead;
     EXPECT_FALSE(PltConsoleKeyWaiting());
     EXPECT_TRUE(PltConsoleAtEnd());
 }
@@ -151,7 +151,7 @@ int FailingSetattr(int, int, const termios*) {
 }
 
 TEST_F(PltConsoleTerminalTest, RefusedRawModeLeavesTheTerminalAsItWas) {
-    PltConsoleSysTable().pfTcsetattr = FailingSetattr;
+    PltSysTable().pfTcsetattr = FailingSetattr;
     PltConsoleOpen();
     EXPECT_FALSE(PltConsoleIsRaw());
     PltConsoleClose();

@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #include <thread>
 
-#include "Platform/Posix/PltSocketSys.h"
+#include "Platform/Posix/PltSys.h"
 #include "tests/Communication/IpTestSupport.h"
 
 namespace {
@@ -19,7 +19,7 @@ using namespace iptest;
 class IpmIniPosixTest : public IpFixture {};
 
 TEST_F(IpmIniPosixTest, UnresolvedHostSaysWhyAndIsTriedAgain) {
-    PltSocketCalls().pfGetAddrInfo = [](const char*, const char*, const addrinfo*, addrinfo**) {
+    PltSysTable().pfGetAddrInfo = [](const char*, const char*, const addrinfo*, addrinfo**) {
         return EAI_NONAME;
     };
     const std::uint8_t bySession = IpmOpen(9451, "unit-under-test", IPMC_PROTOCOL_OIP, Callback);
@@ -67,8 +67,8 @@ TEST_F(IpmIniPosixTest, NameWithSeveralAddressesConnectsToTheFirstThatAnswers) {
     const int holder = Track(PeerListen(&g_wOpen));
     ASSERT_GE(holder, 0);
     ASSERT_NE(0, g_wClosed);
-    PltSocketCalls().pfGetAddrInfo = TwoAddresses;
-    PltSocketCalls().pfFreeAddrInfo = [](addrinfo*) {};
+    PltSysTable().pfGetAddrInfo = TwoAddresses;
+    PltSysTable().pfFreeAddrInfo = [](addrinfo*) {};
     const std::uint8_t bySession = IpmOpen(9451, "unit-with-two", IPMC_PROTOCOL_OIP, Callback);
     ASSERT_EQ(0, bySession);
     ASSERT_TRUE(Pump([] { return CountEvents(IPMC_EVENT_CONNECTED) == 1; }));
@@ -104,8 +104,8 @@ TEST_F(IpmIniPosixTest, NameWithOnlyAnIpv6AddressConnects) {
     socklen_t len = sizeof tAddress;
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&tAddress), &len);
     g_wOpen = ntohs(tAddress.sin6_port);
-    PltSocketCalls().pfGetAddrInfo = OnlyIpv6;
-    PltSocketCalls().pfFreeAddrInfo = [](addrinfo*) {};
+    PltSysTable().pfGetAddrInfo = OnlyIpv6;
+    PltSysTable().pfFreeAddrInfo = [](addrinfo*) {};
     const std::uint8_t bySession = IpmOpen(9451, "unit-on-v6", IPMC_PROTOCOL_OIP, Callback);
     ASSERT_EQ(0, bySession);
     ASSERT_TRUE(Pump([] { return CountEvents(IPMC_EVENT_CONNECTED) == 1; }));
@@ -121,7 +121,7 @@ int SlowResolver(const char*, const char*, const addrinfo* ptHints, addrinfo**) 
 }
 
 TEST_F(IpmIniPosixTest, SlowNameServerDoesNotHoldTheScheduler) {
-    PltSocketCalls().pfGetAddrInfo = SlowResolver;
+    PltSysTable().pfGetAddrInfo = SlowResolver;
     const auto start = std::chrono::steady_clock::now();
     const std::uint8_t bySession = IpmOpen(9451, "slow.example", IPMC_PROTOCOL_OIP, Callback);
     Passes(100);
@@ -146,7 +146,7 @@ TEST_F(IpmIniPosixTest, FailedListenReleasesTheSlot) {
     std::uint16_t wPort = 0;
     const int holder = Track(PeerListen(&wPort));
     ASSERT_GE(holder, 0);
-    PltSocketCalls().pfBind = [](int, const sockaddr*, unsigned) {
+    PltSysTable().pfBind = [](int, const sockaddr*, unsigned) {
         errno = EADDRINUSE;
         return -1;
     };

@@ -6,7 +6,7 @@
 #include <netinet/tcp.h>
 #include <string>
 
-#include "Platform/Posix/PltSocketSys.h"
+#include "Platform/Posix/PltSys.h"
 #include "tests/Communication/IpTestSupport.h"
 
 namespace {
@@ -99,7 +99,7 @@ TEST_F(IpsTest, ReadAfterThePeerClosedIsATransferError) {
 
 TEST_F(IpsTest, WriteGoesOutInPiecesOf1024AndOverShortSendsAndInterruptions) {
     ConnectPair();
-    PltSocketCalls().pfSend = RecordingSend;
+    PltSysTable().pfSend = RecordingSend;
     Bytes data(2500);
     for (std::size_t i = 0; i < data.size(); ++i) {
         data[i] = static_cast<std::uint8_t>(i);
@@ -122,7 +122,7 @@ TEST_F(IpsTest, WriteGoesOutInPiecesOf1024AndOverShortSendsAndInterruptions) {
 
 TEST_F(IpsTest, FailedSendIsATransferError) {
     ConnectPair();
-    PltSocketCalls().pfSend = [](int, const void*, std::size_t, int) -> long {
+    PltSysTable().pfSend = [](int, const void*, std::size_t, int) -> long {
         errno = ECONNRESET;
         return -1;
     };
@@ -174,8 +174,8 @@ TEST_F(IpsTest, ConnectRefusedIsNeverReportedAsConnected) {
 }
 
 TEST_F(IpsTest, CreateSocketClosesItWhenAnOptionFails) {
-    PltSocketCalls().pfClose = RecordingClose;
-    PltSocketCalls().pfSetSockOpt = [](int, int level, int name, const void*, unsigned) {
+    PltSysTable().pfClose = RecordingClose;
+    PltSysTable().pfSetSockOpt = [](int, int level, int name, const void*, unsigned) {
         if (level == SOL_SOCKET && name == SO_KEEPALIVE) {
             errno = ENOPROTOOPT;
             return -1;
@@ -189,8 +189,8 @@ TEST_F(IpsTest, CreateSocketClosesItWhenAnOptionFails) {
 }
 
 TEST_F(IpsTest, IpsListenClosesItsSocketOnFailure) {
-    PltSocketCalls().pfClose = RecordingClose;
-    PltSocketCalls().pfListen = [](int, int) {
+    PltSysTable().pfClose = RecordingClose;
+    PltSysTable().pfListen = [](int, int) {
         errno = EOPNOTSUPP;
         return -1;
     };
@@ -204,7 +204,7 @@ TEST_F(IpsTest, IpsListenClosesItsSocketOnFailure) {
 }
 
 TEST_F(IpsTest, IpsCloseSocketOnDescriptorZeroClosesNothing) {
-    PltSocketCalls().pfClose = RecordingClose;
+    PltSysTable().pfClose = RecordingClose;
     IpsSocket none;
     none.tType = IpsType::IPSC_CONNECTING;
     EXPECT_EQ(0, IpsCloseSocket(&none));

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "Platform/PltClock.h"
-#include "Platform/Posix/PltPosixSys.h"
+#include "Platform/Posix/PltSys.h"
 #include "Runtime/Log.h"
 #include "tests/support/PtyPeer.h"
 
@@ -93,7 +93,7 @@ ssize_t FailingDeviceWrite(int fd, const void* data, size_t count) {
 class UasTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        PltPosixSysReset();
+        PltSysReset();
         LogInit();
         LogResetForTest();
         UasResetForTest();
@@ -103,7 +103,7 @@ class UasTest : public ::testing::Test {
     }
     void TearDown() override {
         UasResetForTest();
-        PltPosixSysReset();
+        PltSysReset();
         PtyPeer::DetachPort(PORT);
     }
     PtyPeer peer;
@@ -154,16 +154,16 @@ int RecordingOpen(const char* path, int flags) {
 }
 
 void RecordDeviceFd() {
-    savedOpen = PltPosixSysTable().pfOpen;
-    PltPosixSysTable().pfOpen = RecordingOpen;
+    savedOpen = PltSysTable().pfOpen;
+    PltSysTable().pfOpen = RecordingOpen;
 }
 
 TEST_F(UasTest, InterruptedAndShortDeviceReadsLoseNothing) {
     RecordDeviceFd();
     ASSERT_EQ(0, UasOpen(PORT, 9600, 8, 1, 0));
-    realRead = PltPosixSysTable().pfRead;
+    realRead = PltSysTable().pfRead;
     deviceReadCalls = 0;
-    PltPosixSysTable().pfRead = ShortInterruptedRead;
+    PltSysTable().pfRead = ShortInterruptedRead;
     std::vector<std::uint8_t> sent;
     for (int i = 0; i < 40; ++i) {
         sent.push_back(static_cast<std::uint8_t>(i * 7));
@@ -205,11 +205,11 @@ TEST_F(UasTest, DefaultDeviceNameIsTtySOfTheIndex) {
 
 TEST_F(UasTest, FailedSettingsLeaveNothingOpen) {
     const int before = CountOpenFds();
-    PltPosixSysTable().pfTcsetattr = FailingTcsetattr;
+    PltSysTable().pfTcsetattr = FailingTcsetattr;
     EXPECT_EQ(UASC_CONFIG_FAILED, UasOpen(PORT, 9600, 8, 1, 0));
     EXPECT_NE(std::string::npos, LastLogRecord().find("Unable to set the IOCTL parameters for"));
     EXPECT_EQ(before, CountOpenFds());
-    PltPosixSysReset();
+    PltSysReset();
     EXPECT_EQ(UASC_CONFIG_FAILED, UasOpen(PORT, 12345, 8, 1, 0)); // unsupported rate
     EXPECT_EQ(before, CountOpenFds());
     EXPECT_EQ(0, UasOpen(PORT, 57600, 8, 1, 0));
@@ -228,8 +228,8 @@ TEST_F(UasTest, CloseEndsAnIdleWriterAtOnceWithoutSendingTheWakeUpBytes) {
 
 TEST_F(UasTest, WriteBufferFailsAtOnceWhenTheWriterStoppedAndThePipeIsFull) {
     RecordDeviceFd();
-    realWrite = PltPosixSysTable().pfWrite;
-    PltPosixSysTable().pfWrite = FailingDeviceWrite;
+    realWrite = PltSysTable().pfWrite;
+    PltSysTable().pfWrite = FailingDeviceWrite;
     ASSERT_EQ(0, UasOpen(PORT, 9600, 8, 1, 0));
     EXPECT_EQ(0, UasPutChar(PORT, 0x55)); // the writer's device write fails: it stops
     const std::uint32_t waitStart = PltGetTickCount();
@@ -261,8 +261,8 @@ ssize_t BlockableDeviceWrite(int fd, const void* data, size_t count) {
 
 TEST_F(UasTest, CloseEndsAWriterStuckOnABlockedLinePromptly) {
     RecordDeviceFd();
-    realWrite = PltPosixSysTable().pfWrite;
-    PltPosixSysTable().pfWrite = BlockableDeviceWrite;
+    realWrite = PltSysTable().pfWrite;
+    PltSysTable().pfWrite = BlockableDeviceWrite;
     lineBlocked = true;
     ASSERT_EQ(0, UasOpen(PORT, 9600, 8, 1, 0));
     EXPECT_EQ(0, UasPutChar(PORT, 0x41));
@@ -275,8 +275,8 @@ TEST_F(UasTest, CloseEndsAWriterStuckOnABlockedLinePromptly) {
 
 TEST_F(UasTest, BlockThatMissesItsTimeOutIsDroppedAndTheNextOneGoesOut) {
     RecordDeviceFd();
-    realWrite = PltPosixSysTable().pfWrite;
-    PltPosixSysTable().pfWrite = BlockableDeviceWrite;
+    realWrite = PltSysTable().pfWrite;
+    PltSysTable().pfWrite = BlockableDeviceWrite;
     lineBlocked = true;
     ASSERT_EQ(0, UasOpen(PORT, 9600, 8, 1, 0));
     EXPECT_EQ(0, UasWriteBuffer(PORT, 2, reinterpret_cast<const std::uint8_t*>("AB")));
@@ -292,8 +292,8 @@ TEST_F(UasTest, BlockThatMissesItsTimeOutIsDroppedAndTheNextOneGoesOut) {
 // back in order, then dropped whole and counted; what was taken goes out once the line moves.
 TEST_F(UasTest, WriteToALineThatTakesNothingNeverWaitsAndDropsWholeBuffers) {
     RecordDeviceFd();
-    realWrite = PltPosixSysTable().pfWrite;
-    PltPosixSysTable().pfWrite = BlockableDeviceWrite;
+    realWrite = PltSysTable().pfWrite;
+    PltSysTable().pfWrite = BlockableDeviceWrite;
     lineBlocked = true;
     ASSERT_EQ(0, UasOpen(PORT, 115200, 8, 1, 0));
     constexpr int kBuffers = 40;
