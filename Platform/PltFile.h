@@ -21,6 +21,10 @@ bool PltSlashArgumentIsFile(const char* pszArgument);
 // when it is created (it may hold what an operator typed). nullptr with errno set on failure.
 std::FILE* PltFileOpenPrivate(const char* pszPath, bool bAppend);
 
+// Opens the platform's null device for writing: what is written to it is discarded.
+// nullptr with errno set on failure.
+std::FILE* PltFileOpenNull();
+
 // The value of an environment variable; false when it is not set.
 bool PltGetEnvironment(const char* pszName, std::string& value);
 // The user's home directory (HOME, %USERPROFILE% on Windows), or an empty text when unknown.

@@ -11,6 +11,7 @@
 #include "Communication/Rsm/Rsm.h"
 #include "Driver/Uas/Uas.h"
 #include "Platform/PltConsole.h"
+#include "Platform/PltFile.h"
 #include "Runtime/GpsTmr.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
@@ -57,11 +58,8 @@ int main(int argc, char** argv) {
     PltConsoleCatchStopSignals();
 
     // The unit prints nothing of the table's loading unless asked to talk.
-    if (options.unit.bQuiet) {
-        AppSetConsole(std::fopen("/dev/null", "w"));
-    } else {
-        AppSetConsole(stderr);
-    }
+    std::FILE* pDiscard = options.unit.bQuiet ? PltFileOpenNull() : nullptr;
+    AppSetConsole(pDiscard != nullptr ? pDiscard : stderr);
     AppSetResponseStream(options.unit.bQuiet ? AppConsole() : stdout);
     int iExit = 0;
     if (FnTabLoad(options.definitionFile.c_str()) != APPC_LOAD_OK) {
@@ -93,5 +91,9 @@ int main(int argc, char** argv) {
     UasTerminate();
     LogTerminate();
     OssTerminate();
+    AppSetConsole(nullptr);
+    if (pDiscard != nullptr) {
+        std::fclose(pDiscard);
+    }
     return iExit;
 }

@@ -1,6 +1,7 @@
 // Console keyboard and output on POSIX: poll() and one-byte read() on standard input, termios raw
 // input for a terminal, stdio for the output.
 #include "Platform/PltConsole.h"
+#include "Platform/PltConsoleInput.h"
 #include "Platform/PltWait.h"
 #include "Platform/Posix/PltSys.h"
 
@@ -23,10 +24,6 @@ int inputFd = STDIN_FILENO;
 std::FILE* outStream = nullptr; // nullptr: standard output
 
 bool consoleOpen = false;
-bool inputEnded = false;
-bool lastWasCr = false;   // a LF right after a CR belongs to the same line end
-bool lineStarted = false; // bytes since the last line end (pipe input)
-int heldKey = -1;         // key found by PltConsoleKeyWaiting, handed out by PltConsoleReadKey
 
 // Terminal state, also read by the signal handlers and the exit handler.
 termios savedModes{};
@@ -153,11 +150,7 @@ void RestoreSignalHandlers() {
 
 // No more input. Pipe input whose last line has no line end still gets its Enter.
 void EndInput() {
-    inputEnded = true;
-    if (lineStarted && rawFd.load() < 0) {
-        heldKey = PLTC_KEY_ENTER;
-    }
-    lineStarted = false;
+    PltInputEnd(rawFd.load() < 0);
 }
 
 // Reads one byte if one is ready. Returns true when a key is held afterwards.
@@ -168,14 +161,14 @@ bool FetchOneByte() {
         if (errno != EINTR && errno != EAGAIN) {
             EndInput();
         }
-        return heldKey >= 0;
+        return PltInputHasKey();
     }
     if (ready == 0) {
         return false;
     }
     if ((poller.revents & POLLNVAL) != 0) {
         EndInput();
-        return heldKey >= 0;
+        return PltInputHasKey();
     }
     unsigned char byte = 0;
     const ssize_t got = PltSysTable().pfRead(inputFd, &byte, 1);
@@ -183,26 +176,13 @@ bool FetchOneByte() {
         if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
             EndInput();
         }
-        return heldKey >= 0;
+        return PltInputHasKey();
     }
     if (got == 0) {
         EndInput();
-        return heldKey >= 0;
+        return PltInputHasKey();
     }
-    if (byte == '\n' && lastWasCr) {
-        lastWasCr = false; // second half of a CR LF pair: look at the byte after it
-        return FetchOneByte();
-    }
-    if (byte == '\r' || byte == '\n') {
-        lastWasCr = byte == '\r';
-        lineStarted = false;
-        heldKey = PLTC_KEY_ENTER;
-        return true;
-    }
-    lastWasCr = false;
-    lineStarted = true;
-    heldKey = byte;
-    return true;
+    return PltInputTakeByte(byte) || FetchOneByte();
 }
 
 } // namespace
@@ -239,30 +219,17 @@ void PltConsoleClose() {
 }
 
 bool PltConsoleKeyWaiting() {
-    if (heldKey >= 0) {
+    if (PltInputHasKey()) {
         return true;
     }
-    if (inputEnded) {
+    if (PltInputEnded()) {
         return false;
     }
     return FetchOneByte();
 }
 
-std::uint8_t PltConsoleReadKey() {
-    if (heldKey < 0 && !PltConsoleKeyWaiting()) {
-        return PLTC_KEY_NONE;
-    }
-    const auto key = static_cast<std::uint8_t>(heldKey);
-    heldKey = -1;
-    return key;
-}
-
-bool PltConsoleAtEnd() {
-    return inputEnded && heldKey < 0;
-}
-
 int PltConsoleInputFd() {
-    return inputEnded ? -1 : inputFd;
+    return PltInputEnded() ? -1 : inputFd;
 }
 
 bool PltConsoleIsRaw() {
@@ -320,8 +287,5 @@ void PltConsoleResetForTest() {
     PltSysReset();
     stopSignal.store(0);
     resumed.store(false);
-    inputEnded = false;
-    lastWasCr = false;
-    lineStarted = false;
-    heldKey = -1;
+    PltInputReset();
 }

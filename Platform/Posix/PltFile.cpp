@@ -36,6 +36,10 @@ std::FILE* PltFileOpenPrivate(const char* pszPath, bool bAppend) {
     return pFile;
 }
 
+std::FILE* PltFileOpenNull() {
+    return std::fopen("/dev/null", "w");
+}
+
 std::string PltHomeDirectory() {
     std::string home;
     if (PltGetEnvironment("HOME", home) && !home.empty()) {

@@ -89,22 +89,8 @@ const char* PltSerialErrorText(int iError) {
     return std::strerror(iError);
 }
 
-void PltSerialDeviceName(std::uint8_t byPort, char* pszName, std::size_t wSize) {
-    if (pszName == nullptr || wSize == 0) {
-        return;
-    }
-    if (const char* pszNamed = PltSerialNamedDevice(byPort); pszNamed != nullptr) {
-        std::snprintf(pszName, wSize, "%s", pszNamed);
-        return;
-    }
-    std::array<char, 32> variable{};
-    std::snprintf(variable.data(), variable.size(), "TALVO_RC_COM%u", byPort + 1u);
-    const char* pszValue = std::getenv(variable.data());
-    if (pszValue != nullptr && pszValue[0] != '\0') {
-        std::snprintf(pszName, wSize, "%s", pszValue);
-    } else {
-        std::snprintf(pszName, wSize, "/dev/ttyS%u", static_cast<unsigned>(byPort));
-    }
+void PltSerialDefaultDeviceName(std::uint8_t byPort, char* pszName, std::size_t wSize) {
+    std::snprintf(pszName, wSize, "/dev/ttyS%u", static_cast<unsigned>(byPort));
 }
 
 PltHandle PltSerialOpen(const char* pszDevice, int* piError) {

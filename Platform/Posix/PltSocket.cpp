@@ -1,6 +1,7 @@
 // Platform sockets on POSIX: BSD sockets, ppoll for sub-millisecond readiness polls and
 // getaddrinfo for names. Every system call goes through the replaceable table.
 #include "Platform/PltSocket.h"
+#include "Platform/PltSocketAddr.h"
 #include "Platform/Posix/PltSys.h"
 
 #include <algorithm>
@@ -38,14 +39,6 @@ bool SetIntOption(PltSocketHandle hSocket, int level, int name) {
     return Retry([&] {
                return PltSysTable().pfSetSockOpt(hSocket, level, name, &one, sizeof one);
            }) == 0;
-}
-
-sockaddr_in MakeAddress(std::uint32_t dwAddress, std::uint16_t wPort) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(wPort);
-    address.sin_addr.s_addr = htonl(dwAddress);
-    return address;
 }
 
 } // namespace
@@ -111,7 +104,7 @@ std::uint32_t PltSocketParseAddress(const char* pszText) {
 }
 
 int PltSocketConnect(PltSocketHandle hSocket, std::uint32_t dwAddress, std::uint16_t wPort) {
-    const sockaddr_in address = MakeAddress(dwAddress, wPort);
+    const sockaddr_in address = PltIpv4Address(dwAddress, wPort);
     const int rc = PltSysTable().pfConnect(hSocket, reinterpret_cast<const sockaddr*>(&address),
                                            sizeof address);
     if (rc == 0) {
@@ -140,7 +133,7 @@ int PltSocketPendingError(PltSocketHandle hSocket) {
 }
 
 bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort, std::uint32_t dwAddress) {
-    const sockaddr_in address = MakeAddress(dwAddress, wPort);
+    const sockaddr_in address = PltIpv4Address(dwAddress, wPort);
     return Retry([&] {
                return PltSysTable().pfBind(hSocket, reinterpret_cast<const sockaddr*>(&address),
                                            sizeof address);
@@ -243,13 +236,7 @@ std::uint16_t PltSocketLocalPort(PltSocketHandle hSocket) {
     if (PltSysTable().pfGetSockName(hSocket, reinterpret_cast<sockaddr*>(&address), &len) != 0) {
         return 0;
     }
-    if (address.ss_family == AF_INET) {
-        return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
-    }
-    if (address.ss_family == AF_INET6) {
-        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
-    }
-    return 0;
+    return PltAddressPort(address);
 }
 
 std::size_t PltSocketResolveAll(const char* pszName, std::uint16_t wPort, int nFlags,
@@ -276,18 +263,7 @@ std::size_t PltSocketResolveAll(const char* pszName, std::uint16_t wPort, int nF
         }
         return 0;
     }
-    std::size_t wCount = 0;
-    for (const addrinfo* entry = result; entry != nullptr && wCount < wMax;
-         entry = entry->ai_next) {
-        if ((entry->ai_family != AF_INET && entry->ai_family != AF_INET6) ||
-            entry->ai_addr == nullptr || entry->ai_addrlen > ptAddresses[wCount].abyData.size()) {
-            continue;
-        }
-        ptAddresses[wCount] = PltSocketAddress{};
-        std::memcpy(ptAddresses[wCount].abyData.data(), entry->ai_addr, entry->ai_addrlen);
-        ptAddresses[wCount].dwLength = static_cast<std::uint32_t>(entry->ai_addrlen);
-        ++wCount;
-    }
+    const std::size_t wCount = PltCopyAddresses(result, ptAddresses, wMax);
     PltSysTable().pfFreeAddrInfo(result);
     if (wCount == 0) {
         *pnError = EAI_FAMILY;

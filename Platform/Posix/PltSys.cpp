@@ -64,11 +64,11 @@ int SysGetSockName(int iFd, sockaddr* ptAddress, unsigned* pwLength) {
 }
 
 constexpr PltSys PLTC_REAL_SYS = {
-    SysOpen,       ::close,        ::read,       ::write,       ::poll,           SysFcntl,
-    SysPipe,       SysIoctlInt,    ::isatty,     ::tcgetattr,   ::tcsetattr,      ::tcflush,
-    ::posix_openpt, ::grantpt,     ::unlockpt,   SysPtsName,    ::socket,         SysSetSockOpt,
-    SysGetSockOpt, SysConnect,     SysBind,      ::listen,      SysAccept,        SysPpoll,
-    SysSend,       SysRecv,        SysGetSockName, ::getaddrinfo, ::freeaddrinfo, ::gethostname,
+    SysOpen,        ::close,     ::read,         ::write,       ::poll,         SysFcntl,
+    SysPipe,        SysIoctlInt, ::isatty,       ::tcgetattr,   ::tcsetattr,    ::tcflush,
+    ::posix_openpt, ::grantpt,   ::unlockpt,     SysPtsName,    ::socket,       SysSetSockOpt,
+    SysGetSockOpt,  SysConnect,  SysBind,        ::listen,      SysAccept,      SysPpoll,
+    SysSend,        SysRecv,     SysGetSockName, ::getaddrinfo, ::freeaddrinfo, ::gethostname,
 };
 
 PltSys sys = PLTC_REAL_SYS;

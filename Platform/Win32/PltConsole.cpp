@@ -7,6 +7,7 @@
 // Output goes through stdout so that it can be redirected. Ctrl-C, Ctrl-Break and closing the
 // console window are recorded as a stop request.
 #include "Platform/PltConsole.h"
+#include "Platform/PltConsoleInput.h"
 #include "Platform/PltWait.h"
 #include "Platform/Win32/PltWin32Handles.h"
 
@@ -36,10 +37,6 @@ InputKind inputKind = InputKind::Unknown;
 
 bool consoleOpen = false;
 bool handlerInstalled = false;
-bool inputEnded = false;
-bool lastWasCr = false;   // a LF right after a CR belongs to the same line end
-bool lineStarted = false; // bytes since the last line end (pipe or file input)
-int heldKey = -1;         // key found by PltConsoleKeyWaiting, handed out by PltConsoleReadKey
 DWORD savedMode = 0;
 bool modeSaved = false;
 DWORD savedOutputMode = 0;
@@ -159,29 +156,7 @@ void RemoveHandler() {
 
 // No more input. Input whose last line has no line end still gets its Enter.
 void EndInput() {
-    inputEnded = true;
-    if (lineStarted) {
-        heldKey = PLTC_KEY_ENTER;
-    }
-    lineStarted = false;
-}
-
-// Turns one input byte into a held key; false when it is the LF of a CR LF pair.
-bool TakeByte(unsigned char byte) {
-    if (byte == '\n' && lastWasCr) {
-        lastWasCr = false;
-        return false;
-    }
-    if (byte == '\r' || byte == '\n') {
-        lastWasCr = byte == '\r';
-        lineStarted = false;
-        heldKey = PLTC_KEY_ENTER;
-        return true;
-    }
-    lastWasCr = false;
-    lineStarted = true;
-    heldKey = byte;
-    return true;
+    PltInputEnd(true);
 }
 
 bool FetchConsoleKey() {
@@ -209,7 +184,7 @@ bool FetchConsoleKey() {
     if (pendingKeys.empty()) {
         return false;
     }
-    heldKey = static_cast<unsigned char>(pendingKeys.front());
+    PltInputHoldKey(static_cast<unsigned char>(pendingKeys.front()));
     pendingKeys.erase(0, 1);
     return true;
 }
@@ -248,7 +223,7 @@ bool FetchPipeByte() {
     while (!reader.bytes.empty()) {
         const unsigned char byte = reader.bytes.front();
         reader.bytes.pop_front();
-        if (TakeByte(byte)) {
+        if (PltInputTakeByte(byte)) {
             return true;
         }
     }
@@ -258,7 +233,7 @@ bool FetchPipeByte() {
     }
     guard.unlock();
     EndInput();
-    return heldKey >= 0;
+    return PltInputHasKey();
 }
 
 // Reads one byte from a pipe (only when one is waiting, or through the reader thread) or a file.
@@ -279,7 +254,7 @@ bool FetchStreamByte() {
                     return FetchPipeByte();
                 }
                 EndInput();
-                return heldKey >= 0;
+                return PltInputHasKey();
             }
             if (dwAvailable == 0) {
                 return false;
@@ -289,9 +264,9 @@ bool FetchStreamByte() {
         DWORD dwRead = 0;
         if (!ReadFile(hInput, &byte, 1, &dwRead, nullptr) || dwRead == 0) {
             EndInput();
-            return heldKey >= 0;
+            return PltInputHasKey();
         }
-        if (TakeByte(byte)) {
+        if (PltInputTakeByte(byte)) {
             return true;
         }
     }
@@ -338,10 +313,10 @@ void PltConsoleClose() {
 }
 
 bool PltConsoleKeyWaiting() {
-    if (heldKey >= 0) {
+    if (PltInputHasKey()) {
         return true;
     }
-    if (inputEnded) {
+    if (PltInputEnded()) {
         return false;
     }
     if (inputKind == InputKind::Unknown) {
@@ -350,21 +325,8 @@ bool PltConsoleKeyWaiting() {
     return inputKind == InputKind::Console ? FetchConsoleKey() : FetchStreamByte();
 }
 
-std::uint8_t PltConsoleReadKey() {
-    if (heldKey < 0 && !PltConsoleKeyWaiting()) {
-        return PLTC_KEY_NONE;
-    }
-    const auto key = static_cast<std::uint8_t>(heldKey);
-    heldKey = -1;
-    return key;
-}
-
-bool PltConsoleAtEnd() {
-    return inputEnded && heldKey < 0;
-}
-
 int PltConsoleInputFd() {
-    return inputEnded ? -1 : inputFd;
+    return PltInputEnded() ? -1 : inputFd;
 }
 
 bool PltConsoleIsRaw() {
@@ -421,7 +383,7 @@ PltWin32Watch PltWin32ConsoleWatch(int iFd, HANDLE* phEvent) {
     if (iFd != inputFd) {
         return PltWin32Watch::Foreign;
     }
-    if (inputEnded || heldKey >= 0) {
+    if (PltInputEnded() || PltInputHasKey()) {
         return PltWin32Watch::Ready;
     }
     if (inputKind == InputKind::Unknown) {
@@ -484,9 +446,6 @@ void PltConsoleResetForTest() {
     inputKind = InputKind::Unknown;
     pipeReader.reset();
     pipeReaderFailed = false;
-    inputEnded = false;
-    lastWasCr = false;
-    lineStarted = false;
-    heldKey = -1;
+    PltInputReset();
     pendingKeys.clear();
 }

@@ -24,6 +24,10 @@ std::FILE* PltFileOpenPrivate(const char* pszPath, bool bAppend) {
     return std::fopen(pszPath, bAppend ? "a" : "w");
 }
 
+std::FILE* PltFileOpenNull() {
+    return std::fopen("NUL", "w");
+}
+
 std::string PltHomeDirectory() {
     std::string home;
     if (PltGetEnvironment("USERPROFILE", home) && !home.empty()) {

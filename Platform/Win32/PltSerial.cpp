@@ -269,22 +269,8 @@ const char* PltSerialErrorText(int iError) {
     }
 }
 
-void PltSerialDeviceName(std::uint8_t byPort, char* pszName, std::size_t wSize) {
-    if (pszName == nullptr || wSize == 0) {
-        return;
-    }
-    if (const char* pszNamed = PltSerialNamedDevice(byPort); pszNamed != nullptr) {
-        std::snprintf(pszName, wSize, "%s", pszNamed);
-        return;
-    }
-    std::array<char, 32> variable{};
-    std::snprintf(variable.data(), variable.size(), "TALVO_RC_COM%u", byPort + 1u);
-    const char* pszValue = std::getenv(variable.data());
-    if (pszValue != nullptr && pszValue[0] != '\0') {
-        std::snprintf(pszName, wSize, "%s", pszValue);
-    } else {
-        std::snprintf(pszName, wSize, "\\\\.\\COM%u", byPort + 1u);
-    }
+void PltSerialDefaultDeviceName(std::uint8_t byPort, char* pszName, std::size_t wSize) {
+    std::snprintf(pszName, wSize, "\\\\.\\COM%u", byPort + 1u);
 }
 
 PltHandle PltSerialOpen(const char* pszDevice, int* piError) {

@@ -3,6 +3,7 @@
 // names. Every call goes through the replaceable table of PltWin32Sys.h; error numbers are the
 // WSAGetLastError codes (10035 would block, 10036 in progress, 10061 refused).
 #include "Platform/PltSocket.h"
+#include "Platform/PltSocketAddr.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -69,14 +70,6 @@ bool SetIntOption(PltSocketHandle hSocket, int iLevel, int iName) {
     const int rc = calls.pfSetSockOpt(Native(hSocket), iLevel, iName,
                                       reinterpret_cast<const char*>(&one), sizeof one);
     return Noted(rc, rc == SOCKET_ERROR) == 0;
-}
-
-sockaddr_in MakeAddress(std::uint32_t dwAddress, std::uint16_t wPort) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(wPort);
-    address.sin_addr.s_addr = htonl(dwAddress);
-    return address;
 }
 
 } // namespace
@@ -162,7 +155,7 @@ std::uint32_t PltSocketParseAddress(const char* pszText) {
 }
 
 int PltSocketConnect(PltSocketHandle hSocket, std::uint32_t dwAddress, std::uint16_t wPort) {
-    const sockaddr_in address = MakeAddress(dwAddress, wPort);
+    const sockaddr_in address = PltIpv4Address(dwAddress, wPort);
     if (calls.pfConnect(Native(hSocket), reinterpret_cast<const sockaddr*>(&address),
                         sizeof address) == 0) {
         return 0;
@@ -191,7 +184,7 @@ int PltSocketPendingError(PltSocketHandle hSocket) {
 }
 
 bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort, std::uint32_t dwAddress) {
-    const sockaddr_in address = MakeAddress(dwAddress, wPort);
+    const sockaddr_in address = PltIpv4Address(dwAddress, wPort);
     const int rc =
         calls.pfBind(Native(hSocket), reinterpret_cast<const sockaddr*>(&address), sizeof address);
     return Noted(rc, rc == SOCKET_ERROR) == 0;
@@ -316,13 +309,7 @@ std::uint16_t PltSocketLocalPort(PltSocketHandle hSocket) {
     if (calls.pfGetSockName(Native(hSocket), reinterpret_cast<sockaddr*>(&address), &len) != 0) {
         return 0;
     }
-    if (address.ss_family == AF_INET) {
-        return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
-    }
-    if (address.ss_family == AF_INET6) {
-        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
-    }
-    return 0;
+    return PltAddressPort(address);
 }
 
 std::size_t PltSocketResolveAll(const char* pszName, std::uint16_t wPort, int nFlags,
@@ -350,18 +337,7 @@ std::size_t PltSocketResolveAll(const char* pszName, std::uint16_t wPort, int nF
         *pnError = rc == 0 ? WSAHOST_NOT_FOUND : rc;
         return 0;
     }
-    std::size_t wCount = 0;
-    for (const addrinfo* entry = result; entry != nullptr && wCount < wMax;
-         entry = entry->ai_next) {
-        if ((entry->ai_family != AF_INET && entry->ai_family != AF_INET6) ||
-            entry->ai_addr == nullptr || entry->ai_addrlen > ptAddresses[wCount].abyData.size()) {
-            continue;
-        }
-        ptAddresses[wCount] = PltSocketAddress{};
-        std::memcpy(ptAddresses[wCount].abyData.data(), entry->ai_addr, entry->ai_addrlen);
-        ptAddresses[wCount].dwLength = static_cast<std::uint32_t>(entry->ai_addrlen);
-        ++wCount;
-    }
+    const std::size_t wCount = PltCopyAddresses(result, ptAddresses, wMax);
     calls.pfFreeAddrInfo(result);
     if (wCount == 0) {
         *pnError = WSANO_DATA;
