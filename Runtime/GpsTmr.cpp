@@ -211,6 +211,14 @@ std::uint32_t GpsTmrTimeToNextExpiry() {
     return best;
 }
 
+std::uint16_t GpsTmrCount() {
+    std::uint16_t wCount = 0;
+    for (const auto& entry : table) {
+        wCount += (entry.byFlags & GPSTMRC_ALLOCATED) != 0 ? 1 : 0;
+    }
+    return wCount;
+}
+
 void GpsTmrResetForTest() {
     for (auto& entry : table) {
         entry = GpsTmrEntry{};

@@ -39,4 +39,5 @@ std::uint16_t GpsTmrResume(std::uint16_t wId); // runs again; the reference time
 std::uint32_t GpsTmrTimeToNextExpiry();
 
 // Frees every entry and forgets the used range (test set-up only).
+std::uint16_t GpsTmrCount(); // timers allocated (running or stopped)
 void GpsTmrResetForTest();

@@ -73,6 +73,14 @@ std::uint16_t MdsExecuteResponseHandler(std::uint8_t byChannelId, std::uint8_t b
     return Execute(responseHandlers, byChannelId, byChannelId, byMsgType, wLength, pbyData);
 }
 
+std::uint16_t MdsHandlerCount() {
+    std::uint16_t wCount = 0;
+    for (std::size_t i = 0; i < MDSC_TABLE_SIZE; ++i) {
+        wCount += (msgHandlers[i] != nullptr ? 1 : 0) + (responseHandlers[i] != nullptr ? 1 : 0);
+    }
+    return wCount;
+}
+
 void MdsResetForTest() {
     msgHandlers.fill(nullptr);
     responseHandlers.fill(nullptr);

@@ -48,4 +48,5 @@ std::uint16_t MdsExecuteResponseHandler(std::uint8_t byChannelId, std::uint8_t b
                                         std::uint16_t wLength, const std::uint8_t* pbyData);
 
 // Empties both tables whatever the initialised state (test set-up only).
+std::uint16_t MdsHandlerCount(); // handlers registered, both directions
 void MdsResetForTest();

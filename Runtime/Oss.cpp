@@ -92,6 +92,14 @@ std::uint16_t OssDeleteThread(std::uint16_t wSlot) {
     return 0;
 }
 
+std::uint16_t OssThreadCount() {
+    std::uint16_t wCount = 0;
+    for (const auto& slot : slots) {
+        wCount += slot.pfEntry != nullptr ? 1 : 0;
+    }
+    return wCount;
+}
+
 std::uint16_t OssGetCurrentThread() {
     return currentSlot;
 }

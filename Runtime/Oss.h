@@ -30,6 +30,7 @@ std::uint16_t OssCreateThread(OssThread pfEntry, std::uint16_t wType);
 // Empties a slot. Returns 1 for an index >= OSSC_MAX_THREADS or an empty slot, else 0.
 std::uint16_t OssDeleteThread(std::uint16_t wSlot);
 std::uint16_t OssGetCurrentThread(); // slot of the task being (or last) run
+std::uint16_t OssThreadCount();      // slots holding a task
 
 void OssSchedule();                         // one pass over the slots
 void OssRun();                              // passes until OssExit

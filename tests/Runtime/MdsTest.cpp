@@ -31,6 +31,7 @@ class MdsTest : public ::testing::Test {
         MdsResetForTest();
         calls = 0;
     }
+    void TearDown() override { MdsResetForTest(); }
 };
 
 TEST_F(MdsTest, RefusesId255InBothTablesAndAccepts254) {
