@@ -7,7 +7,7 @@
 # TALVO_BASELINE_RC_BIN and TALVO_BASELINE_SIM_BIN set, those are measured first in the same run.
 set -e
 cd "$(dirname "$0")/.."
-tools/setup.sh picocom
+tools/setup.sh build libbenchmark-dev picocom
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-bench
 if [ -n "$TALVO_BASELINE_RC_BIN" ] && [ -n "$TALVO_BASELINE_SIM_BIN" ]; then

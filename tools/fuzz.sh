@@ -12,7 +12,7 @@ SECONDS_EACH=${1:-60}
 TARGETS=${*:-"deffile rfc json cmd trmedit hostport rsm_full rsm_simple rsm_terminal ipm_oip ipm_multi ipm_terminal"}
 
 # The fuzzer runtime of clang is only recommended by the clang package: ask for it by name.
-tools/setup.sh libclang-rt-dev
+tools/setup.sh build clang libclang-rt-dev
 
 BUILD="$(pwd)/build-fuzz" # absolute: a target may change its working directory
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -29,7 +29,7 @@ done
 
 # dpkg-dev: dpkg-shlibdeps and dpkg-buildflags; lintian and man-db for the checks; unzip to list
 # the zip.
-tools/setup.sh dpkg-dev fakeroot file lintian man-db mandoc unzip
+tools/setup.sh build dpkg-dev fakeroot file lintian man-db mandoc unzip
 
 fail() {
     echo "package.sh: $*" >&2

@@ -6,7 +6,7 @@
 # Further arguments are passed on to talvo_rc.
 set -e
 cd "$(dirname "$0")/.."
-tools/setup.sh
+tools/setup.sh build
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build
 

@@ -1,10 +1,25 @@
 #!/bin/sh
-# Installs what building and testing talvo_rc needs on a Debian machine (only what is missing;
-# mandoc and man check the manual pages).
-# Further package names given as arguments are installed too (the fuzz and Windows scripts use
-# this for the fuzzer runtime, mingw-w64 and Wine). tshark reads the link traces in the tests.
+# Installs, on a Debian machine, what a script of this folder needs, and only what is missing.
+# Arguments are package names or one of these groups:
+#   build  the compiler, CMake, Ninja and the JSON library: enough to build both programs
+#   test   build, and GoogleTest, Google Benchmark (the micro-benchmarks are built with the tests),
+#          mandoc and man (the manual pages are checked), python3 (tools/metrics.py) and tshark
+#          (it reads the link traces in the tests)
+# Each script names its own: run.sh build, test.sh test, fuzz.sh build and the fuzzer runtime,
+# win.sh build and mingw-w64, Wine and the GoogleTest sources, format.sh clang-format only.
 set -e
-PACKAGES="g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev clang mandoc man-db nlohmann-json3-dev python3 tshark $*"
+PACKAGES=""
+for arg in "$@"; do
+    case "$arg" in
+    build) PACKAGES="$PACKAGES g++ cmake ninja-build nlohmann-json3-dev" ;;
+    test)
+        PACKAGES="$PACKAGES g++ cmake ninja-build nlohmann-json3-dev libgtest-dev libgmock-dev"
+        PACKAGES="$PACKAGES libbenchmark-dev mandoc man-db python3 tshark"
+        ;;
+    *) PACKAGES="$PACKAGES $arg" ;;
+    esac
+done
+[ -n "$PACKAGES" ] || { echo "usage: tools/setup.sh build|test|<package>..." >&2; exit 1; }
 MISSING=""
 for p in $PACKAGES; do
     dpkg -s "$p" >/dev/null 2>&1 || MISSING="$MISSING $p"

@@ -5,7 +5,7 @@
 # Warnings are errors in all three.
 set -e
 cd "$(dirname "$0")/.."
-tools/setup.sh
+tools/setup.sh test
 BUILD=build
 TYPE=Debug
 EXTRA=""

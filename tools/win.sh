@@ -15,7 +15,7 @@ ROOT=$(pwd)
 START=$(date +%s)
 
 # --- tools -------------------------------------------------------------------------------------
-tools/setup.sh g++-mingw-w64-x86-64-posix wine wine64 googletest
+tools/setup.sh build g++-mingw-w64-x86-64-posix wine wine64 googletest
 
 # --- builds ------------------------------------------------------------------------------------
 # The Linux simulator is the unit at the other end of every link.
