@@ -76,123 +76,91 @@ bool ReadNumber(const char* pszText, std::uint32_t dwMax, std::uint32_t& rValue)
     return true;
 }
 
-} // namespace
+// The options that take a number: the largest value, the complaint and where it goes.
+struct NumberOption {
+    const char* pszName;
+    std::uint32_t dwMax;
+    const char* pszExpected;
+    void (*pfSet)(SimOptions& rOptions, std::uint32_t dwValue);
+};
 
-void SimPrintHelp(std::FILE* pOut) {
-    std::fputs(kHelp, pOut);
-}
+constexpr const char* kPercentage = "expected a percentage from 0 to 100 after";
+constexpr const char* kCount = "expected a number after";
 
-std::uint16_t SimParseOptions(int argc, char** argv, SimOptions& rOptions, std::FILE* pErr) {
-    std::string protocolName;
-    for (int i = 1; i < argc; ++i) {
-        const char* pszArg = argv[i];
-        const char* pszValue = i + 1 < argc ? argv[i + 1] : nullptr;
-        auto fail = [&](const char* pszWhat) {
-            std::fprintf(pErr, "talvo_sim: %s: %s\n(try --help)\n", pszWhat, pszArg);
-            return SIMC_OPTIONS_ERROR;
-        };
-        auto number = [&](std::uint32_t dwMax, std::uint32_t& rValue) {
-            if (!ReadNumber(pszValue, dwMax, rValue)) {
-                return false;
-            }
-            ++i;
-            return true;
-        };
-        std::uint32_t dwValue = 0;
-        if (std::strcmp(pszArg, "--help") == 0 || std::strcmp(pszArg, "-h") == 0) {
-            SimPrintHelp(stdout);
-            return SIMC_OPTIONS_HELP;
-        } else if (std::strcmp(pszArg, "-D") == 0) {
-            if (pszValue == nullptr) {
-                return fail("missing file name after");
-            }
-            rOptions.definitionFile = pszValue;
-            ++i;
-        } else if (std::strncmp(pszArg, "-D", 2) == 0) {
-            rOptions.definitionFile = pszArg + 2;
-        } else if (std::strcmp(pszArg, "--tcp") == 0) {
-            rOptions.transport = SimTransport::Tcp;
-        } else if (std::strcmp(pszArg, "--pty") == 0) {
-            rOptions.transport = SimTransport::Pty;
-        } else if (std::strcmp(pszArg, "--serial") == 0) {
-            if (pszValue == nullptr) {
-                return fail("missing device after");
-            }
-            rOptions.transport = SimTransport::Serial;
-            rOptions.device = pszValue;
-            ++i;
-        } else if (std::strcmp(pszArg, "--protocol") == 0) {
-            if (pszValue == nullptr) {
-                return fail("missing protocol after");
-            }
-            protocolName = pszValue;
-            ++i;
-        } else if (std::strcmp(pszArg, "--port") == 0) {
-            if (!number(0xFFFF, dwValue)) {
-                return fail("expected a port from 0 to 65535 after");
-            }
-            rOptions.wPort = static_cast<std::uint16_t>(dwValue);
-        } else if (std::strcmp(pszArg, "--listen") == 0) {
-            if (pszValue == nullptr || !IsNumericAddress(pszValue)) {
-                return fail("expected a numeric IPv4 or IPv6 address after");
-            }
-            rOptions.listen = pszValue;
-            ++i;
-        } else if (std::strcmp(pszArg, "--baud") == 0) {
-            if (!number(4000000, dwValue) || dwValue == 0) {
-                return fail("expected a baud rate after");
-            }
-            rOptions.dwBaud = dwValue;
-            rOptions.bPace = true;
-        } else if (std::strcmp(pszArg, "--drop") == 0) {
-            if (!number(100, dwValue)) {
-                return fail("expected a percentage from 0 to 100 after");
-            }
-            rOptions.unit.wDropPercent = static_cast<std::uint16_t>(dwValue);
-        } else if (std::strcmp(pszArg, "--corrupt") == 0) {
-            if (!number(100, dwValue)) {
-                return fail("expected a percentage from 0 to 100 after");
-            }
-            rOptions.wCorruptPercent = static_cast<std::uint16_t>(dwValue);
-        } else if (std::strcmp(pszArg, "--delay") == 0) {
-            if (!number(600000, dwValue)) {
-                return fail("expected milliseconds (at most 600000) after");
-            }
-            rOptions.unit.dwDelayMs = dwValue;
-        } else if (std::strcmp(pszArg, "--silent-after") == 0) {
-            if (!number(0xFFFFFFFF, rOptions.unit.dwSilentAfter)) {
-                return fail("expected a number after");
-            }
-        } else if (std::strcmp(pszArg, "--close-after") == 0) {
-            if (!number(0xFFFFFFFF, rOptions.unit.dwCloseAfter)) {
-                return fail("expected a number after");
-            }
-        } else if (std::strcmp(pszArg, "--faults-after") == 0) {
-            if (!number(0xFFFFFFFF, rOptions.unit.dwFaultsAfter)) {
-                return fail("expected a number after");
-            }
-        } else if (std::strcmp(pszArg, "--notify") == 0) {
-            if (!number(86400, rOptions.unit.dwNotifySeconds)) {
-                return fail("expected seconds (at most 86400) after");
-            }
-        } else if (std::strcmp(pszArg, "--capture") == 0) {
-            if (pszValue == nullptr || *pszValue == '\0') {
-                return fail("missing file name after");
-            }
-            rOptions.captureFile = pszValue;
-            ++i;
-        } else if (std::strcmp(pszArg, "--quiet") == 0) {
-            rOptions.unit.bQuiet = true;
-        } else {
-            return fail("unknown option");
+constexpr NumberOption kNumberOptions[] = {
+    {"--port", 0xFFFF, "expected a port from 0 to 65535 after",
+     [](SimOptions& r, std::uint32_t v) { r.wPort = static_cast<std::uint16_t>(v); }},
+    {"--baud", 4000000, "expected a baud rate after",
+     [](SimOptions& r, std::uint32_t v) {
+         r.dwBaud = v;
+         r.bPace = true;
+     }},
+    {"--drop", 100, kPercentage,
+     [](SimOptions& r, std::uint32_t v) { r.unit.wDropPercent = static_cast<std::uint16_t>(v); }},
+    {"--corrupt", 100, kPercentage,
+     [](SimOptions& r, std::uint32_t v) { r.wCorruptPercent = static_cast<std::uint16_t>(v); }},
+    {"--delay", 600000, "expected milliseconds (at most 600000) after",
+     [](SimOptions& r, std::uint32_t v) { r.unit.dwDelayMs = v; }},
+    {"--silent-after", 0xFFFFFFFF, kCount,
+     [](SimOptions& r, std::uint32_t v) { r.unit.dwSilentAfter = v; }},
+    {"--close-after", 0xFFFFFFFF, kCount,
+     [](SimOptions& r, std::uint32_t v) { r.unit.dwCloseAfter = v; }},
+    {"--faults-after", 0xFFFFFFFF, kCount,
+     [](SimOptions& r, std::uint32_t v) { r.unit.dwFaultsAfter = v; }},
+    {"--notify", 86400, "expected seconds (at most 86400) after",
+     [](SimOptions& r, std::uint32_t v) { r.unit.dwNotifySeconds = v; }},
+};
+
+const NumberOption* FindNumberOption(const char* pszArg) {
+    for (const NumberOption& option : kNumberOptions) {
+        if (std::strcmp(pszArg, option.pszName) == 0) {
+            return &option;
         }
     }
+    return nullptr;
+}
 
-    if (rOptions.transport == SimTransport::None) {
-        std::fprintf(pErr, "talvo_sim: choose a link: --tcp, --serial DEVICE or --pty\n"
-                           "(try --help)\n");
-        return SIMC_OPTIONS_ERROR;
+// Options whose value is a text, "-D<file>" included. Returns nullptr when taken (with *piUsed
+// the arguments used), the complaint when the value is missing or wrong, or "" when pszArg is
+// none of them.
+const char* TakeTextOption(const char* pszArg, const char* pszValue, SimOptions& rOptions,
+                           std::string& rProtocolName, int* piUsed) {
+    *piUsed = 1;
+    if (std::strncmp(pszArg, "-D", 2) == 0 && pszArg[2] != '\0') {
+        rOptions.definitionFile = pszArg + 2;
+        return nullptr;
     }
+    *piUsed = 2;
+    if (std::strcmp(pszArg, "-D") == 0 || std::strcmp(pszArg, "--capture") == 0) {
+        if (pszValue == nullptr || (pszArg[1] == '-' && *pszValue == '\0')) {
+            return "missing file name after";
+        }
+        (pszArg[1] == 'D' ? rOptions.definitionFile : rOptions.captureFile) = pszValue;
+    } else if (std::strcmp(pszArg, "--serial") == 0) {
+        if (pszValue == nullptr) {
+            return "missing device after";
+        }
+        rOptions.transport = SimTransport::Serial;
+        rOptions.device = pszValue;
+    } else if (std::strcmp(pszArg, "--protocol") == 0) {
+        if (pszValue == nullptr) {
+            return "missing protocol after";
+        }
+        rProtocolName = pszValue;
+    } else if (std::strcmp(pszArg, "--listen") == 0) {
+        if (pszValue == nullptr || !IsNumericAddress(pszValue)) {
+            return "expected a numeric IPv4 or IPv6 address after";
+        }
+        rOptions.listen = pszValue;
+    } else {
+        return "";
+    }
+    return nullptr;
+}
+
+// Sets the protocol from its name (the link's default when none is given). False when the name
+// is none of the link's.
+bool ChooseProtocol(const std::string& protocolName, SimOptions& rOptions, std::FILE* pErr) {
     const bool bTcp = rOptions.transport == SimTransport::Tcp;
     rOptions.bProtocolGiven = !protocolName.empty();
     if (protocolName.empty()) {
@@ -213,6 +181,62 @@ std::uint16_t SimParseOptions(int argc, char** argv, SimOptions& rOptions, std::
         std::fprintf(pErr, "talvo_sim: protocol '%s' is not one of %s\n(try --help)\n",
                      protocolName.c_str(),
                      bTcp ? "oip, multi, terminal" : "full, simple, terminal");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void SimPrintHelp(std::FILE* pOut) {
+    std::fputs(kHelp, pOut);
+}
+
+std::uint16_t SimParseOptions(int argc, char** argv, SimOptions& rOptions, std::FILE* pErr) {
+    std::string protocolName;
+    for (int i = 1; i < argc; ++i) {
+        const char* pszArg = argv[i];
+        const char* pszValue = i + 1 < argc ? argv[i + 1] : nullptr;
+        const char* pszComplaint = nullptr;
+        int iUsed = 1;
+        if (std::strcmp(pszArg, "--help") == 0 || std::strcmp(pszArg, "-h") == 0) {
+            SimPrintHelp(stdout);
+            return SIMC_OPTIONS_HELP;
+        } else if (std::strcmp(pszArg, "--tcp") == 0) {
+            rOptions.transport = SimTransport::Tcp;
+        } else if (std::strcmp(pszArg, "--pty") == 0) {
+            rOptions.transport = SimTransport::Pty;
+        } else if (std::strcmp(pszArg, "--quiet") == 0) {
+            rOptions.unit.bQuiet = true;
+        } else if (const NumberOption* pOption = FindNumberOption(pszArg); pOption != nullptr) {
+            std::uint32_t dwValue = 0;
+            // A baud rate of 0 would never send a byte.
+            if (!ReadNumber(pszValue, pOption->dwMax, dwValue) ||
+                (dwValue == 0 && std::strcmp(pszArg, "--baud") == 0)) {
+                pszComplaint = pOption->pszExpected;
+            } else {
+                pOption->pfSet(rOptions, dwValue);
+                iUsed = 2;
+            }
+        } else {
+            pszComplaint = TakeTextOption(pszArg, pszValue, rOptions, protocolName, &iUsed);
+            if (pszComplaint != nullptr && *pszComplaint == '\0') {
+                pszComplaint = "unknown option";
+            }
+        }
+        if (pszComplaint != nullptr) {
+            std::fprintf(pErr, "talvo_sim: %s: %s\n(try --help)\n", pszComplaint, pszArg);
+            return SIMC_OPTIONS_ERROR;
+        }
+        i += iUsed - 1;
+    }
+
+    if (rOptions.transport == SimTransport::None) {
+        std::fprintf(pErr, "talvo_sim: choose a link: --tcp, --serial DEVICE or --pty\n"
+                           "(try --help)\n");
+        return SIMC_OPTIONS_ERROR;
+    }
+    if (!ChooseProtocol(protocolName, rOptions, pErr)) {
         return SIMC_OPTIONS_ERROR;
     }
     rOptions.unit.bSerialFull = rOptions.protocol == SimProtocol::Full;
