@@ -482,42 +482,27 @@ void TrmEditSetPrompt(std::string_view prompt) {
     ed.shown = ed.line.empty(); // a partly typed line is drawn after it by TrmEditRefresh
 }
 
-TrmEditResult TrmEditKey(std::uint8_t byKey) {
-    if (ed.sequence != Sequence::None && SequenceByte(byKey)) {
-        ed.lastWasTab = false;
-        return TrmEditResult::None;
+namespace {
+
+// Enter: hands the line over and leaves the cursor after it.
+void DeliverLine() {
+    if (ed.shown) {
+        MoveTo(EndPos());
     }
-    const bool secondTab = ed.lastWasTab;
-    ed.lastWasTab = byKey == kTab;
-    if (ed.searching && SearchKey(byKey)) {
-        return TrmEditResult::None;
-    }
-    if (byKey == TRMC_EDIT_KEY_ESCAPE) {
-        ed.sequence = Sequence::Escape;
-        return TrmEditResult::None;
-    }
-    if (byKey == kEnter || byKey == kLineFeed) {
-        if (ed.shown) {
-            MoveTo(EndPos());
-        }
-        Write("\r");
-        ed.delivered = ed.line;
-        ed.line.clear();
-        ed.cursor = 0;
-        ed.historyPos = ed.history.size();
-        ed.typedLine.clear();
-        // Until the interpreter's next prompt the line stands where its output left the cursor.
-        ed.prompt.clear();
-        ed.screenPos = 0;
-        ed.shown = true;
-        return TrmEditResult::Line;
-    }
-    if (byKey == kCtrlD && ed.line.empty()) {
-        return TrmEditResult::EndOfInput;
-    }
-    if (!ed.shown) {
-        DrawHere(); // output came after the prompt: prompt and line go below it first
-    }
+    Write("\r");
+    ed.delivered = ed.line;
+    ed.line.clear();
+    ed.cursor = 0;
+    ed.historyPos = ed.history.size();
+    ed.typedLine.clear();
+    // Until the interpreter's next prompt the line stands where its output left the cursor.
+    ed.prompt.clear();
+    ed.screenPos = 0;
+    ed.shown = true;
+}
+
+// The editing keys and the printable characters.
+void EditKey(std::uint8_t byKey, bool secondTab) {
     switch (byKey) {
     case kCtrlA:
         MoveCursor(0);
@@ -570,6 +555,35 @@ TrmEditResult TrmEditKey(std::uint8_t byKey) {
         }
         break; // other control keys are not bound
     }
+}
+
+} // namespace
+
+TrmEditResult TrmEditKey(std::uint8_t byKey) {
+    if (ed.sequence != Sequence::None && SequenceByte(byKey)) {
+        ed.lastWasTab = false;
+        return TrmEditResult::None;
+    }
+    const bool secondTab = ed.lastWasTab;
+    ed.lastWasTab = byKey == kTab;
+    if (ed.searching && SearchKey(byKey)) {
+        return TrmEditResult::None;
+    }
+    if (byKey == TRMC_EDIT_KEY_ESCAPE) {
+        ed.sequence = Sequence::Escape;
+        return TrmEditResult::None;
+    }
+    if (byKey == kEnter || byKey == kLineFeed) {
+        DeliverLine();
+        return TrmEditResult::Line;
+    }
+    if (byKey == kCtrlD && ed.line.empty()) {
+        return TrmEditResult::EndOfInput;
+    }
+    if (!ed.shown) {
+        DrawHere(); // output came after the prompt: prompt and line go below it first
+    }
+    EditKey(byKey, secondTab);
     return TrmEditResult::None;
 }
 
