@@ -14,7 +14,7 @@
 
 namespace {
 
-bool initialised = false;
+bool bInitialised = false;
 std::atomic_flag busy = ATOMIC_FLAG_INIT;
 std::atomic<bool> masterSwitch{false};
 std::atomic<bool> errorSwitch{false};
@@ -74,22 +74,22 @@ std::size_t ModuleKey(const char* pszModule, char* key) {
 } // namespace
 
 std::uint16_t LogInit() {
-    if (initialised) {
+    if (bInitialised) {
         return 0;
     }
     masterSwitch = true;
     errorSwitch = true;
     warningSwitch = true;
     filterMode = LOGC_FILTER_ON;
-    initialised = true;
+    bInitialised = true;
     return 0;
 }
 
 std::uint16_t LogTerminate() {
-    if (!initialised) {
+    if (!bInitialised) {
         return 0;
     }
-    initialised = false;
+    bInitialised = false;
     masterSwitch = false;
     errorSwitch = false;
     warningSwitch = false;
@@ -98,7 +98,7 @@ std::uint16_t LogTerminate() {
 }
 
 void LogError(const char* pszName, std::uint16_t wCode, const char* pszFormat, ...) {
-    if (!initialised || !masterSwitch || !errorSwitch) {
+    if (!bInitialised || !masterSwitch || !errorSwitch) {
         return;
     }
     va_list args;
@@ -108,7 +108,7 @@ void LogError(const char* pszName, std::uint16_t wCode, const char* pszFormat, .
 }
 
 void LogWarning(const char* pszName, std::uint16_t wCode, const char* pszFormat, ...) {
-    if (!initialised || !masterSwitch || !warningSwitch) {
+    if (!bInitialised || !masterSwitch || !warningSwitch) {
         return;
     }
     va_list args;
@@ -125,8 +125,8 @@ bool LogCheck(bool bHolds, const char* pszCondition, const char* pszFile, int nL
     std::snprintf(text.data(), text.size(), "Assertion failed: %s, file %s, line %d",
                   pszCondition != nullptr ? pszCondition : "", pszFile != nullptr ? pszFile : "",
                   nLine);
-    const bool bEchoed = initialised && masterSwitch && errorSwitch && echoOn;
-    if (initialised && masterSwitch && errorSwitch) {
+    const bool bEchoed = bInitialised && masterSwitch && errorSwitch && echoOn;
+    if (bInitialised && masterSwitch && errorSwitch) {
         LogError("Check", 0, "%s", text.data());
     }
     const LogPrintFunction pfPrint = routePrint.load();

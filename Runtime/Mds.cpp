@@ -7,7 +7,7 @@ namespace {
 
 std::array<MsgHandler, MDSC_TABLE_SIZE> msgHandlers{};
 std::array<MsgHandler, MDSC_TABLE_SIZE> responseHandlers{};
-bool initialised = false;
+bool bInitialised = false;
 std::uint32_t activityCount = 0; // handlers called so far, either way
 
 std::uint16_t Register(std::array<MsgHandler, MDSC_TABLE_SIZE>& table, std::uint8_t byId,
@@ -32,9 +32,9 @@ std::uint16_t Execute(const std::array<MsgHandler, MDSC_TABLE_SIZE>& table, std:
 } // namespace
 
 std::uint16_t MdsInit() {
-    if (!initialised) {
+    if (!bInitialised) {
         MdsResetForTest();
-        initialised = true;
+        bInitialised = true;
     }
     return 0;
 }

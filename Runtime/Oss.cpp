@@ -23,7 +23,7 @@ std::uint8_t passCounter = 0;
 std::uint16_t currentSlot = OSSC_NO_THREAD;
 bool stopFlag = false;
 std::uint16_t exitCode = 0;
-bool initialised = false;
+bool bInitialised = false;
 
 std::uint32_t clockBase = 0;
 std::uint32_t clockOffset = 0;
@@ -45,7 +45,7 @@ void RecomputeHighestSlot() {
 } // namespace
 
 std::uint16_t OssInit() {
-    if (initialised) {
+    if (bInitialised) {
         return 0;
     }
     stopFlag = false;
@@ -57,12 +57,12 @@ std::uint16_t OssInit() {
     }
     highestSlot = 0;
     deadlineDeclared = false;
-    initialised = true;
+    bInitialised = true;
     return 0;
 }
 
 std::uint16_t OssTerminate() {
-    initialised = false;
+    bInitialised = false;
     return 0;
 }
 
