@@ -343,12 +343,12 @@ void SendNotifications() {
 void UnitTask() {
     const std::uint32_t dwNow = OssGetTime();
     for (DelayedAnswer& rSlot : g_delayed) {
-        if (rSlot.bUsed && static_cast<std::int32_t>(dwNow - rSlot.dwDue) >= 0) {
+        if (rSlot.bUsed && OssTimeReached(rSlot.dwDue)) {
             rSlot.bUsed = false;
             Send(rSlot.byChannel, MDSC_MSG_RFS_RESPONSE, rSlot.data);
         }
     }
-    if (g_config.dwNotifySeconds != 0 && static_cast<std::int32_t>(dwNow - g_dwNextNotify) >= 0) {
+    if (g_config.dwNotifySeconds != 0 && OssTimeReached(g_dwNextNotify)) {
         g_dwNextNotify = dwNow + g_config.dwNotifySeconds * 1000U;
         SendNotifications();
     }
