@@ -233,11 +233,17 @@ void QueueDelayed(std::uint8_t byChannel, std::span<const std::uint8_t> answer) 
     Send(byChannel, MDSC_MSG_RFS_RESPONSE, answer);
 }
 
-std::uint16_t RequestHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
-                             std::uint16_t wLength, const std::uint8_t* pbyData) {
+// Notes where a message came from and shows it. False while the unit is silent.
+bool Received(std::uint8_t byChannelId, std::uint8_t byMsgType, std::uint16_t wLength,
+              const std::uint8_t* pbyData) {
     g_byChannel = byChannelId;
     Trace("<-", byMsgType, wLength, pbyData);
-    if (SimUnitSilent()) {
+    return !SimUnitSilent();
+}
+
+std::uint16_t RequestHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
+                             std::uint16_t wLength, const std::uint8_t* pbyData) {
+    if (!Received(byChannelId, byMsgType, wLength, pbyData)) {
         return 0;
     }
     std::array<std::uint8_t, SIMC_MESSAGE_SIZE> answer{};
@@ -269,9 +275,7 @@ std::uint16_t RequestHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
 
 std::uint16_t TerminalHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                               std::uint16_t wLength, const std::uint8_t* pbyData) {
-    g_byChannel = byChannelId;
-    Trace("<-", byMsgType, wLength, pbyData);
-    if (SimUnitSilent()) {
+    if (!Received(byChannelId, byMsgType, wLength, pbyData)) {
         return 0;
     }
     // On a terminal link the answer is a plain line of characters. On a framed link it is a
