@@ -84,4 +84,3 @@ void IpmPollResolver(IpmSessionData& tSession) {
         IpmTryNextAddress(tSession, "no address");
     }
 }
-

@@ -95,6 +95,9 @@ struct IpsResolver;
 [[nodiscard]] int IpsResolvePoll(IpsResolver* ptResolver, IpsAddressList* ptList, char* pszReason);
 // Gives up a resolver still at work: its thread ends on its own and is reaped later.
 void IpsResolveAbandon(IpsResolver* ptResolver);
+// Joins the resolvers given up that have ended, waiting up to dwWaitMs for each (0: only those
+// already done); the layer's stop and its test set-up leave none behind.
+void IpsReapResolvers(std::uint32_t dwWaitMs);
 
 // A TCP socket of the address's family with the layer's modes, its connect to the address
 // started; the record becomes Connecting. IPSC_ERROR with the reason in pszReason
