@@ -22,7 +22,7 @@ struct IpmProtocolEntry {
     void (*pfClose)(IpmSessionData*);
 };
 
-constexpr std::array<IpmProtocolEntry, 3> atProtocols = {{
+constexpr std::array<IpmProtocolEntry, 3> IPMC_PROTOCOLS = {{
     {IpmTerminalProcess, IpmTerminalSend, IpmTerminalInit, IpmTerminalClose},
     {IpmOipProcess, IpmOipSend, IpmOipInit, IpmOipClose},
     {IpmMultiProcess, IpmMultiSend, IpmMultiInit, IpmMultiClose},
@@ -35,7 +35,7 @@ std::int32_t nSessionCount = 0;
 std::array<IpmSessionData, IPMC_MAX_NR_OF_SESSIONS> atSessions;
 
 bool ValidProtocol(std::int32_t tProtocol) {
-    return tProtocol >= 0 && static_cast<std::size_t>(tProtocol) < atProtocols.size();
+    return tProtocol >= 0 && static_cast<std::size_t>(tProtocol) < IPMC_PROTOCOLS.size();
 }
 
 bool IsConnected(const IpmSessionData& tSession) {
@@ -47,7 +47,7 @@ bool IsConnected(const IpmSessionData& tSession) {
 void RemoveProtocol(IpmSessionData& tSession) {
     IpmTraceSessionEnded(tSession);
     if (tSession.pvProtocolData != nullptr && ValidProtocol(tSession.tProtocol)) {
-        atProtocols[static_cast<std::size_t>(tSession.tProtocol)].pfClose(&tSession);
+        IPMC_PROTOCOLS[static_cast<std::size_t>(tSession.tProtocol)].pfClose(&tSession);
     }
     tSession.pvProtocolData = nullptr;
     tSession.pfProcess = nullptr;
@@ -391,7 +391,7 @@ std::uint16_t IpmSetProtocol(std::uint8_t bySlot, std::int32_t tProtocol) {
         return IPMC_ERROR;
     }
     IpmSessionData& tSession = atSessions[bySlot];
-    const IpmProtocolEntry& tEntry = atProtocols[static_cast<std::size_t>(tProtocol)];
+    const IpmProtocolEntry& tEntry = IPMC_PROTOCOLS[static_cast<std::size_t>(tProtocol)];
     tSession.tProtocol = tProtocol;
     if (tEntry.pfInstall(&tSession) != IPMC_OK) {
         tSession.pvProtocolData = nullptr;
