@@ -298,8 +298,8 @@ void AppLinkClose() {
         const std::uint8_t bySession = g_bySession;
         g_bySession = kNoSession;
         g_bReopenDue = false;
-        g_tState = AppLinkState::Unmanaged; // closing on purpose is no loss
-        IpmClose(bySession);
+        g_tState = AppLinkState::Unmanaged;     // closing on purpose is no loss
+        static_cast<void>(IpmClose(bySession)); // the manager logs a failed close
     }
     if (g_wTask != OSSC_NO_THREAD) {
         OssDeleteThread(g_wTask);
@@ -371,7 +371,8 @@ void AppLinkTcpEvent(std::uint16_t wEvent, std::uint8_t bySession) {
         if (g_bySession != kNoSession) {
             const std::uint8_t byClosing = g_bySession;
             g_bySession = kNoSession;
-            IpmClose(byClosing); // tells of the loss through IPMC_EVENT_DISCONNECTED
+            // Tells of the loss through IPMC_EVENT_DISCONNECTED; the manager logs a failed close.
+            static_cast<void>(IpmClose(byClosing));
         }
         break;
     case IPMC_EVENT_CONNECT_FAILED:

@@ -60,7 +60,7 @@ void TcpEvent(std::uint16_t wEvent, std::uint8_t bySession) {
     case IPMC_EVENT_CONNECTION_LOST:
         Say("connection lost");
         if (bySession != g_byListener) {
-            IpmClose(bySession);
+            static_cast<void>(IpmClose(bySession)); // the manager logs a failed close
         }
         if (bySession == g_bySession) {
             g_bySession = IPMC_NO_SESSION;
@@ -313,7 +313,7 @@ void SimLinkCloseSession() {
     Say("closing the connection");
     if (g_bTcp) {
         if (g_bySession != IPMC_NO_SESSION) {
-            IpmClose(g_bySession);
+            static_cast<void>(IpmClose(g_bySession)); // the manager logs a failed close
             g_bySession = IPMC_NO_SESSION;
             SimUnitSetChannel(MDSC_INVALID_ID);
         }
@@ -326,10 +326,10 @@ void SimLinkClose() {
     SimUnitStop();
     if (g_bTcp) {
         if (g_bySession != IPMC_NO_SESSION) {
-            IpmClose(g_bySession);
+            static_cast<void>(IpmClose(g_bySession)); // the manager logs a failed close
         }
         if (g_byListener != IPMC_NO_SESSION) {
-            IpmClose(g_byListener);
+            static_cast<void>(IpmClose(g_byListener)); // the manager logs a failed close
         }
         g_bySession = IPMC_NO_SESSION;
         g_byListener = IPMC_NO_SESSION;

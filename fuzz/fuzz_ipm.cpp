@@ -14,6 +14,7 @@
 #include <poll.h>
 
 #include "Communication/Ipm/IpmIni.h"
+#include "Communication/Ipm/IpmPriv.h"
 #include "Communication/Ips/Ips.h"
 #include "Platform/PltSocket.h"
 #include "Platform/Posix/PltSys.h"
@@ -141,7 +142,7 @@ void InstallFakeSystem() {
 // The application's connection events: a lost connection is closed, as the application does.
 void Event(std::uint16_t wEvent, std::uint8_t bySessionId) {
     if (wEvent == IPMC_EVENT_CONNECTION_LOST && bySessionId == bySession) {
-        IpmClose(bySessionId);
+        static_cast<void>(IpmClose(bySessionId)); // the harness only needs the slot free
         bySession = IPMC_NO_SESSION;
     }
 }
@@ -149,7 +150,7 @@ void Event(std::uint16_t wEvent, std::uint8_t bySessionId) {
 // The application closes the session from inside its handler.
 void CloseOnDelivery(const fuzz::Delivered&) {
     if (bySession != IPMC_NO_SESSION) {
-        IpmClose(bySession);
+        static_cast<void>(IpmClose(bySession)); // the harness only needs the slot free
         bySession = IPMC_NO_SESSION;
     }
 }
@@ -186,8 +187,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbyInput, std::size_t 
     fuzz::ResetRuntime(plan.StartClock());
     IpmResetForTest();
     IpsResetForTest();
-    IpsInit();
-    IpmInit();
+    if (IpsInit() != IPSC_OK || IpmInit() != IPMC_OK) {
+        return 0;
+    }
     if ((plan.Flags() & fuzz::FUZZ_FLAG_APPLICATION) != 0) {
         fuzz::RegisterApplication(MDSC_TCPIP_SESSION_BASE, false);
     } else {

@@ -6,6 +6,7 @@
 
 #include "Communication/Ipm/IpmMulti.h"
 #include "Communication/Ipm/IpmOip.h"
+#include "Communication/Ipm/IpmPriv.h"
 #include "Communication/Ipm/IpmTerminal.h"
 #include "Communication/Ipm/IpmTrace.h"
 #include "Runtime/Log.h"
@@ -21,55 +22,43 @@ struct IpmProtocolEntry {
     void (*pfClose)(IpmSessionData*);
 };
 
-constexpr std::array<IpmProtocolEntry, 3> atProtocols = {{
+constexpr std::array<IpmProtocolEntry, 3> IPMC_PROTOCOLS = {{
     {IpmTerminalProcess, IpmTerminalSend, IpmTerminalInit, IpmTerminalClose},
     {IpmOipProcess, IpmOipSend, IpmOipInit, IpmOipClose},
     {IpmMultiProcess, IpmMultiSend, IpmMultiInit, IpmMultiClose},
 }};
 
-bool bIpmInitialized = false;
+bool bInitialised = false;
 std::uint16_t wConnectionThread = OSSC_NO_THREAD;
 std::uint16_t wSessionThread = OSSC_NO_THREAD;
 std::int32_t nSessionCount = 0;
 std::array<IpmSessionData, IPMC_MAX_NR_OF_SESSIONS> atSessions;
 
 bool ValidProtocol(std::int32_t tProtocol) {
-    return tProtocol >= 0 && static_cast<std::size_t>(tProtocol) < atProtocols.size();
+    return tProtocol >= 0 && static_cast<std::size_t>(tProtocol) < IPMC_PROTOCOLS.size();
 }
 
 bool IsConnected(const IpmSessionData& tSession) {
-    return tSession.bActive != 0 && (tSession.tSocket.tType == IpsType::IPSC_CONNECTED ||
-                                     tSession.tSocket.tType == IpsType::IPSC_ACCEPTED);
+    return tSession.bActive != 0 && (tSession.tSocket.tType == IpsType::Connected ||
+                                     tSession.tSocket.tType == IpsType::Accepted);
 }
 
 // Releases the protocol state of a slot, if one is installed.
 void RemoveProtocol(IpmSessionData& tSession) {
     IpmTraceSessionEnded(tSession);
     if (tSession.pvProtocolData != nullptr && ValidProtocol(tSession.tProtocol)) {
-        atProtocols[static_cast<std::size_t>(tSession.tProtocol)].pfClose(&tSession);
+        IPMC_PROTOCOLS[static_cast<std::size_t>(tSession.tProtocol)].pfClose(&tSession);
     }
     tSession.pvProtocolData = nullptr;
     tSession.pfProcess = nullptr;
     tSession.pfSend = nullptr;
 }
 
-// Drops the resolved addresses and gives up a resolver still at work.
-void ForgetAddresses(IpmSessionData& tSession) {
-    IpsResolveAbandon(tSession.ptResolver);
-    tSession.ptResolver = nullptr;
-    tSession.tAddresses = IpsAddressList{};
-    tSession.byAddress = 0;
-    tSession.szFailure.fill('\0');
-}
-
 // Gives a slot back to the free pool after a failed open or accept.
 void ReleaseSlot(IpmSessionData& tSession) {
-    if (tSession.tSocket.socketDescr != 0) {
-        IpsCloseSocket(&tSession.tSocket);
-    }
-    tSession.tSocket = IpsSocket{};
+    IpmDropSocket(tSession);
     RemoveProtocol(tSession);
-    ForgetAddresses(tSession);
+    IpmForgetAddresses(tSession);
     tSession.bActive = 0;
     tSession.bConnecting = 0;
     tSession.wPort = 0;
@@ -78,73 +67,10 @@ void ReleaseSlot(IpmSessionData& tSession) {
     tSession.bySessionId = IPMC_NO_SESSION;
 }
 
-// One connect attempt has failed on every address: say why and wait for the next one.
-void AttemptFailed(IpmSessionData& tSession, const char* pszReason) {
-    std::snprintf(tSession.szFailure.data(), tSession.szFailure.size(), "%s", pszReason);
-    if (tSession.tSocket.socketDescr != 0) {
-        IpsCloseSocket(&tSession.tSocket);
-    }
-    tSession.tSocket = IpsSocket{};
-    tSession.dwRetryTime = OssGetTime();
-    IpmNotify(&tSession, IPMC_EVENT_CONNECT_FAILED); // last action: may close the session
-}
-
-// Starts the connect to the next resolved address that takes one; after the last, the attempt
-// has failed.
-void TryNextAddress(IpmSessionData& tSession, const char* pszReason) {
-    char szReason[IPSC_REASON_SIZE] = {};
-    std::snprintf(szReason, sizeof szReason, "%s", pszReason);
-    while (tSession.byAddress < tSession.tAddresses.wCount) {
-        const PltSocketAddress& tAddress = tSession.tAddresses.atAddress[tSession.byAddress++];
-        if (IpsConnectTo(tAddress, &tSession.tSocket, szReason) == IPSC_OK) {
-            return;
-        }
-    }
-    AttemptFailed(tSession, szReason);
-}
-
-// Starts (again) the connect of an active session: the host text resolved anew (a numeric
-// address at once, a name on the resolver's thread), then its addresses in the resolver's order.
-void StartConnect(IpmSessionData& tSession) {
-    tSession.dwRetryTime = OssGetTime();
-    if (tSession.tSocket.socketDescr != 0) {
-        IpsCloseSocket(&tSession.tSocket);
-    }
-    tSession.tSocket = IpsSocket{};
-    tSession.byAddress = 0;
-    if (IpsResolveNumeric(tSession.szIpAddress.data(), tSession.wPort, false,
-                          &tSession.tAddresses) == IPSC_OK) {
-        TryNextAddress(tSession, "no address");
-        return;
-    }
-    tSession.tAddresses.wCount = 0;
-    if (tSession.ptResolver == nullptr) {
-        tSession.ptResolver = IpsResolveStart(tSession.szIpAddress.data(), tSession.wPort);
-    }
-    if (tSession.ptResolver == nullptr) {
-        AttemptFailed(tSession, "no resolver");
-    }
-}
-
-// A name being resolved: on to its addresses once the resolver has ended.
-void PollResolver(IpmSessionData& tSession) {
-    char szReason[IPSC_REASON_SIZE] = {};
-    const int nResult = IpsResolvePoll(tSession.ptResolver, &tSession.tAddresses, szReason);
-    if (nResult == 0) {
-        return;
-    }
-    tSession.ptResolver = nullptr;
-    tSession.byAddress = 0;
-    if (nResult < 0) {
-        AttemptFailed(tSession, szReason);
-    } else {
-        TryNextAddress(tSession, "no address");
-    }
-}
-
 void AcceptOn(IpmSessionData& tListen) {
     IpsSocket tAccepted;
-    if (IpsAccept(&tListen.tSocket, &tAccepted) != IPSC_OK || tAccepted.socketDescr == 0) {
+    if (IpsAccept(&tListen.tSocket, &tAccepted) != IPSC_OK ||
+        tAccepted.socketDescr == IPSC_INVALID_SOCKET) {
         return;
     }
     const std::uint8_t bySlot = IpmFindFreeSession();
@@ -174,15 +100,8 @@ void AcceptOn(IpmSessionData& tListen) {
 
 } // namespace
 
-bool IpmCheck(bool bHolds, const char* pszCondition, const char* pszFile, int nLine) {
-    if (!bHolds) {
-        std::printf("Assertion failed: %s, file %s, line %d\r\n", pszCondition, pszFile, nLine);
-    }
-    return bHolds;
-}
-
 std::uint16_t IpmInit() {
-    if (!IPM_CHECK(!bIpmInitialized)) {
+    if (!LOG_CHECK_TEXT(!bInitialised, "!bIpmInitialized", __FILE__)) {
         return IPMC_OK;
     }
     wConnectionThread = OssCreateThread(IpmProcessConnections, OSSC_EVERY_FOURTH_PASS);
@@ -206,12 +125,12 @@ std::uint16_t IpmInit() {
         atSessions[i].byChannelId = static_cast<std::uint8_t>(MDSC_TCPIP_SESSION_BASE + i);
     }
     nSessionCount = 0;
-    bIpmInitialized = true;
+    bInitialised = true;
     return IPMC_OK;
 }
 
 std::uint16_t IpmTerminate() {
-    if (!IPM_CHECK(bIpmInitialized)) {
+    if (!LOG_CHECK_TEXT(bInitialised, "bIpmInitialized", __FILE__)) {
         return IPMC_ERROR;
     }
     std::uint16_t wStatus = IPMC_OK;
@@ -224,17 +143,17 @@ std::uint16_t IpmTerminate() {
     if (OssDeleteThread(wConnectionThread) != 0) {
         LogError("IpmTerminate", IPMC_ERROR, "Could not return ProcessConnection thread %d",
                  wConnectionThread);
-        wStatus = static_cast<std::uint16_t>(wStatus + IPMC_ERROR);
+        wStatus = IPMC_ERROR;
     }
     if (OssDeleteThread(wSessionThread) != 0) {
         LogError("IpmTerminate", IPMC_ERROR, "Could not return ProcessSession thread %d",
                  wSessionThread);
-        wStatus = static_cast<std::uint16_t>(wStatus + IPMC_ERROR);
+        wStatus = IPMC_ERROR;
     }
     wConnectionThread = OSSC_NO_THREAD;
     wSessionThread = OSSC_NO_THREAD;
     nSessionCount = 0;
-    bIpmInitialized = false;
+    bInitialised = false;
     return wStatus;
 }
 
@@ -243,7 +162,7 @@ namespace {
 // Opens an active session (pszHost) or a listening one on pszListen (nullptr: every IPv4 address).
 std::uint8_t OpenSession(std::uint16_t wPort, const char* pszHost, const char* pszListen,
                          std::int32_t tProtocol, IpmCallback pfCallback) {
-    if (!IPM_CHECK(bIpmInitialized)) {
+    if (!LOG_CHECK_TEXT(bInitialised, "bIpmInitialized", __FILE__)) {
         return IPMC_NO_SESSION;
     }
     const std::uint8_t bySlot = IpmFindFreeSession();
@@ -298,7 +217,7 @@ std::uint8_t OpenSession(std::uint16_t wPort, const char* pszHost, const char* p
     }
     ++nSessionCount;
     if (pszHost != nullptr) {
-        StartConnect(tSession); // the session stands: a failure is reported on it
+        IpmStartConnect(tSession); // the session stands: a failure is reported on it
     }
     return bySlot;
 }
@@ -324,15 +243,10 @@ std::uint16_t IpmLocalPort(std::uint8_t tSessionId) {
     return tSessionId < IPMC_MAX_NR_OF_SESSIONS ? IpsLocalPort(&atSessions[tSessionId].tSocket) : 0;
 }
 
-// Checks a session id given by a caller.
-static bool ValidSessionId(std::uint8_t tSessionId, int nLine) {
-    return IpmCheck(tSessionId < IPMC_MAX_NR_OF_SESSIONS,
-                    "(BYTE)tSessionId < IPMC_MAX_NR_OF_SESSIONS", __FILE__, nLine);
-}
-
 std::uint16_t IpmClose(std::uint8_t tSessionId) {
-    IPM_CHECK(bIpmInitialized);
-    if (!ValidSessionId(tSessionId, __LINE__)) {
+    LOG_CHECK_TEXT(bInitialised, "bIpmInitialized", __FILE__);
+    if (!LOG_CHECK_TEXT(tSessionId < IPMC_MAX_NR_OF_SESSIONS,
+                        "(BYTE)tSessionId < IPMC_MAX_NR_OF_SESSIONS", __FILE__)) {
         return IPMC_ERROR;
     }
     IpmSessionData& tSession = atSessions[tSessionId];
@@ -345,14 +259,15 @@ std::uint16_t IpmClose(std::uint8_t tSessionId) {
         LogError("IpmClose", IPMC_ERROR, "Could not deregister response handler");
         wStatus = IPMC_ERROR;
     }
-    if (tSession.tSocket.socketDescr != 0 && IpsCloseSocket(&tSession.tSocket) != IPSC_OK) {
+    if (tSession.tSocket.socketDescr != IPSC_INVALID_SOCKET &&
+        IpsCloseSocket(&tSession.tSocket) != IPSC_OK) {
         LogError("IpmClose", IPMC_ERROR, "Could not close socket of session %d",
                  tSession.bySessionId);
         wStatus = IPMC_ERROR;
     }
     tSession.tSocket = IpsSocket{};
     RemoveProtocol(tSession);
-    ForgetAddresses(tSession);
+    IpmForgetAddresses(tSession);
     ++tSession.dwGeneration;
     tSession.bActive = 0;
     tSession.bConnecting = 0;
@@ -368,9 +283,11 @@ std::uint16_t IpmClose(std::uint8_t tSessionId) {
 }
 
 std::uint16_t IpmGetChannelId(std::uint8_t tSessionId, std::uint8_t* pbyChannelId) {
-    IPM_CHECK(bIpmInitialized);
-    const bool bOut = IPM_CHECK(NULL != pbyChannelId);
-    if (!ValidSessionId(tSessionId, __LINE__) || !bOut) {
+    LOG_CHECK_TEXT(bInitialised, "bIpmInitialized", __FILE__);
+    const bool bOut = LOG_CHECK(NULL != pbyChannelId);
+    if (!LOG_CHECK_TEXT(tSessionId < IPMC_MAX_NR_OF_SESSIONS,
+                        "(BYTE)tSessionId < IPMC_MAX_NR_OF_SESSIONS", __FILE__) ||
+        !bOut) {
         return IPMC_ERROR;
     }
     *pbyChannelId = atSessions[tSessionId].byChannelId;
@@ -379,13 +296,14 @@ std::uint16_t IpmGetChannelId(std::uint8_t tSessionId, std::uint8_t* pbyChannelI
 
 void IpmAddWaitHandles(PltWaitSet& rSet) {
     for (const IpmSessionData& tSession : atSessions) {
-        if (tSession.bySessionId == IPMC_NO_SESSION || tSession.tSocket.socketDescr == 0) {
+        if (tSession.bySessionId == IPMC_NO_SESSION ||
+            tSession.tSocket.socketDescr == IPSC_INVALID_SOCKET) {
             continue;
         }
         // A connect in progress completes (or fails) on writability.
         if (tSession.bConnecting == 0) {
             PltWaitAdd(rSet, static_cast<int>(tSession.tSocket.socketDescr));
-        } else if (tSession.tSocket.tType == IpsType::IPSC_CONNECTING) {
+        } else if (tSession.tSocket.tType == IpsType::Connecting) {
             PltWaitAddWritable(rSet, static_cast<int>(tSession.tSocket.socketDescr));
         }
     }
@@ -397,31 +315,31 @@ void IpmProcessConnections() {
             continue;
         }
         switch (tSession.tSocket.tType) {
-        case IpsType::IPSC_PASSIVE:
+        case IpsType::Passive:
             if (tSession.bActive != 0 && IpmSessionAvailable()) {
                 AcceptOn(tSession);
             }
             break;
-        case IpsType::IPSC_CONNECTING:
+        case IpsType::Connecting:
             if (tSession.bActive == 0) {
                 tSession.bActive = static_cast<std::uint8_t>(IpsIsConnected(&tSession.tSocket));
                 if (tSession.bActive != 0) {
                     tSession.bConnecting = 0;
                     IpmNotify(&tSession, IPMC_EVENT_CONNECTED);
-                } else if (tSession.tSocket.tType != IpsType::IPSC_CONNECTING) {
+                } else if (tSession.tSocket.tType != IpsType::Connecting) {
                     // The connect failed (the socket layer has logged why): the next address,
                     // or after the last one a new attempt later.
-                    IpsCloseSocket(&tSession.tSocket);
-                    TryNextAddress(tSession, IpsLastConnectError());
+                    static_cast<void>(IpsCloseSocket(&tSession.tSocket)); // logged there
+                    IpmTryNextAddress(tSession, IpsLastConnectError());
                 }
             }
             break;
-        case IpsType::IPSC_NONE:
+        case IpsType::None:
             if (tSession.bConnecting != 0 && tSession.ptResolver != nullptr) {
-                PollResolver(tSession);
+                IpmPollResolver(tSession);
             } else if (tSession.bConnecting != 0 &&
                        OssTimeSince(tSession.dwRetryTime) >= IPMC_RECONNECT_INTERVAL_MS) {
-                StartConnect(tSession);
+                IpmStartConnect(tSession);
             }
             break;
         default:
@@ -432,14 +350,14 @@ void IpmProcessConnections() {
         if (tSession.bConnecting != 0 && tSession.ptResolver != nullptr) {
             // The name is resolved on a thread of its own: look for its result now and then.
             OssDeclareDeadline(OssGetTime() + IPMC_RESOLVER_POLL_MS);
-        } else if (tSession.bConnecting != 0 && tSession.tSocket.tType == IpsType::IPSC_NONE) {
+        } else if (tSession.bConnecting != 0 && tSession.tSocket.tType == IpsType::None) {
             OssDeclareDeadline(tSession.dwRetryTime + IPMC_RECONNECT_INTERVAL_MS);
         }
     }
 }
 
 void IpmProcessSessions() {
-    if (!bIpmInitialized) {
+    if (!bInitialised) {
         return;
     }
     for (IpmSessionData& tSession : atSessions) {
@@ -452,8 +370,8 @@ void IpmProcessSessions() {
 
 std::uint16_t IpmResponseHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                                  std::uint16_t wMsgLen, const std::uint8_t* ptrMsg) {
-    const bool bLength = IPM_CHECK(0 != wMsgLen);
-    if (!IPM_CHECK(NULL != ptrMsg) || !bLength || byChannelId < MDSC_TCPIP_SESSION_BASE ||
+    const bool bLength = LOG_CHECK(0 != wMsgLen);
+    if (!LOG_CHECK(NULL != ptrMsg) || !bLength || byChannelId < MDSC_TCPIP_SESSION_BASE ||
         byChannelId - MDSC_TCPIP_SESSION_BASE >= IPMC_MAX_NR_OF_SESSIONS) {
         return IPMC_ERROR;
     }
@@ -473,7 +391,7 @@ std::uint16_t IpmSetProtocol(std::uint8_t bySlot, std::int32_t tProtocol) {
         return IPMC_ERROR;
     }
     IpmSessionData& tSession = atSessions[bySlot];
-    const IpmProtocolEntry& tEntry = atProtocols[static_cast<std::size_t>(tProtocol)];
+    const IpmProtocolEntry& tEntry = IPMC_PROTOCOLS[static_cast<std::size_t>(tProtocol)];
     tSession.tProtocol = tProtocol;
     if (tEntry.pfInstall(&tSession) != IPMC_OK) {
         tSession.pvProtocolData = nullptr;
@@ -485,7 +403,7 @@ std::uint16_t IpmSetProtocol(std::uint8_t bySlot, std::int32_t tProtocol) {
 }
 
 void IpmNotify(IpmSessionData* pSessionData, std::uint16_t wEvent) {
-    if (!IPM_CHECK(pSessionData != NULL)) {
+    if (!LOG_CHECK(pSessionData != NULL)) {
         return;
     }
     if (pSessionData->pfCallback != nullptr) {
@@ -509,6 +427,10 @@ bool IpmSessionAvailable() {
     return nSessionCount < IPMC_MAX_NR_OF_SESSIONS;
 }
 
+std::uint16_t IpmOpenSessionCount() {
+    return static_cast<std::uint16_t>(nSessionCount);
+}
+
 bool IpmDeliver(IpmSessionData* ptSessionData, std::uint8_t byMsgType, std::uint16_t wMsgLen,
                 const std::uint8_t* pbyMsg, std::uint16_t* pwStatus) {
     const std::uint32_t dwGeneration = ptSessionData->dwGeneration;
@@ -530,6 +452,6 @@ void IpmResetForTest() {
     }
     wConnectionThread = OSSC_NO_THREAD;
     wSessionThread = OSSC_NO_THREAD;
-    bIpmInitialized = false;
+    bInitialised = false;
     nSessionCount = 0;
 }

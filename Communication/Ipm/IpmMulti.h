@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "Communication/Ipm/IpmIni.h"
+#include "Communication/Ipm/IpmPriv.h"
 
 constexpr std::uint16_t IPMC_MULTI_PREAMBLE = 0x55AA;    // first two bytes: AA 55
 constexpr std::uint16_t IPMC_MULTI_HEADER_SIZE = 6;      // bytes of a package header
@@ -24,21 +24,22 @@ struct IpmMultiHeader {
     std::uint16_t wLength = 0;
 };
 
-std::uint16_t IpmMultiInit(IpmSessionData* ptSessionData); // allocates the state: 0 or 12600
-void IpmMultiClose(IpmSessionData* ptSessionData);         // releases it
-void IpmMultiProcess(IpmSessionData* ptSessionData);       // one receive pass
+[[nodiscard]] std::uint16_t
+IpmMultiInit(IpmSessionData* ptSessionData);         // allocates the state: 0 or 12600
+void IpmMultiClose(IpmSessionData* ptSessionData);   // releases it
+void IpmMultiProcess(IpmSessionData* ptSessionData); // one receive pass
 // Sends one message package: 0 (also when the write failed; it is logged) or 12600.
-std::uint16_t IpmMultiSend(IpmSessionData* ptSessionData, std::uint8_t byMsgType,
-                           std::uint16_t wMsgLen, const std::uint8_t* pvMsg);
+[[nodiscard]] std::uint16_t IpmMultiSend(IpmSessionData* ptSessionData, std::uint8_t byMsgType,
+                                         std::uint16_t wMsgLen, const std::uint8_t* pvMsg);
 
 // Steps of the receive pass: 0, 12600 failure, 12601 session lost.
-std::uint16_t IpmMultiProcessHeader(IpmSessionData* ptSessionData);
-std::uint16_t IpmMultiReadMessageData(IpmSessionData* ptSessionData);
-std::uint16_t IpmMultiProcessKeepAlive(IpmSessionData* ptSessionData);
+[[nodiscard]] std::uint16_t IpmMultiProcessHeader(IpmSessionData* ptSessionData);
+[[nodiscard]] std::uint16_t IpmMultiReadMessageData(IpmSessionData* ptSessionData);
+[[nodiscard]] std::uint16_t IpmMultiProcessKeepAlive(IpmSessionData* ptSessionData);
 // Writes one package (type 1 message, 2 keep-alive) in a single write: 0 or 12600.
-std::uint16_t IpmMultiSendPackage(IpmSessionData* ptSessionData, std::uint8_t byPackageType,
-                                  std::uint8_t byMsgType, std::uint16_t wLength,
-                                  const std::uint8_t* pbyMsg);
+[[nodiscard]] std::uint16_t IpmMultiSendPackage(IpmSessionData* ptSessionData,
+                                                std::uint8_t byPackageType, std::uint8_t byMsgType,
+                                                std::uint16_t wLength, const std::uint8_t* pbyMsg);
 // Header to its 6 wire bytes (returns 6) and back.
 std::uint16_t IpmMultiBuildHeader(const IpmMultiHeader* ptHeader, std::uint8_t* pbyBuffer);
 void IpmMultiParseHeader(const std::uint8_t* pbyBuffer, IpmMultiHeader* ptHeader);

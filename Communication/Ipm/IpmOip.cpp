@@ -7,7 +7,6 @@
 #include <memory>
 #include <new>
 
-#include "Communication/Ipm/IpmTrace.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
@@ -24,7 +23,7 @@ struct IpmOipQueueEntry {
 
 // Private state of an Oip session.
 struct IpmOipData {
-    IpmOipState tState = IpmOipState::IPMC_STATE_TYPE;
+    IpmOipState tState = IpmOipState::Type;
     std::uint16_t wReadPos = 0;    // next byte to decode in the receive buffer
     std::uint16_t wBodyLength = 0; // length field minus the header
     std::uint16_t wByteCount = 0;  // bytes gathered of the current field, body or skip
@@ -107,7 +106,7 @@ std::uint16_t SkipRemaining(const IpmOipData* ptData) {
 
 // A whole message has arrived: act on it. False when the session was closed meanwhile.
 bool CompleteMessage(IpmSessionData* ptSessionData, IpmOipData* ptData) {
-    ptData->tState = IpmOipState::IPMC_STATE_TYPE;
+    ptData->tState = IpmOipState::Type;
     const std::uint32_t dwWord = ptData->adwHeader[0];
     const std::uint32_t dwGeneration = ptSessionData->dwGeneration;
     if (dwWord == IPMC_OIP_PROTOCOL_ERROR) {
@@ -135,6 +134,57 @@ bool CompleteMessage(IpmSessionData* ptSessionData, IpmOipData* ptData) {
     return true;
 }
 
+// The length field is complete: a valid length makes room for the body, an invalid one is told
+// to the peer and the message is skipped.
+void TakeLength(IpmSessionData* ptSessionData, IpmOipData* ptData) {
+    const std::uint32_t dwLength = ptData->adwHeader[1];
+    if (dwLength < IPMC_OIP_HEADER_SIZE || dwLength > IPMC_OIP_MAX_LENGTH) {
+        LogError("IpmOipProcess", 0, "Protocol Error: Length invalid");
+        SendLengthError(ptSessionData);
+        ptData->tState = IpmOipState::Skip;
+        return;
+    }
+    ptData->wBodyLength = static_cast<std::uint16_t>(dwLength - IPMC_OIP_HEADER_SIZE);
+    if (ptData->wBodyLength > 0) {
+        ptData->pbyBody = Allocate(ptData->wBodyLength);
+        if (!ptData->pbyBody) {
+            // No room for the body: the message is skipped.
+            LogError("IpmOipProcess", 0, "Allocation Failure");
+            ptData->tState = IpmOipState::Skip;
+        }
+    }
+}
+
+// Gathers bytes of the header field the state names. True when the pass must go on even though
+// every byte is decoded: a message (or skip) that has ended with its header.
+bool DecodeHeaderField(IpmSessionData* ptSessionData, IpmOipData* ptData, const std::uint8_t* pbyIn,
+                       std::uint32_t dwCount) {
+    const auto nField = static_cast<std::size_t>(ptData->tState);
+    const std::uint32_t dwTake =
+        std::min<std::uint32_t>(4u - ptData->wByteCount, dwCount - ptData->wReadPos);
+    for (std::uint32_t i = 0; i < dwTake; ++i) {
+        ptData->adwHeader[nField] |= static_cast<std::uint32_t>(pbyIn[ptData->wReadPos])
+                                     << (8 * ptData->wByteCount);
+        ++ptData->wByteCount;
+        ++ptData->wReadPos;
+    }
+    if (ptData->wByteCount < 4) {
+        return false;
+    }
+    ptData->wByteCount = 0;
+    ptData->tState = static_cast<IpmOipState>(nField + 1);
+    if (nField == 0) {
+        ptData->byMsgType = static_cast<std::uint8_t>(ptData->adwHeader[0] & 0xFFu);
+    } else if (nField == 1) {
+        TakeLength(ptSessionData, ptData);
+        // A skip with nothing left to skip ends in this pass too.
+        return ptData->tState == IpmOipState::Skip && ptData->wReadPos == dwCount;
+    } else if (nField == 3) {
+        return ptData->wReadPos == dwCount && ptData->wBodyLength == 0;
+    }
+    return false;
+}
+
 // Decodes the dwCount bytes of the receive buffer. False when the session was closed meanwhile.
 bool Decode(IpmSessionData* ptSessionData, IpmOipData* ptData, std::uint32_t dwCount) {
     const std::uint8_t* pbyIn = ptSessionData->abyReceiveBuffer.data();
@@ -143,52 +193,13 @@ bool Decode(IpmSessionData* ptSessionData, IpmOipData* ptData, std::uint32_t dwC
         bContinue = false;
         const std::uint32_t dwLeft = dwCount - ptData->wReadPos;
         switch (ptData->tState) {
-        case IpmOipState::IPMC_STATE_TYPE:
-        case IpmOipState::IPMC_STATE_LENGTH:
-        case IpmOipState::IPMC_STATE_RESERVED1:
-        case IpmOipState::IPMC_STATE_RESERVED2: {
-            const auto nField = static_cast<std::size_t>(ptData->tState);
-            const std::uint32_t dwTake = std::min<std::uint32_t>(4u - ptData->wByteCount, dwLeft);
-            for (std::uint32_t i = 0; i < dwTake; ++i) {
-                ptData->adwHeader[nField] |= static_cast<std::uint32_t>(pbyIn[ptData->wReadPos])
-                                             << (8 * ptData->wByteCount);
-                ++ptData->wByteCount;
-                ++ptData->wReadPos;
-            }
-            if (ptData->wByteCount < 4) {
-                break;
-            }
-            ptData->wByteCount = 0;
-            ptData->tState = static_cast<IpmOipState>(nField + 1);
-            if (nField == 0) {
-                ptData->byMsgType = static_cast<std::uint8_t>(ptData->adwHeader[0] & 0xFFu);
-            } else if (nField == 1) {
-                const std::uint32_t dwLength = ptData->adwHeader[1];
-                if (dwLength < IPMC_OIP_HEADER_SIZE || dwLength > IPMC_OIP_MAX_LENGTH) {
-                    LogError("IpmOipProcess", 0, "Protocol Error: Length invalid");
-                    SendLengthError(ptSessionData);
-                    ptData->tState = IpmOipState::IPMC_STATE_SKIP;
-                } else {
-                    ptData->wBodyLength =
-                        static_cast<std::uint16_t>(dwLength - IPMC_OIP_HEADER_SIZE);
-                    if (ptData->wBodyLength > 0) {
-                        ptData->pbyBody = Allocate(ptData->wBodyLength);
-                        if (!ptData->pbyBody) {
-                            // No room for the body: the message is skipped.
-                            LogError("IpmOipProcess", 0, "Allocation Failure");
-                            ptData->tState = IpmOipState::IPMC_STATE_SKIP;
-                        }
-                    }
-                }
-                // A skip with nothing left to skip ends in this pass too.
-                bContinue =
-                    ptData->tState == IpmOipState::IPMC_STATE_SKIP && ptData->wReadPos == dwCount;
-            } else if (nField == 3) {
-                bContinue = ptData->wReadPos == dwCount && ptData->wBodyLength == 0;
-            }
+        case IpmOipState::Type:
+        case IpmOipState::Length:
+        case IpmOipState::Reserved1:
+        case IpmOipState::Reserved2:
+            bContinue = DecodeHeaderField(ptSessionData, ptData, pbyIn, dwCount);
             break;
-        }
-        case IpmOipState::IPMC_STATE_DATA: {
+        case IpmOipState::Data: {
             const std::uint32_t dwTake =
                 std::min<std::uint32_t>(ptData->wBodyLength - ptData->wByteCount, dwLeft);
             if (dwTake > 0) {
@@ -203,13 +214,13 @@ bool Decode(IpmSessionData* ptSessionData, IpmOipData* ptData, std::uint32_t dwC
             }
             break;
         }
-        case IpmOipState::IPMC_STATE_SKIP: {
+        case IpmOipState::Skip: {
             const std::uint16_t wRemaining = SkipRemaining(ptData);
             const std::uint32_t dwTake = std::min<std::uint32_t>(wRemaining, dwLeft);
             ptData->wReadPos = static_cast<std::uint16_t>(ptData->wReadPos + dwTake);
             ptData->wByteCount = static_cast<std::uint16_t>(ptData->wByteCount + dwTake);
             if (dwTake == wRemaining) {
-                ptData->tState = IpmOipState::IPMC_STATE_TYPE;
+                ptData->tState = IpmOipState::Type;
                 IpmOipResetReceive(ptSessionData);
             }
             break;
@@ -220,7 +231,7 @@ bool Decode(IpmSessionData* ptSessionData, IpmOipData* ptData, std::uint32_t dwC
             ptData->wBodyLength = 0;
             ptData->wByteCount = 0;
             ptData->adwHeader = {};
-            ptData->tState = IpmOipState::IPMC_STATE_TYPE;
+            ptData->tState = IpmOipState::Type;
             break;
         }
     }
@@ -230,7 +241,7 @@ bool Decode(IpmSessionData* ptSessionData, IpmOipData* ptData, std::uint32_t dwC
 } // namespace
 
 std::uint16_t IpmOipInit(IpmSessionData* ptSessionData) {
-    if (!IPM_CHECK(ptSessionData != NULL)) {
+    if (!LOG_CHECK(ptSessionData != NULL)) {
         return IPMC_ERROR;
     }
     if (nFailAllocations > 0) {
@@ -246,17 +257,15 @@ std::uint16_t IpmOipInit(IpmSessionData* ptSessionData) {
 }
 
 void IpmOipClose(IpmSessionData* ptSessionData) {
-    if (!IPM_CHECK(ptSessionData != NULL)) {
-        return;
+    if (LOG_CHECK(ptSessionData != NULL)) {
+        IpmReleaseProtocolData<IpmOipData>(*ptSessionData); // held messages go unsent
     }
-    // Held messages are released with the state, unsent.
-    delete Data(ptSessionData);
-    ptSessionData->pvProtocolData = nullptr;
 }
 
 void IpmOipResetReceive(IpmSessionData* ptSessionData) {
     IpmOipData* ptData = Data(ptSessionData);
-    IPM_CHECK(IpmOipState::IPMC_STATE_TYPE == ptData->tState);
+    LOG_CHECK_TEXT(IpmOipState::Type == ptData->tState,
+                   "IpmOipState::IPMC_STATE_TYPE == ptData->tState", __FILE__);
     ptData->wBodyLength = 0;
     ptData->wByteCount = 0;
     ptData->adwHeader = {};
@@ -273,7 +282,7 @@ std::uint16_t IpmOipSendHeartbeat(IpmSessionData* ptSessionData) {
 }
 
 void IpmOipProcess(IpmSessionData* ptSessionData) {
-    if (!IPM_CHECK(NULL != ptSessionData) || ptSessionData->pvProtocolData == nullptr) {
+    if (!LOG_CHECK(NULL != ptSessionData) || ptSessionData->pvProtocolData == nullptr) {
         return;
     }
     IpmOipData* ptData = Data(ptSessionData);
@@ -288,24 +297,24 @@ void IpmOipProcess(IpmSessionData* ptSessionData) {
             return;
         }
     } else if (wRead == IPSC_TRANSFER_ERROR) {
-        ptData->tState = IpmOipState::IPMC_STATE_LOST;
+        ptData->tState = IpmOipState::Lost;
     }
     const std::uint32_t dwNow = OssGetTime();
-    if (ptData->tState != IpmOipState::IPMC_STATE_LOST && ptData->dwHeartbeatInterval != 0) {
+    if (ptData->tState != IpmOipState::Lost && ptData->dwHeartbeatInterval != 0) {
         if (dwNow - ptData->dwLastHeartbeatTime > ptData->dwHeartbeatInterval) {
             ptData->dwLastHeartbeatTime = dwNow;
             if (IpmOipSendHeartbeat(ptSessionData) != IPMC_OK) {
                 LogError("IpmOipProcess", 0, "Could not transmit heartbeat message, session %d",
                          ptSessionData->bySessionId);
-                ptData->tState = IpmOipState::IPMC_STATE_LOST;
+                ptData->tState = IpmOipState::Lost;
             }
         }
         if (ptData->bReceived && dwNow - ptData->dwLastReceiveTime >
                                      IPMC_OIP_TIMEOUT_FACTOR * ptData->dwHeartbeatInterval) {
-            ptData->tState = IpmOipState::IPMC_STATE_LOST;
+            ptData->tState = IpmOipState::Lost;
         }
     }
-    if (ptData->tState == IpmOipState::IPMC_STATE_LOST) {
+    if (ptData->tState == IpmOipState::Lost) {
         IpmNotify(ptSessionData, IPMC_EVENT_CONNECTION_LOST); // last action: may close the session
     } else if (ptData->dwHeartbeatInterval != 0) {
         // The next heartbeat, and the end of the peer's silence allowance once it has spoken.
@@ -319,9 +328,9 @@ void IpmOipProcess(IpmSessionData* ptSessionData) {
 
 std::uint16_t IpmOipSend(IpmSessionData* ptSessionData, std::uint8_t byMsgType,
                          std::uint16_t wMsgLen, const std::uint8_t* pMsg) {
-    const bool bSession = IPM_CHECK(NULL != ptSessionData);
-    const bool bLength = IPM_CHECK(0 != wMsgLen);
-    if (!IPM_CHECK(NULL != pMsg) || !bSession || !bLength ||
+    const bool bSession = LOG_CHECK(NULL != ptSessionData);
+    const bool bLength = LOG_CHECK(0 != wMsgLen);
+    if (!LOG_CHECK(NULL != pMsg) || !bSession || !bLength ||
         ptSessionData->pvProtocolData == nullptr) {
         return IPMC_ERROR;
     }

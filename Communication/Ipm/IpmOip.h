@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "Communication/Ipm/IpmIni.h"
+#include "Communication/Ipm/IpmPriv.h"
 
 constexpr std::uint32_t IPMC_OIP_HEADER_SIZE = 16;            // bytes of the message header
 constexpr std::uint32_t IPMC_OIP_MAX_LENGTH = 32783;          // largest valid length field
@@ -23,23 +23,24 @@ constexpr std::uint32_t IPMC_OIP_ERROR_MESSAGE_SIZE = 24;     // wire size of a 
 
 // Receive states.
 enum class IpmOipState : std::int32_t {
-    IPMC_STATE_TYPE = 0,      // header bytes 0..3
-    IPMC_STATE_LENGTH = 1,    // header bytes 4..7
-    IPMC_STATE_RESERVED1 = 2, // header bytes 8..11
-    IPMC_STATE_RESERVED2 = 3, // header bytes 12..15
-    IPMC_STATE_DATA = 4,      // the body
-    IPMC_STATE_LOST = 5,      // connection lost
-    IPMC_STATE_SKIP = 6,      // rest of a rejected message
+    Type = 0,      // header bytes 0..3
+    Length = 1,    // header bytes 4..7
+    Reserved1 = 2, // header bytes 8..11
+    Reserved2 = 3, // header bytes 12..15
+    Data = 4,      // the body
+    Lost = 5,      // connection lost
+    Skip = 6,      // rest of a rejected message
 };
 
-std::uint16_t IpmOipInit(IpmSessionData* ptSessionData); // allocates the state: 0 or 12600
-void IpmOipClose(IpmSessionData* ptSessionData);         // releases state and held messages
-void IpmOipProcess(IpmSessionData* ptSessionData);       // one receive pass
+[[nodiscard]] std::uint16_t
+IpmOipInit(IpmSessionData* ptSessionData);         // allocates the state: 0 or 12600
+void IpmOipClose(IpmSessionData* ptSessionData);   // releases state and held messages
+void IpmOipProcess(IpmSessionData* ptSessionData); // one receive pass
 // Sends one message (or holds a notification back): 0 or 12600.
-std::uint16_t IpmOipSend(IpmSessionData* ptSessionData, std::uint8_t byMsgType,
-                         std::uint16_t wMsgLen, const std::uint8_t* pMsg);
-void IpmOipResetReceive(IpmSessionData* ptSessionData);           // ready for the next message
-std::uint16_t IpmOipSendHeartbeat(IpmSessionData* ptSessionData); // 0 or 12600
+[[nodiscard]] std::uint16_t IpmOipSend(IpmSessionData* ptSessionData, std::uint8_t byMsgType,
+                                       std::uint16_t wMsgLen, const std::uint8_t* pMsg);
+void IpmOipResetReceive(IpmSessionData* ptSessionData); // ready for the next message
+[[nodiscard]] std::uint16_t IpmOipSendHeartbeat(IpmSessionData* ptSessionData); // 0 or 12600
 
 // Makes the next nCount allocations of this module fail (tests only).
 void IpmOipFailAllocationsForTest(std::uint32_t nCount);

@@ -4,7 +4,6 @@
 #include <array>
 #include <new>
 
-#include "Communication/Ipm/IpmTrace.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 
@@ -19,7 +18,7 @@ struct IpmTerminalData {
 } // namespace
 
 std::uint16_t IpmTerminalInit(IpmSessionData* ptSessionData) {
-    if (!IPM_CHECK(ptSessionData != NULL)) {
+    if (!LOG_CHECK(ptSessionData != NULL)) {
         return IPMC_ERROR;
     }
     auto* ptData = new (std::nothrow) IpmTerminalData;
@@ -28,15 +27,13 @@ std::uint16_t IpmTerminalInit(IpmSessionData* ptSessionData) {
 }
 
 void IpmTerminalClose(IpmSessionData* ptSessionData) {
-    if (!IPM_CHECK(ptSessionData != NULL)) {
-        return;
+    if (LOG_CHECK(ptSessionData != NULL)) {
+        IpmReleaseProtocolData<IpmTerminalData>(*ptSessionData);
     }
-    delete static_cast<IpmTerminalData*>(ptSessionData->pvProtocolData);
-    ptSessionData->pvProtocolData = nullptr;
 }
 
 void IpmTerminalProcess(IpmSessionData* ptSessionData) {
-    if (!IPM_CHECK(ptSessionData != NULL) || ptSessionData->pvProtocolData == nullptr) {
+    if (!LOG_CHECK(ptSessionData != NULL) || ptSessionData->pvProtocolData == nullptr) {
         return;
     }
     std::uint32_t dwCount = 0;
@@ -79,9 +76,9 @@ void IpmTerminalProcess(IpmSessionData* ptSessionData) {
 std::uint16_t IpmTerminalSend(IpmSessionData* ptSessionData, std::uint8_t byMsgType,
                               std::uint16_t wMsgLen, const std::uint8_t* pMsg) {
     (void)byMsgType;
-    const bool bSession = IPM_CHECK(NULL != ptSessionData);
-    const bool bLength = IPM_CHECK(0 != wMsgLen);
-    if (!IPM_CHECK(NULL != pMsg) || !bSession || !bLength) {
+    const bool bSession = LOG_CHECK(NULL != ptSessionData);
+    const bool bLength = LOG_CHECK(0 != wMsgLen);
+    if (!LOG_CHECK(NULL != pMsg) || !bSession || !bLength) {
         return IPMC_ERROR;
     }
     return IpmSessionWrite(ptSessionData, pMsg, wMsgLen) == IPSC_OK ? IPMC_OK : IPMC_ERROR;

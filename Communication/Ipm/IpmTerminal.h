@@ -5,15 +5,16 @@
 
 #include <cstdint>
 
-#include "Communication/Ipm/IpmIni.h"
+#include "Communication/Ipm/IpmPriv.h"
 
 constexpr std::uint16_t IPMC_TERMINAL_LINE_SIZE = 200; // line buffer, terminating zero included
 constexpr std::uint8_t IPMC_TERMINAL_CR = 13;          // ends the line
 constexpr std::uint8_t IPMC_TERMINAL_BS = 8;           // removes the last character
 
-std::uint16_t IpmTerminalInit(IpmSessionData* ptSessionData); // empty line: 0 or 12600
-void IpmTerminalClose(IpmSessionData* ptSessionData);         // drops a partly typed line
-void IpmTerminalProcess(IpmSessionData* ptSessionData);       // one receive pass
+[[nodiscard]] std::uint16_t
+IpmTerminalInit(IpmSessionData* ptSessionData);         // empty line: 0 or 12600
+void IpmTerminalClose(IpmSessionData* ptSessionData);   // drops a partly typed line
+void IpmTerminalProcess(IpmSessionData* ptSessionData); // one receive pass
 // Writes the message bytes as they are (the type is not sent): 0 or 12600.
-std::uint16_t IpmTerminalSend(IpmSessionData* ptSessionData, std::uint8_t byMsgType,
-                              std::uint16_t wMsgLen, const std::uint8_t* pMsg);
+[[nodiscard]] std::uint16_t IpmTerminalSend(IpmSessionData* ptSessionData, std::uint8_t byMsgType,
+                                            std::uint16_t wMsgLen, const std::uint8_t* pMsg);

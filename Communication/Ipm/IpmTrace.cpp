@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr std::size_t kOipLengthEnd = 8; // the length field ends here: it is checked at once
+constexpr std::size_t IPMC_OIP_LENGTH_END = 8; // the length field ends here: checked at once
 
 enum class Cut : std::uint8_t {
     Header, // gathering a header (or a Terminal line)
@@ -66,7 +66,7 @@ void OipByte(Cutter& c, std::uint8_t byValue, TraceDir tDir, const TraceSource& 
     const std::size_t wSize = c.pending.Size();
     switch (c.tCut) {
     case Cut::Header:
-        if (wSize == kOipLengthEnd) {
+        if (wSize == IPMC_OIP_LENGTH_END) {
             const std::uint32_t dwLength = Le32(c.pending, 4);
             if (dwLength < IPMC_OIP_HEADER_SIZE || dwLength > IPMC_OIP_MAX_LENGTH) {
                 // Rejected: the receiver skips what the length announced after these 8 bytes.

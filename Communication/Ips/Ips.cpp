@@ -1,35 +1,18 @@
 // Ips: the IP socket layer over the platform's sockets.
 #include "Communication/Ips/Ips.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <new>
-#include <string>
-#include <vector>
 
 #include "Platform/PltSocket.h"
-#include "Platform/PltThread.h"
 #include "Runtime/Log.h"
 
 namespace {
 
-bool bIsInitialised = false;
-int nLastConnectError = 0; // error number of the last connect that failed
-void ReapOrphans(std::uint32_t dwWaitMs);
+bool bInitialised = false;
+int nLastConnectError = 0;      // error number of the last connect that failed
+std::uint16_t wOpenSockets = 0; // sockets opened and not closed yet
 std::uint32_t dwPollTimeoutUs = IPSC_POLL_TIMEOUT_US; // how long a readiness poll waits
-
-// Prints the failed precondition and lets the caller carry on.
-bool Check(bool bHolds, const char* pszCondition, int nLine) {
-    if (!bHolds) {
-        std::printf("Assertion failed: %s, file %s, line %d\r\n", pszCondition, __FILE__, nLine);
-    }
-    return bHolds;
-}
-#define IPS_CHECK(condition) Check((condition), #condition, __LINE__)
-
-// The descriptor value the operating system reports for "no socket".
-constexpr std::uint32_t INVALID_SOCKET = 0xFFFFFFFFu;
 
 PltSocketHandle Handle(const IpsSocket* pSocket) {
     return static_cast<PltSocketHandle>(pSocket->socketDescr);
@@ -55,75 +38,80 @@ bool SetModes(PltSocketHandle hSocket, const char* pszName) {
     return true;
 }
 
+// Keeps a socket just opened in the record, counted among the open ones.
+void Keep(IpsSocket* pSocket, PltSocketHandle hSocket) {
+    pSocket->socketDescr = static_cast<std::uint32_t>(hSocket);
+    ++wOpenSockets;
+}
+
 } // namespace
 
 std::uint16_t IpsInit() {
-    IPS_CHECK(!bIsInitialised);
+    LOG_CHECK_TEXT(!bInitialised, "!bIsInitialised", __FILE__);
     // The platform's sockets need no start-up.
-    bIsInitialised = true;
+    bInitialised = true;
     return IPSC_OK;
 }
 
 std::uint16_t IpsTerminate() {
-    IPS_CHECK(bIsInitialised);
-    ReapOrphans(100);
-    bIsInitialised = false;
+    LOG_CHECK_TEXT(bInitialised, "bIsInitialised", __FILE__);
+    IpsReapResolvers(100);
+    bInitialised = false;
     return IPSC_OK;
 }
 
 std::uint16_t IpsCreateSocket(IpsSocket* pSocket) {
-    IPS_CHECK(bIsInitialised);
-    if (!IPS_CHECK(NULL != pSocket)) {
+    LOG_CHECK_TEXT(bInitialised, "bIsInitialised", __FILE__);
+    if (!LOG_CHECK(NULL != pSocket)) {
         return IPSC_ERROR;
     }
-    pSocket->tType = IpsType::IPSC_NONE;
+    pSocket->tType = IpsType::None;
     const PltSocketHandle hSocket = PltSocketCreateTcp();
     if (hSocket == PLTC_INVALID_SOCKET) {
         LogError("IpsCreateSocket", IPSC_ERROR, "Could not construct socket, errno=%d",
                  PltSocketLastError());
-        pSocket->socketDescr = 0;
+        pSocket->socketDescr = IPSC_INVALID_SOCKET;
         return IPSC_ERROR;
     }
-    pSocket->socketDescr = static_cast<std::uint32_t>(hSocket);
+    Keep(pSocket, hSocket);
     if (!SetModes(hSocket, "IpsCreateSocket")) {
-        IpsCloseSocket(pSocket);
+        static_cast<void>(IpsCloseSocket(pSocket)); // a failure is logged there
         return IPSC_ERROR;
     }
     return IPSC_OK;
 }
 
 std::uint16_t IpsCloseSocket(IpsSocket* pSocket) {
-    IPS_CHECK(bIsInitialised);
-    if (!IPS_CHECK(NULL != pSocket)) {
+    LOG_CHECK_TEXT(bInitialised, "bIsInitialised", __FILE__);
+    if (!LOG_CHECK(NULL != pSocket)) {
         return IPSC_ERROR;
     }
-    IPS_CHECK(INVALID_SOCKET != pSocket->socketDescr);
-    // Descriptor 0 is "no socket": there is nothing to close (and standard input stays open).
-    if (pSocket->socketDescr != 0 && pSocket->socketDescr != INVALID_SOCKET) {
+    // A record without a socket has nothing to close.
+    if (pSocket->socketDescr != IPSC_INVALID_SOCKET) {
         if (!PltSocketClose(Handle(pSocket))) {
             LogError("IpsCloseSocket", IPSC_ERROR, "Could not close socket, errno=%d",
                      PltSocketLastError());
             return IPSC_ERROR;
         }
+        --wOpenSockets;
     }
-    pSocket->socketDescr = 0;
-    pSocket->tType = IpsType::IPSC_NONE;
+    pSocket->socketDescr = IPSC_INVALID_SOCKET;
+    pSocket->tType = IpsType::None;
     return IPSC_OK;
 }
 
 std::uint16_t IpsConnect(std::uint16_t wPort, const char* pszAddress, IpsSocket* pSocket) {
-    IPS_CHECK(bIsInitialised);
-    if (!IPS_CHECK(NULL != pSocket)) {
+    LOG_CHECK_TEXT(bInitialised, "bIsInitialised", __FILE__);
+    if (!LOG_CHECK(NULL != pSocket)) {
         return IPSC_ERROR;
     }
-    IPS_CHECK(INVALID_SOCKET != pSocket->socketDescr);
     const std::uint32_t dwAddress = PltSocketParseAddress(pszAddress);
     if (dwAddress == PLTC_ADDRESS_NONE) {
         LogError("IpsConnect", IPSC_ERROR, "Could not convert IP Address, errno=%d",
                  PltSocketLastError());
         return IPSC_ERROR;
     }
-    if (pSocket->socketDescr == 0) {
+    if (pSocket->socketDescr == IPSC_INVALID_SOCKET) {
         LogError("IpsConnect", IPSC_ERROR, "Connect failure, errno=%d", 0);
         return IPSC_ERROR;
     }
@@ -132,17 +120,16 @@ std::uint16_t IpsConnect(std::uint16_t wPort, const char* pszAddress, IpsSocket*
         LogError("IpsConnect", IPSC_ERROR, "Connect failure, errno=%d", nError);
         return IPSC_ERROR;
     }
-    pSocket->tType = IpsType::IPSC_CONNECTING;
+    pSocket->tType = IpsType::Connecting;
     return IPSC_OK;
 }
 
 std::uint16_t IpsIsConnected(IpsSocket* pSocket) {
-    IPS_CHECK(bIsInitialised);
-    if (!IPS_CHECK(NULL != pSocket)) {
+    LOG_CHECK_TEXT(bInitialised, "bIsInitialised", __FILE__);
+    if (!LOG_CHECK(NULL != pSocket)) {
         return 0;
     }
-    IPS_CHECK(INVALID_SOCKET != pSocket->socketDescr);
-    if (pSocket->socketDescr == 0) {
+    if (pSocket->socketDescr == IPSC_INVALID_SOCKET) {
         return 0;
     }
     PltSocketReady tReady;
@@ -150,7 +137,7 @@ std::uint16_t IpsIsConnected(IpsSocket* pSocket) {
         !(tReady.bWritable || tReady.bError)) {
         return 0;
     }
-    if (pSocket->tType == IpsType::IPSC_CONNECTING) {
+    if (pSocket->tType == IpsType::Connecting) {
         // A socket whose connect failed also shows as ready: only a clear pending error means
         // the connection stands.
         // (An error condition found by the poll has already taken the pending error.)
@@ -159,27 +146,26 @@ std::uint16_t IpsIsConnected(IpsSocket* pSocket) {
             nLastConnectError = nError < 0 ? PltSocketLastError() : nError;
             LogError("IpsIsConnected", IPSC_ERROR, "Connect failure, errno=%d",
                      nError < 0 ? PltSocketLastError() : nError);
-            pSocket->tType = IpsType::IPSC_NONE;
+            pSocket->tType = IpsType::None;
             return 0;
         }
-        pSocket->tType = IpsType::IPSC_CONNECTED;
+        pSocket->tType = IpsType::Connected;
         return 1;
     }
     return tReady.bWritable ? 1 : 0;
 }
 
 std::uint16_t IpsListen(std::uint16_t wPort, IpsSocket* pSocket, const char* pszAddress) {
-    IPS_CHECK(bIsInitialised);
-    if (!IPS_CHECK(NULL != pSocket)) {
+    LOG_CHECK_TEXT(bInitialised, "bIsInitialised", __FILE__);
+    if (!LOG_CHECK(NULL != pSocket)) {
         return IPSC_ERROR;
     }
-    IPS_CHECK(INVALID_SOCKET != pSocket->socketDescr);
-    pSocket->tType = IpsType::IPSC_PASSIVE;
+    pSocket->tType = IpsType::Passive;
     const PltSocketHandle hSocket = Handle(pSocket);
     const char* pszFailure = nullptr;
     const std::uint32_t dwAddress =
         pszAddress != nullptr ? PltSocketParseAddress(pszAddress) : PLTC_ADDRESS_ANY;
-    if (pSocket->socketDescr == 0) {
+    if (pSocket->socketDescr == IPSC_INVALID_SOCKET) {
         pszFailure = "Could not bind to socket, errno=%d";
     } else if (dwAddress == PLTC_ADDRESS_NONE) {
         pszFailure = "Could not convert IP Address, errno=%d";
@@ -193,23 +179,25 @@ std::uint16_t IpsListen(std::uint16_t wPort, IpsSocket* pSocket, const char* psz
     }
     LogError("IpsListen", IPSC_ERROR, pszFailure, PltSocketLastError());
     // The socket is of no further use; close it here so that it does not leak.
-    if (pSocket->socketDescr != 0) {
+    if (pSocket->socketDescr != IPSC_INVALID_SOCKET) {
         PltSocketClose(hSocket);
+        --wOpenSockets;
     }
-    pSocket->socketDescr = 0;
+    pSocket->socketDescr = IPSC_INVALID_SOCKET;
     return IPSC_ERROR;
 }
 
 std::uint16_t IpsAccept(IpsSocket* pListenSocket, IpsSocket* pAcceptedSocket) {
-    IPS_CHECK(bIsInitialised);
-    const bool bListen = IPS_CHECK(NULL != pListenSocket);
-    if (!IPS_CHECK(NULL != pAcceptedSocket) || !bListen) {
+    LOG_CHECK_TEXT(bInitialised, "bIsInitialised", __FILE__);
+    const bool bListen = LOG_CHECK(NULL != pListenSocket);
+    if (!LOG_CHECK(NULL != pAcceptedSocket) || !bListen) {
         return IPSC_ERROR;
     }
-    IPS_CHECK(IpsType::IPSC_PASSIVE == pListenSocket->tType);
-    pAcceptedSocket->tType = IpsType::IPSC_ACCEPTED;
-    pAcceptedSocket->socketDescr = 0;
-    if (pListenSocket->socketDescr == 0) {
+    LOG_CHECK_TEXT(IpsType::Passive == pListenSocket->tType,
+                   "IpsType::Passive == pListenSocket->tType", __FILE__);
+    pAcceptedSocket->tType = IpsType::Accepted;
+    pAcceptedSocket->socketDescr = IPSC_INVALID_SOCKET;
+    if (pListenSocket->socketDescr == IPSC_INVALID_SOCKET) {
         return IPSC_OK;
     }
     PltSocketReady tReady;
@@ -234,18 +222,18 @@ std::uint16_t IpsAccept(IpsSocket* pListenSocket, IpsSocket* pAcceptedSocket) {
         PltSocketClose(hAccepted);
         return IPSC_ERROR;
     }
-    pAcceptedSocket->socketDescr = static_cast<std::uint32_t>(hAccepted);
+    Keep(pAcceptedSocket, hAccepted);
     return IPSC_OK;
 }
 
 std::uint16_t IpsWrite(IpsSocket* pSocket, const void* pvBuffer, std::uint32_t dwLength) {
-    IPS_CHECK(bIsInitialised);
-    const bool bSocket = IPS_CHECK(NULL != pSocket);
-    if (!IPS_CHECK(NULL != pvBuffer) || !bSocket) {
+    LOG_CHECK_TEXT(bInitialised, "bIsInitialised", __FILE__);
+    const bool bSocket = LOG_CHECK(NULL != pSocket);
+    if (!LOG_CHECK(NULL != pvBuffer) || !bSocket) {
         return IPSC_ERROR;
     }
     PltSocketReady tReady;
-    if (pSocket->socketDescr == 0 ||
+    if (pSocket->socketDescr == IPSC_INVALID_SOCKET ||
         PltSocketPoll(Handle(pSocket), false, true, dwPollTimeoutUs, &tReady) != 1 ||
         !tReady.bWritable || tReady.bError) {
         LogError("IpsWrite", IPSC_ERROR, "Write to socket failed, errno=%d", PltSocketLastError());
@@ -269,14 +257,14 @@ std::uint16_t IpsWrite(IpsSocket* pSocket, const void* pvBuffer, std::uint32_t d
 
 std::uint16_t IpsRead(IpsSocket* pSocket, std::uint8_t* pReceiveBuffer, std::uint32_t dwSize,
                       std::uint32_t* pdwReceived) {
-    IPS_CHECK(bIsInitialised);
-    const bool bSocket = IPS_CHECK(NULL != pSocket);
-    if (!IPS_CHECK(NULL != pReceiveBuffer) || !bSocket || pdwReceived == nullptr) {
+    LOG_CHECK_TEXT(bInitialised, "bIsInitialised", __FILE__);
+    const bool bSocket = LOG_CHECK(NULL != pSocket);
+    if (!LOG_CHECK(NULL != pReceiveBuffer) || !bSocket || pdwReceived == nullptr) {
         return IPSC_TRANSFER_ERROR;
     }
     *pdwReceived = 0;
     PltSocketReady tReady;
-    const int nReady = pSocket->socketDescr == 0
+    const int nReady = pSocket->socketDescr == IPSC_INVALID_SOCKET
                            ? -1
                            : PltSocketPoll(Handle(pSocket), true, false, dwPollTimeoutUs, &tReady);
     if (nReady < 0 || tReady.bError) {
@@ -306,8 +294,8 @@ std::uint16_t IpsRead(IpsSocket* pSocket, std::uint8_t* pReceiveBuffer, std::uin
 }
 
 std::uint16_t IpsIpAddress(const char* pszHost, char* lpszIpAddress) {
-    IPS_CHECK(bIsInitialised);
-    if (!IPS_CHECK(NULL != lpszIpAddress)) {
+    LOG_CHECK_TEXT(bInitialised, "bIsInitialised", __FILE__);
+    if (!LOG_CHECK(NULL != lpszIpAddress)) {
         return IPSC_ERROR;
     }
     char szHostName[IPSC_HOST_NAME_SIZE] = {};
@@ -327,10 +315,14 @@ std::uint16_t IpsIpAddress(const char* pszHost, char* lpszIpAddress) {
 }
 
 std::uint16_t IpsLocalPort(const IpsSocket* pSocket) {
-    if (pSocket == nullptr || pSocket->socketDescr == 0) {
+    if (pSocket == nullptr || pSocket->socketDescr == IPSC_INVALID_SOCKET) {
         return 0;
     }
     return PltSocketLocalPort(Handle(pSocket));
+}
+
+std::uint16_t IpsOpenSocketCount() {
+    return wOpenSockets;
 }
 
 void IpsSetPollTimeout(std::uint32_t dwMicroseconds) {
@@ -338,115 +330,21 @@ void IpsSetPollTimeout(std::uint32_t dwMicroseconds) {
 }
 
 void IpsResetForTest() {
-    ReapOrphans(1000); // no resolver of an earlier test outlives it
-    bIsInitialised = false;
+    IpsReapResolvers(1000); // no resolver of an earlier test outlives it
+    bInitialised = false;
     dwPollTimeoutUs = IPSC_POLL_TIMEOUT_US;
-}
-
-// The resolver thread's work: shared by the thread and its owner; whoever lets go last frees it.
-struct IpsResolver {
-    std::string host;
-    std::uint16_t wPort = 0;
-    IpsAddressList tList;
-    int nError = 0;
-    std::atomic<bool> bDone{false};
-    PltThread* ptThread = nullptr;
-};
-
-namespace {
-
-// Resolvers given up while at work: joined once they have ended.
-std::vector<IpsResolver*> apOrphans;
-
-std::uint32_t ResolveRoutine(void* pvParam) {
-    auto* ptResolver = static_cast<IpsResolver*>(pvParam);
-    ptResolver->tList.wCount = PltSocketResolveAll(
-        ptResolver->host.c_str(), ptResolver->wPort, 0, ptResolver->tList.atAddress.data(),
-        ptResolver->tList.atAddress.size(), &ptResolver->nError);
-    ptResolver->bDone.store(true);
-    return 0;
-}
-
-// Ends a resolver whose thread has finished: true when it is joined and freed.
-bool Reap(IpsResolver* ptResolver, std::uint32_t dwWaitMs) {
-    if (!ptResolver->bDone.load() && dwWaitMs == 0) {
-        return false;
-    }
-    if (!PltThreadJoin(ptResolver->ptThread, dwWaitMs == 0 ? 1000 : dwWaitMs)) {
-        return false;
-    }
-    delete ptResolver;
-    return true;
-}
-
-void ReapOrphans(std::uint32_t dwWaitMs) {
-    std::erase_if(apOrphans,
-                  [dwWaitMs](IpsResolver* ptResolver) { return Reap(ptResolver, dwWaitMs); });
-}
-
-} // namespace
-
-std::uint16_t IpsResolveNumeric(const char* pszHost, std::uint16_t wPort, bool bPassive,
-                                IpsAddressList* ptList) {
-    int nError = 0;
-    ptList->wCount =
-        PltSocketResolveAll(pszHost == nullptr ? "" : pszHost, wPort,
-                            PLTC_RESOLVE_NUMERIC | (bPassive ? PLTC_RESOLVE_PASSIVE : 0),
-                            ptList->atAddress.data(), ptList->atAddress.size(), &nError);
-    return ptList->wCount > 0 ? IPSC_OK : IPSC_ERROR;
-}
-
-IpsResolver* IpsResolveStart(const char* pszHost, std::uint16_t wPort) {
-    ReapOrphans(0);
-    auto* ptResolver = new (std::nothrow) IpsResolver;
-    if (ptResolver == nullptr) {
-        return nullptr;
-    }
-    ptResolver->host = pszHost;
-    ptResolver->wPort = wPort;
-    std::uint32_t dwId = 0;
-    ptResolver->ptThread = PltThreadStart(ResolveRoutine, ptResolver, &dwId);
-    if (ptResolver->ptThread == nullptr) {
-        LogError("IpsResolveStart", IPSC_ERROR, "Could not start the resolver thread");
-        delete ptResolver;
-        return nullptr;
-    }
-    return ptResolver;
-}
-
-int IpsResolvePoll(IpsResolver* ptResolver, IpsAddressList* ptList, char* pszReason) {
-    if (ptResolver == nullptr || !ptResolver->bDone.load()) {
-        return 0;
-    }
-    const IpsAddressList tList = ptResolver->tList;
-    const int nError = ptResolver->nError;
-    if (!Reap(ptResolver, 0)) {
-        return 0; // finishing: asked again on the next pass
-    }
-    if (tList.wCount == 0) {
-        std::snprintf(pszReason, IPSC_REASON_SIZE, "%s", PltSocketResolveErrorText(nError));
-        LogError("IpsResolvePoll", IPSC_ERROR, "Could not resolve host: %s", pszReason);
-        return -1;
-    }
-    *ptList = tList;
-    return 1;
-}
-
-void IpsResolveAbandon(IpsResolver* ptResolver) {
-    if (ptResolver != nullptr && !Reap(ptResolver, 0)) {
-        apOrphans.push_back(ptResolver);
-    }
+    wOpenSockets = 0;
 }
 
 std::uint16_t IpsConnectTo(const PltSocketAddress& tAddress, IpsSocket* pSocket, char* pszReason) {
-    IPS_CHECK(bIsInitialised);
+    LOG_CHECK_TEXT(bInitialised, "bIsInitialised", __FILE__);
     *pSocket = IpsSocket{};
     const PltSocketHandle hSocket = PltSocketCreateFor(tAddress);
     int nError = 0;
     if (hSocket == PLTC_INVALID_SOCKET) {
         nError = PltSocketLastError();
     } else {
-        pSocket->socketDescr = static_cast<std::uint32_t>(hSocket);
+        Keep(pSocket, hSocket);
         if (!SetModes(hSocket, "IpsConnectTo")) {
             nError = PltSocketLastError();
         } else {
@@ -459,12 +357,12 @@ std::uint16_t IpsConnectTo(const PltSocketAddress& tAddress, IpsSocket* pSocket,
         if (pszReason != nullptr) {
             std::snprintf(pszReason, IPSC_REASON_SIZE, "%s", PltSocketErrorText(nError));
         }
-        if (pSocket->socketDescr != 0) {
-            IpsCloseSocket(pSocket);
+        if (pSocket->socketDescr != IPSC_INVALID_SOCKET) {
+            static_cast<void>(IpsCloseSocket(pSocket)); // a failure is logged there
         }
         return IPSC_ERROR;
     }
-    pSocket->tType = IpsType::IPSC_CONNECTING;
+    pSocket->tType = IpsType::Connecting;
     return IPSC_OK;
 }
 
@@ -478,7 +376,7 @@ const char* IpsLastConnectError() {
 }
 
 std::uint16_t IpsListenOn(const PltSocketAddress& tAddress, IpsSocket* pSocket) {
-    IPS_CHECK(bIsInitialised);
+    LOG_CHECK_TEXT(bInitialised, "bIsInitialised", __FILE__);
     *pSocket = IpsSocket{};
     const PltSocketHandle hSocket = PltSocketCreateFor(tAddress);
     if (hSocket == PLTC_INVALID_SOCKET) {
@@ -486,14 +384,14 @@ std::uint16_t IpsListenOn(const PltSocketAddress& tAddress, IpsSocket* pSocket) 
                  PltSocketLastError());
         return IPSC_ERROR;
     }
-    pSocket->socketDescr = static_cast<std::uint32_t>(hSocket);
+    Keep(pSocket, hSocket);
     if (!SetModes(hSocket, "IpsListenOn") || !PltSocketSetReuseAddress(hSocket) ||
         !PltSocketBindTo(hSocket, tAddress) || !PltSocketListen(hSocket, IPSC_LISTEN_BACKLOG)) {
         LogError("IpsListenOn", IPSC_ERROR, "Could not listen, errno=%d", PltSocketLastError());
-        IpsCloseSocket(pSocket);
+        static_cast<void>(IpsCloseSocket(pSocket)); // a failure is logged there
         return IPSC_ERROR;
     }
-    pSocket->tType = IpsType::IPSC_PASSIVE;
+    pSocket->tType = IpsType::Passive;
     return IPSC_OK;
 }
 

@@ -52,13 +52,7 @@ int PltSocketLastError() {
 }
 
 PltSocketHandle PltSocketCreateTcp() {
-    int fd = Retry([] { return PltSysTable().pfSocket(AF_INET, SOCK_STREAM, 0); });
-    if (fd == 0) {
-        // Descriptor 0 means "no socket" to the callers: move the socket to a higher number.
-        const int moved = Retry([] { return PltSysTable().pfFcntl(0, F_DUPFD_CLOEXEC, 1); });
-        PltSysTable().pfClose(0);
-        fd = moved;
-    }
+    const int fd = Retry([] { return PltSysTable().pfSocket(AF_INET, SOCK_STREAM, 0); });
     if (fd < 0) {
         return PLTC_INVALID_SOCKET;
     }
@@ -282,13 +276,7 @@ const char* PltSocketErrorText(int nError) {
 PltSocketHandle PltSocketCreateFor(const PltSocketAddress& tAddress) {
     sa_family_t family = AF_INET;
     std::memcpy(&family, tAddress.abyData.data() + offsetof(sockaddr, sa_family), sizeof family);
-    int fd = Retry([&] { return PltSysTable().pfSocket(family, SOCK_STREAM, 0); });
-    if (fd == 0) {
-        // Descriptor 0 means "no socket" to the callers: move the socket to a higher number.
-        const int moved = Retry([] { return PltSysTable().pfFcntl(0, F_DUPFD_CLOEXEC, 1); });
-        PltSysTable().pfClose(0);
-        fd = moved;
-    }
+    const int fd = Retry([&] { return PltSysTable().pfSocket(family, SOCK_STREAM, 0); });
     return fd < 0 ? PLTC_INVALID_SOCKET : fd;
 }
 

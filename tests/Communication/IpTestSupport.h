@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Communication/Ipm/IpmIni.h"
+#include "Communication/Ipm/IpmPriv.h"
 #include "Communication/Ips/Ips.h"
 #include "Platform/PltSocket.h"
 #include "Runtime/Log.h"
@@ -77,6 +78,18 @@ inline bool Logged(const std::string& text) {
         }
     }
     return false;
+}
+
+// Lines printed through the event log's output route (failed checks among them) once
+// RouteChecks() has set it.
+inline std::vector<std::string> printed;
+inline int PrintLine(const char* pszText) {
+    printed.emplace_back(pszText);
+    return 0;
+}
+inline void RouteChecks() {
+    printed.clear();
+    LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLine);
 }
 
 // Runs scheduler passes until the condition holds or two seconds went by.
@@ -218,9 +231,9 @@ class IpFixture : public ::testing::Test {
         MdsInit();
         PltSocketRestoreCalls();
         IpsResetForTest();
-        IpsInit();
+        ASSERT_EQ(IPSC_OK, IpsInit());
         IpmResetForTest();
-        IpmInit();
+        ASSERT_EQ(IPMC_OK, IpmInit());
         messages.clear();
         events.clear();
         onEvent = nullptr;
@@ -267,7 +280,7 @@ class IpFixture : public ::testing::Test {
     }
     static std::uint8_t Channel(std::uint8_t bySession) {
         std::uint8_t byChannel = 0;
-        IpmGetChannelId(bySession, &byChannel);
+        EXPECT_EQ(IPMC_OK, IpmGetChannelId(bySession, &byChannel));
         return byChannel;
     }
 

@@ -3,11 +3,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 #include "Platform/Posix/PltSys.h"
 #include "tests/Communication/IpTestSupport.h"
@@ -154,6 +156,33 @@ TEST_F(IpmIniPosixTest, FailedListenReleasesTheSlot) {
     EXPECT_EQ(IPMC_NO_SESSION, IpmSessionForTest(0)->bySessionId);
     EXPECT_EQ(nullptr, IpmSessionForTest(0)->pvProtocolData);
     EXPECT_TRUE(Logged("Could not bind to socket"));
+}
+
+// With standard input closed an accepted connection gets descriptor 0: a socket like any other.
+TEST_F(IpmIniPosixTest, AcceptedSocketOnDescriptorZeroIsServedAndClosed) {
+    std::uint16_t wPort = 0;
+    ASSERT_EQ(0, OpenListener(IPMC_PROTOCOL_TERMINAL, &wPort));
+    const int fd = Track(PeerConnect(wPort)); // waits in the listen backlog
+    struct StdinClosed {
+        int saved = ::dup(0);
+        StdinClosed() { ::close(0); }
+        ~StdinClosed() {
+            ::dup2(saved, 0);
+            ::close(saved);
+        }
+    } stdinClosed;
+    ASSERT_TRUE(Pump([] { return CountEvents(IPMC_EVENT_CONNECTED) == 1; }));
+    const std::uint8_t byAccepted = events.back().bySession;
+    ASSERT_EQ(0u, IpmSessionForTest(byAccepted)->tSocket.socketDescr);
+    EXPECT_EQ(2, IpmOpenSessionCount());
+    EXPECT_EQ(2, IpsOpenSocketCount());
+    PeerSend(fd, {'o', 'k', 13});
+    ASSERT_TRUE(Pump([] { return messages.size() == 1; }));
+    EXPECT_EQ(IPMC_OK, IpmClose(byAccepted));
+    EXPECT_EQ(-1, ::fcntl(0, F_GETFD));
+    EXPECT_EQ(IPMC_OK, IpmClose(0));
+    EXPECT_EQ(0, IpmOpenSessionCount());
+    EXPECT_EQ(0, IpsOpenSocketCount());
 }
 
 } // namespace

@@ -232,7 +232,7 @@ TEST_F(IpmOipTest, HeartbeatEvery5000MsAndTimeOutOnlyAfterData) {
 TEST_F(IpmOipTest, PeerCloseRaisesConnectionLostAndCloseFromCallbackIsSafe) {
     onEvent = [](std::uint16_t wEvent, std::uint8_t bySession) {
         if (wEvent == IPMC_EVENT_CONNECTION_LOST) {
-            IpmClose(bySession);
+            EXPECT_EQ(IPMC_OK, IpmClose(bySession));
         }
     };
     testos::RawShutdown(peer);

@@ -45,8 +45,8 @@ class IpsTest : public IpFixture {
     }
     void TearDown() override {
         for (IpsSocket* p : {&listening, &accepted, &client}) {
-            if (p->socketDescr != 0) {
-                IpsCloseSocket(p);
+            if (p->socketDescr != IPSC_INVALID_SOCKET) {
+                EXPECT_EQ(IPSC_OK, IpsCloseSocket(p));
             }
         }
         IpFixture::TearDown();
@@ -57,11 +57,13 @@ class IpsTest : public IpFixture {
         ASSERT_EQ(0, IpsListen(0, &listening));
         ASSERT_EQ(0, IpsCreateSocket(&client));
         ASSERT_EQ(0, IpsConnect(IpsLocalPort(&listening), "127.0.0.1", &client));
-        EXPECT_EQ(IpsType::IPSC_CONNECTING, client.tType);
+        EXPECT_EQ(IpsType::Connecting, client.tType);
         ASSERT_TRUE(Pump([&] { return IpsIsConnected(&client) == 1; }));
-        EXPECT_EQ(IpsType::IPSC_CONNECTED, client.tType);
-        ASSERT_TRUE(Pump(
-            [&] { return IpsAccept(&listening, &accepted) == 0 && accepted.socketDescr != 0; }));
+        EXPECT_EQ(IpsType::Connected, client.tType);
+        ASSERT_TRUE(Pump([&] {
+            return IpsAccept(&listening, &accepted) == 0 &&
+                   accepted.socketDescr != IPSC_INVALID_SOCKET;
+        }));
     }
     // Everything that arrives on the accepted socket within a short while.
     Bytes Drain(std::size_t expected) {
@@ -69,7 +71,7 @@ class IpsTest : public IpFixture {
         std::uint8_t buffer[4096];
         Pump([&] {
             std::uint32_t count = 0;
-            IpsRead(&accepted, buffer, sizeof buffer, &count);
+            EXPECT_EQ(IPSC_OK, IpsRead(&accepted, buffer, sizeof buffer, &count));
             data.insert(data.end(), buffer, buffer + count);
             return data.size() >= expected;
         });
@@ -134,11 +136,11 @@ TEST_F(IpsTest, FailedSendIsATransferError) {
 TEST_F(IpsTest, AcceptWithNothingPendingGivesNoSocket) {
     ASSERT_EQ(0, IpsCreateSocket(&listening));
     ASSERT_EQ(0, IpsListen(0, &listening));
-    EXPECT_EQ(IpsType::IPSC_PASSIVE, listening.tType);
+    EXPECT_EQ(IpsType::Passive, listening.tType);
     accepted.socketDescr = 77;
     EXPECT_EQ(0, IpsAccept(&listening, &accepted));
-    EXPECT_EQ(0u, accepted.socketDescr);
-    EXPECT_EQ(IpsType::IPSC_ACCEPTED, accepted.tType);
+    EXPECT_EQ(IPSC_INVALID_SOCKET, accepted.socketDescr);
+    EXPECT_EQ(IpsType::Accepted, accepted.tType);
 }
 
 TEST_F(IpsTest, AcceptedSocketsGetTheLayersModes) {
@@ -156,7 +158,7 @@ TEST_F(IpsTest, AcceptedSocketsGetTheLayersModes) {
 TEST_F(IpsTest, ConnectWithTextThatIsNoAddressLeavesTheState) {
     ASSERT_EQ(0, IpsCreateSocket(&client));
     EXPECT_EQ(IPSC_ERROR, IpsConnect(9451, "unit.local", &client));
-    EXPECT_EQ(IpsType::IPSC_NONE, client.tType);
+    EXPECT_EQ(IpsType::None, client.tType);
     EXPECT_TRUE(Logged("IpsConnect : 0x30d5;Could not convert IP Address"));
 }
 
@@ -166,10 +168,10 @@ TEST_F(IpsTest, ConnectRefusedIsNeverReportedAsConnected) {
     if (IpsConnect(wPort, "127.0.0.1", &client) == 0) {
         Pump([&] {
             EXPECT_EQ(0, IpsIsConnected(&client));
-            return client.tType != IpsType::IPSC_CONNECTING;
+            return client.tType != IpsType::Connecting;
         });
     }
-    EXPECT_EQ(IpsType::IPSC_NONE, client.tType);
+    EXPECT_EQ(IpsType::None, client.tType);
     EXPECT_TRUE(Logged("Connect failure, errno=111"));
 }
 
@@ -183,7 +185,7 @@ TEST_F(IpsTest, CreateSocketClosesItWhenAnOptionFails) {
         return 0;
     };
     EXPECT_EQ(IPSC_ERROR, IpsCreateSocket(&client));
-    EXPECT_EQ(0u, client.socketDescr);
+    EXPECT_EQ(IPSC_INVALID_SOCKET, client.socketDescr);
     EXPECT_EQ(1u, closed.size());
     EXPECT_TRUE(Logged("IpsCreateSocket : 0x30d5;setsockopt SO_KEEPALIVE failed, errno=92"));
 }
@@ -197,24 +199,24 @@ TEST_F(IpsTest, IpsListenClosesItsSocketOnFailure) {
     ASSERT_EQ(0, IpsCreateSocket(&listening));
     const int fd = static_cast<int>(listening.socketDescr);
     EXPECT_EQ(IPSC_ERROR, IpsListen(0, &listening));
-    EXPECT_EQ(0u, listening.socketDescr);
-    EXPECT_EQ(IpsType::IPSC_PASSIVE, listening.tType);
+    EXPECT_EQ(IPSC_INVALID_SOCKET, listening.socketDescr);
+    EXPECT_EQ(IpsType::Passive, listening.tType);
     EXPECT_EQ(std::vector<int>({fd}), closed);
     EXPECT_TRUE(Logged("Socket listen error"));
 }
 
-TEST_F(IpsTest, IpsCloseSocketOnDescriptorZeroClosesNothing) {
+TEST_F(IpsTest, IpsCloseSocketWithoutASocketClosesNothing) {
     PltSysTable().pfClose = RecordingClose;
     IpsSocket none;
-    none.tType = IpsType::IPSC_CONNECTING;
+    none.tType = IpsType::Connecting;
     EXPECT_EQ(0, IpsCloseSocket(&none));
     EXPECT_TRUE(closed.empty());
-    EXPECT_EQ(IpsType::IPSC_NONE, none.tType);
+    EXPECT_EQ(IpsType::None, none.tType);
     ASSERT_EQ(0, IpsCreateSocket(&client));
     EXPECT_EQ(0, IpsCloseSocket(&client));
     EXPECT_EQ(1u, closed.size());
-    EXPECT_EQ(0u, client.socketDescr);
-    EXPECT_EQ(IpsType::IPSC_NONE, client.tType);
+    EXPECT_EQ(IPSC_INVALID_SOCKET, client.socketDescr);
+    EXPECT_EQ(IpsType::None, client.tType);
 }
 
 TEST_F(IpsTest, ResolvesNamesToDottedText) {
@@ -230,12 +232,11 @@ TEST_F(IpsTest, ResolvesNamesToDottedText) {
 }
 
 TEST_F(IpsTest, FailedChecksPrintTheAssertionLine) {
-    testing::internal::CaptureStdout();
-    IpsInit();
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(0u, out.find("Assertion failed: !bIsInitialised, file "));
-    EXPECT_NE(std::string::npos, out.find("Ips.cpp, line "));
-    EXPECT_EQ("\r\n", out.substr(out.size() - 2));
+    RouteChecks();
+    EXPECT_EQ(IPSC_OK, IpsInit());
+    ASSERT_EQ(1u, printed.size());
+    EXPECT_EQ(0u, printed[0].find("Assertion failed: !bIsInitialised, file "));
+    EXPECT_NE(std::string::npos, printed[0].find("Ips.cpp, line "));
 }
 
 } // namespace
