@@ -182,12 +182,12 @@ std::uint16_t IpmMultiReadMessageData(IpmSessionData* ptSessionData) {
 std::uint16_t IpmMultiProcessKeepAlive(IpmSessionData* ptSessionData) {
     IpmMultiData* ptData = Data(ptSessionData);
     const std::uint32_t dwNow = OssGetTime();
-    if (dwNow - ptData->dwLastReceiveTime > IPMC_MULTI_TIMEOUT_MS) {
+    if (OssTimeDiff(dwNow, ptData->dwLastReceiveTime) > IPMC_MULTI_TIMEOUT_MS) {
         LogWarning("IpmMultiProcessKeepAlive", IPMC_SESSION_LOST, "Timeout on session %u",
                    static_cast<unsigned>(ptSessionData->bySessionId));
         return IPMC_SESSION_LOST;
     }
-    if (dwNow - ptData->dwLastSendTime > IPMC_MULTI_KEEPALIVE_MS) {
+    if (OssTimeDiff(dwNow, ptData->dwLastSendTime) > IPMC_MULTI_KEEPALIVE_MS) {
         // Fails only without memory for the package: the next pass sends it.
         static_cast<void>(
             IpmMultiSendPackage(ptSessionData, IPMC_MULTI_PACKAGE_KEEPALIVE, 0, 0, nullptr));

@@ -301,7 +301,7 @@ void IpmOipProcess(IpmSessionData* ptSessionData) {
     }
     const std::uint32_t dwNow = OssGetTime();
     if (ptData->tState != IpmOipState::Lost && ptData->dwHeartbeatInterval != 0) {
-        if (dwNow - ptData->dwLastHeartbeatTime > ptData->dwHeartbeatInterval) {
+        if (OssTimeDiff(dwNow, ptData->dwLastHeartbeatTime) > ptData->dwHeartbeatInterval) {
             ptData->dwLastHeartbeatTime = dwNow;
             if (IpmOipSendHeartbeat(ptSessionData) != IPMC_OK) {
                 LogError("IpmOipProcess", 0, "Could not transmit heartbeat message, session %d",
@@ -309,7 +309,7 @@ void IpmOipProcess(IpmSessionData* ptSessionData) {
                 ptData->tState = IpmOipState::Lost;
             }
         }
-        if (ptData->bReceived && dwNow - ptData->dwLastReceiveTime >
+        if (ptData->bReceived && OssTimeDiff(dwNow, ptData->dwLastReceiveTime) >
                                      IPMC_OIP_TIMEOUT_FACTOR * ptData->dwHeartbeatInterval) {
             ptData->tState = IpmOipState::Lost;
         }
