@@ -124,13 +124,13 @@ int AppMain(int argc, char** argv) {
 
     OssInit();
     LogInit();
-    UasInit();
+    static_cast<void>(UasInit()); // always 0
     IpsInit();
 
     GpsTmrInit();
     MdsInit();
     TrmInit();
-    RsmInit();
+    static_cast<void>(RsmInit()); // always 0
     IpmInit();
     TrmOpen();
     AppConsoleSetUp();
@@ -154,12 +154,12 @@ int AppMain(int argc, char** argv) {
     TrmClose();
     MdsClose();
     IpmTerminate();
-    RsmTerminate();
+    static_cast<void>(RsmTerminate()); // always 0
     TrmTerminate();
     GpsTmrTerminate();
 
     IpsTerminate();
-    UasTerminate();
+    static_cast<void>(UasTerminate()); // always 0
     LogTerminate();
     OssTerminate();
 

@@ -47,11 +47,11 @@ int main(int argc, char** argv) {
 
     OssInit();
     LogInit();
-    UasInit();
+    static_cast<void>(UasInit()); // always 0
     IpsInit();
     GpsTmrInit();
     MdsInit();
-    RsmInit();
+    static_cast<void>(RsmInit()); // always 0
     IpmInit();
     LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLogLine);
     PltConsoleCatchStopSignals();
@@ -87,10 +87,10 @@ int main(int argc, char** argv) {
     TraceClose();
     FnTabRelease();
     IpmTerminate();
-    RsmTerminate();
+    static_cast<void>(RsmTerminate()); // always 0
     GpsTmrTerminate();
     IpsTerminate();
-    UasTerminate();
+    static_cast<void>(UasTerminate()); // always 0
     LogTerminate();
     OssTerminate();
     return iExit;

@@ -5,10 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "Communication/Rsm/RsmFull.h"
-#include "Communication/Rsm/RsmSimple.h"
-#include "Communication/Rsm/RsmTerminal.h"
-#include "Communication/Rsm/RsmTrace.h"
+#include "Communication/Rsm/RsmPriv.h"
 #include "Driver/Uas/Uas.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
@@ -568,6 +565,14 @@ std::uint16_t RsmReadLine(RsmPort& tPort, std::uint16_t* pwCount) {
         tPort.byLineLost = 1;
     }
     return wStatus;
+}
+
+std::uint8_t RsmOpenPortCount() {
+    std::uint8_t byCount = 0;
+    for (const RsmPort& tPort : ports) {
+        byCount = static_cast<std::uint8_t>(byCount + (tPort.bOpen != 0 ? 1 : 0));
+    }
+    return byCount;
 }
 
 void RsmRunSlotForTest(std::uint8_t bySlot) {

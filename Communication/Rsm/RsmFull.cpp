@@ -1,7 +1,7 @@
 // Full framing protocol: frame building with 0xC8 stuffing and the pad rule, the transmit queue
 // with retransmission, the receive state machine with the escape flag, heartbeat and silence
 // supervision.
-#include "Communication/Rsm/RsmFull.h"
+#include "Communication/Rsm/RsmPriv.h"
 
 #include <new>
 #include <utility>

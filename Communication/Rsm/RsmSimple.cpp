@@ -1,6 +1,6 @@
 // Simple framing protocol: one checksummed frame per message, the NAK message on a bad frame,
 // the short NAK form, and abandonment of a frame after 100 ms of silence.
-#include "Communication/Rsm/RsmSimple.h"
+#include "Communication/Rsm/RsmPriv.h"
 
 #include <array>
 

@@ -1,11 +1,10 @@
 // Terminal protocol: lines typed on a terminal at the far end go up as terminal requests (with
 // backspace editing), a framed message is announced by 1B 24 at the end of a line, terminal
 // responses go out as bare text.
-#include "Communication/Rsm/RsmTerminal.h"
+#include "Communication/Rsm/RsmPriv.h"
 
 #include <array>
 
-#include "Communication/Rsm/RsmSimple.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 

@@ -1,12 +1,10 @@
 // Cutting the serial byte streams into frames for the link trace: the Full receiver's escape
 // rule and frame layout, the Simple frame with its short NAK, and Terminal lines with their
 // framed messages.
-#include "Communication/Rsm/RsmTrace.h"
+#include "Communication/Rsm/RsmPriv.h"
 
 #include <array>
 
-#include "Communication/Rsm/RsmFull.h"
-#include "Communication/Rsm/RsmSimple.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Trace.h"
 

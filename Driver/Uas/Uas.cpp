@@ -422,3 +422,11 @@ void UasResetForTest() {
     }
     bUASInitialised = false;
 }
+
+std::uint8_t UasOpenPortCount() {
+    std::uint8_t byCount = 0;
+    for (const std::uint8_t bUsed : bInUse) {
+        byCount = static_cast<std::uint8_t>(byCount + (bUsed != 0 ? 1 : 0));
+    }
+    return byCount;
+}

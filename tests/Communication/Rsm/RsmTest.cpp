@@ -103,7 +103,7 @@ TEST_F(RsmTest, ParametersAreKeptWithinTheirLimits) {
     EXPECT_EQ(1, params.RetryTime);
     EXPECT_EQ(3, params.byPacking);
     params = RsmCommParams{0, 9, 100, 0};
-    RsmSetCommunicationParams(2, &params);
+    EXPECT_EQ(0, RsmSetCommunicationParams(2, &params));
     EXPECT_EQ(0, params.HeartbeatTime);
     EXPECT_EQ(9, params.NrRetries);
     EXPECT_EQ(100, params.RetryTime);
@@ -121,7 +121,7 @@ TEST_F(RsmTest, RemoteRequestsAreAnsweredOverTheLink) {
     EXPECT_TRUE(Contains(
         answer, {0x0F, 0x10, 0x00, 0x02, 0x30, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00}));
     RsmStatistics stats;
-    RsmGetStatistics(2, &stats);
+    EXPECT_EQ(0, RsmGetStatistics(2, &stats));
     EXPECT_EQ(0, stats.wInvalidChecksums);
 
     // Parameter request: the values in force come back with code 2, spare byte as sent.

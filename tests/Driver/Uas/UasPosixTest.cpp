@@ -97,7 +97,7 @@ class UasTest : public ::testing::Test {
         LogInit();
         LogResetForTest();
         UasResetForTest();
-        UasInit();
+        EXPECT_EQ(0, UasInit());
         ASSERT_TRUE(peer.Ok());
         peer.AttachToPort(PORT);
     }
@@ -335,8 +335,8 @@ TEST_F(UasTest, TerminateLeavesPortsOpenAndPurgeOfAClosedPortIsFine) {
     EXPECT_EQ(0, UasPurge(PORT));
     ASSERT_EQ(0, UasOpen(PORT, 9600, 8, 1, 0));
     EXPECT_EQ(0, UasPurge(PORT));
-    UasTerminate();
-    UasInit();
+    EXPECT_EQ(0, UasTerminate());
+    EXPECT_EQ(0, UasInit());
     EXPECT_EQ(1, UasIsOpen(PORT));
     EXPECT_EQ(0, UasPutChar(PORT, 0x41));
     EXPECT_EQ((std::vector<std::uint8_t>{0x41}), peer.Receive(1, 1000));
