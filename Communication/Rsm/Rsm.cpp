@@ -324,8 +324,7 @@ std::uint16_t RsmOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uin
     }
     if (wStatus == 0 && wProtocol == RSMC_PROTOCOL_FULL) {
         RsmFullSetup(tPort, pfNotify);
-        wStatus = static_cast<std::uint16_t>(
-            wStatus + MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, RsmComParamsHandler));
+        wStatus = MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, RsmComParamsHandler);
     }
     if (wStatus != 0) {
         // Nothing stays open: whatever the steps above set up is undone.
@@ -359,8 +358,12 @@ std::uint16_t RsmClose(std::uint8_t byComport) {
     tPort.dwGeneration = dwNextGeneration++;
     RsmTracePortClosed(tPort);
     (void)pDriver->pfClose(byComport);
-    std::uint16_t wStatus = static_cast<std::uint16_t>(
-        MdsDeregisterResponseHandler(tPort.byChannelId) + OssDeleteThread(tPort.wTaskId));
+    // Both removals are made; the first failure counts.
+    std::uint16_t wStatus = MdsDeregisterResponseHandler(tPort.byChannelId);
+    const std::uint16_t wTaskStatus = OssDeleteThread(tPort.wTaskId);
+    if (wStatus == 0) {
+        wStatus = wTaskStatus;
+    }
     if (tPort.wProtocol == RSMC_PROTOCOL_FULL) {
         tPort.tFull.pfNotify = nullptr;
         RsmFullReset(tPort);

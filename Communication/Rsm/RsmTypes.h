@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-constexpr std::uint8_t RSMC_NR_OF_SLOTS = 2;          // port slots
-constexpr std::uint16_t RSMC_ERROR = 1;               // refusal status of the manager
+constexpr std::uint8_t RSMC_NR_OF_SLOTS = 2;       // port slots
+constexpr std::uint16_t RSMC_ERROR = 1;            // refusal status of the manager
 constexpr std::uint16_t RSMC_READ_HUNG_UP = 12305; // driver read status: the line hung up
 
 constexpr std::uint16_t RSMC_PROTOCOL_TERMINAL = 0; // protocol codes of RsmOpen

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <string>
+#include <vector>
 
 #include "Platform/PltClock.h"
 #include "Platform/Posix/PltPosixSys.h"
@@ -352,6 +353,25 @@ TEST_F(UasTest, OutOfRangeIndexUsesNoRecord) {
     EXPECT_EQ(0, UasIsOpen(255));
     EXPECT_EQ(UASC_BAUDRATE_FAILED, UasSetBaudrate(9, 9600));
     EXPECT_EQ(0, UasClose(UASC_NR_OF_PORTS));
+}
+
+std::vector<std::string> printedChecks;
+int PrintCheck(const char* pszText) {
+    printedChecks.emplace_back(pszText);
+    return 0;
+}
+
+TEST_F(UasTest, FailedEntryChecksAreReportedWithTheDriversOwnTextsAndFile) {
+    printedChecks.clear();
+    LogSetRoute(34, PrintCheck);
+    EXPECT_EQ(0, UasInit());
+    EXPECT_EQ(UASC_OPEN_FAILED, UasOpen(UASC_NR_OF_PORTS, 9600, 8, 1, 0));
+    EXPECT_EQ(UASC_ERROR, UasPutChar(PORT, 0x41));
+    const std::string file = ", file ..\\..\\..\\..\\Driver\\Uas\\UasIni.winntApp, line ";
+    ASSERT_EQ(3u, printedChecks.size());
+    EXPECT_EQ(0u, printedChecks[0].find("Assertion failed: !bUASInitialised" + file));
+    EXPECT_EQ(0u, printedChecks[1].find("Assertion failed: byComport < NR_OF_PORTS" + file));
+    EXPECT_EQ(0u, printedChecks[2].find("Assertion failed: bInUse[byComport]" + file));
 }
 
 } // namespace
