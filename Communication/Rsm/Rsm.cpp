@@ -142,11 +142,6 @@ RsmStatistics TakeStatistics(RsmPort& tPort) {
     return tCopy;
 }
 
-void PutWord(std::uint8_t* pbyOut, std::uint16_t wValue) {
-    pbyOut[0] = static_cast<std::uint8_t>(wValue & 0xFF);
-    pbyOut[1] = static_cast<std::uint8_t>(wValue >> 8);
-}
-
 void ClearRecords() {
     for (auto& tPort : ports) {
         ResetReceiveSide(tPort);
@@ -469,33 +464,19 @@ std::uint16_t RsmSetBaudrate(std::uint8_t byComport, std::uint32_t dwBaudrate) {
     return pDriver->pfSetBaudrate(byComport, dwBaudrate);
 }
 
-std::uint16_t RsmHandleComNessage(RsmPort& tPort, std::uint8_t byMsgType, std::uint16_t wLength,
-                                  const std::uint8_t* pbyData) {
-    if (pbyData == nullptr) {
-        LogError("RsmHandleComNessage", 0, "NULL ptrMsg");
-        return 0;
-    }
-    switch (RsmReadWord(pbyData, wLength, 0)) {
-    case RSMC_CODE_PARAM_REQUEST: {
-        RsmCommParams tParams = RsmUnpackCommParams(pbyData, wLength);
-        ApplyParams(tPort, tParams);
-        const std::uint8_t bySpare =
-            wLength >= RSMC_PARAM_MSG_LENGTH ? pbyData[RSMC_PARAM_MSG_LENGTH - 1] : 0;
-        std::array<std::uint8_t, RSMC_PARAM_MSG_LENGTH> abyAnswer{};
-        RsmPackCommParams(RSMC_CODE_PARAM_RESPONSE, tParams, bySpare, abyAnswer);
-        return MdsExecuteResponseHandler(tPort.byChannelId, byMsgType, abyAnswer.size(),
-                                         abyAnswer.data());
-    }
-    case RSMC_CODE_STAT_REQUEST: {
-        std::array<std::uint8_t, RSMC_STAT_MSG_LENGTH> abyAnswer{};
-        RsmPackStatistics(TakeStatistics(tPort), abyAnswer);
-        return MdsExecuteResponseHandler(tPort.byChannelId, byMsgType, abyAnswer.size(),
-                                         abyAnswer.data());
-    }
-    default:
-        return 0;
-    }
+namespace {
+
+// The manager's own COMMUNICATION_PARAMS responder: the parameters and counters of the port.
+std::uint16_t SetPortParams(RsmCommParams& rParams, void* pvPort) {
+    ApplyParams(*static_cast<RsmPort*>(pvPort), rParams);
+    return 0;
 }
+
+RsmStatistics TakePortStatistics(void* pvPort) {
+    return TakeStatistics(*static_cast<RsmPort*>(pvPort));
+}
+
+} // namespace
 
 std::uint16_t RsmComParamsHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                                   std::uint16_t wLength, const std::uint8_t* pbyData) {
@@ -503,61 +484,19 @@ std::uint16_t RsmComParamsHandler(std::uint8_t byChannelId, std::uint8_t byMsgTy
     if (pPort == nullptr) {
         return RSMC_ERROR;
     }
-    return RsmHandleComNessage(*pPort, byMsgType, wLength, pbyData);
-}
-
-std::uint16_t RsmReadWord(const std::uint8_t* pbyData, std::uint16_t wLength,
-                          std::uint16_t wOffset) {
     if (pbyData == nullptr) {
+        LogError("RsmHandleComNessage", 0, "NULL ptrMsg");
         return 0;
     }
-    const std::uint16_t wLow = wOffset < wLength ? pbyData[wOffset] : 0;
-    const std::uint16_t wHigh = wOffset + 1u < wLength ? pbyData[wOffset + 1u] : 0;
-    return static_cast<std::uint16_t>(wLow | (wHigh << 8));
-}
-
-void RsmPackCommParams(std::uint16_t wCode, const RsmCommParams& tParams, std::uint8_t bySpare,
-                       std::array<std::uint8_t, RSMC_PARAM_MSG_LENGTH>& abyOut) {
-    PutWord(&abyOut[0], wCode);
-    PutWord(&abyOut[2], tParams.HeartbeatTime);
-    PutWord(&abyOut[4], tParams.NrRetries);
-    PutWord(&abyOut[6], tParams.RetryTime);
-    abyOut[8] = tParams.byPacking;
-    abyOut[9] = bySpare;
-}
-
-RsmCommParams RsmUnpackCommParams(const std::uint8_t* pbyData, std::uint16_t wLength) {
-    RsmCommParams tParams;
-    tParams.HeartbeatTime = RsmReadWord(pbyData, wLength, 2);
-    tParams.NrRetries = RsmReadWord(pbyData, wLength, 4);
-    tParams.RetryTime = RsmReadWord(pbyData, wLength, 6);
-    // The packing flag counts only in a message of the full length.
-    tParams.byPacking = (pbyData != nullptr && wLength >= RSMC_PARAM_MSG_LENGTH) ? pbyData[8] : 0;
-    return tParams;
-}
-
-void RsmPackStatistics(const RsmStatistics& tStatistics,
-                       std::array<std::uint8_t, RSMC_STAT_MSG_LENGTH>& abyOut) {
-    PutWord(&abyOut[0], RSMC_CODE_STAT_RESPONSE);
-    PutWord(&abyOut[2], tStatistics.wNackReceived);
-    PutWord(&abyOut[4], tStatistics.wInvalidFrameLength);
-    PutWord(&abyOut[6], tStatistics.wTimeouts);
-    PutWord(&abyOut[8], tStatistics.wInvalidChecksums);
-    PutWord(&abyOut[10], tStatistics.wCommLosts);
-    PutWord(&abyOut[12], tStatistics.wRetries);
-    PutWord(&abyOut[14], tStatistics.wMsgLosts);
-}
-
-RsmStatistics RsmUnpackStatistics(const std::uint8_t* pbyData, std::uint16_t wLength) {
-    RsmStatistics tStatistics;
-    tStatistics.wNackReceived = RsmReadWord(pbyData, wLength, 2);
-    tStatistics.wInvalidFrameLength = RsmReadWord(pbyData, wLength, 4);
-    tStatistics.wTimeouts = RsmReadWord(pbyData, wLength, 6);
-    tStatistics.wInvalidChecksums = RsmReadWord(pbyData, wLength, 8);
-    tStatistics.wCommLosts = RsmReadWord(pbyData, wLength, 10);
-    tStatistics.wRetries = RsmReadWord(pbyData, wLength, 12);
-    tStatistics.wMsgLosts = RsmReadWord(pbyData, wLength, 14);
-    return tStatistics;
+    RsmComAnswer tAnswer;
+    // The port takes any parameters (under the limits): the manager never refuses a request.
+    static_cast<void>(RsmAnswerComRequest(
+        pbyData, wLength, RsmComResponder{SetPortParams, TakePortStatistics, pPort}, tAnswer));
+    if (tAnswer.wLength == 0) {
+        return 0;
+    }
+    return MdsExecuteResponseHandler(pPort->byChannelId, byMsgType, tAnswer.wLength,
+                                     tAnswer.abyBytes.data());
 }
 
 std::uint16_t RsmReadLine(RsmPort& tPort, std::uint16_t* pwCount) {

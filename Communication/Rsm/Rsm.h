@@ -40,7 +40,32 @@ std::uint8_t RsmIsPortOpen(std::uint8_t byComport); // UasIsOpen
 [[nodiscard]] std::uint16_t RsmComParamsHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                                                 std::uint16_t wLength, const std::uint8_t* pbyData);
 
-// ---- COMMUNICATION_PARAMS payloads, built and read byte by byte, low byte first ----
+// ---- COMMUNICATION_PARAMS: the one responder, and the payloads byte by byte, low byte first ----
+
+// What a COMMUNICATION_PARAMS responder does its own way: where parameters go and statistics
+// come from (the manager's port, the application's port, the simulated unit).
+struct RsmComResponder {
+    // Sets the parameters a request asks for and writes the values in force back; 0, or a
+    // status that refuses the request, which is then not answered.
+    std::uint16_t (*pfSetParams)(RsmCommParams& rParams, void* pvOwner);
+    // The counters a statistics request is answered with.
+    RsmStatistics (*pfStatistics)(void* pvOwner);
+    void* pvOwner;
+};
+
+// The answer to a COMMUNICATION_PARAMS request, as it goes back on the link.
+struct RsmComAnswer {
+    std::array<std::uint8_t, RSMC_STAT_MSG_LENGTH> abyBytes{};
+    std::uint16_t wLength = 0; // 0: the message asks for no answer
+};
+
+// Builds the answer to a COMMUNICATION_PARAMS request: a parameter request (code 1) is set
+// through the responder and confirmed with the values in force (code 2, the request's spare byte
+// kept), a statistics request (0x3001) gets the responder's counters (0x3002). Any other message,
+// or none, is not answered. 0, or the responder's refusal.
+[[nodiscard]] std::uint16_t RsmAnswerComRequest(const std::uint8_t* pbyData, std::uint16_t wLength,
+                                                const RsmComResponder& tResponder,
+                                                RsmComAnswer& rAnswer);
 // Parameter message (code 1 or 2): 10 bytes, the last one the spare byte.
 void RsmPackCommParams(std::uint16_t wCode, const RsmCommParams& tParams, std::uint8_t bySpare,
                        std::array<std::uint8_t, RSMC_PARAM_MSG_LENGTH>& abyOut);

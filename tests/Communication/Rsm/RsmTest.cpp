@@ -161,6 +161,44 @@ TEST_F(RsmTest, PayloadsAreReadLowByteFirstAndShortOnesCountMissingBytesAsZero) 
     EXPECT_EQ(0xFFFF, back.wMsgLosts);
 }
 
+// The responder the manager, the application and the simulated unit share: a refusal is passed on
+// unanswered, the answer carries the values in force and the spare byte, other codes get nothing.
+TEST_F(RsmTest, ResponderConfirmsWhatItsOwnerSetAndAnswersNothingElse) {
+    struct Owner {
+        std::uint16_t wRefusal = 0;
+        int nSet = 0;
+    } owner;
+    const RsmComResponder responder{[](RsmCommParams& rParams, void* pv) -> std::uint16_t {
+                                        auto& o = *static_cast<Owner*>(pv);
+                                        ++o.nSet;
+                                        rParams.NrRetries = 9;
+                                        return o.wRefusal;
+                                    },
+                                    [](void*) {
+                                        RsmStatistics t;
+                                        t.wRetries = 0x0304;
+                                        return t;
+                                    },
+                                    &owner};
+    const Bytes request = {0x01, 0x00, 0x05, 0x00, 0x02, 0x00, 0x03, 0x00, 0x01, 0xAA};
+    RsmComAnswer answer;
+    ASSERT_EQ(0, RsmAnswerComRequest(request.data(), 10, responder, answer));
+    EXPECT_EQ((Bytes{0x02, 0x00, 0x05, 0x00, 0x09, 0x00, 0x03, 0x00, 0x01, 0xAA}),
+              Bytes(answer.abyBytes.begin(), answer.abyBytes.begin() + answer.wLength));
+    const Bytes statRequest = {0x01, 0x30};
+    ASSERT_EQ(0, RsmAnswerComRequest(statRequest.data(), 2, responder, answer));
+    ASSERT_EQ(RSMC_STAT_MSG_LENGTH, answer.wLength);
+    EXPECT_EQ(0x04, answer.abyBytes[12]);
+    EXPECT_EQ(0x03, answer.abyBytes[13]);
+    owner.wRefusal = 77;
+    EXPECT_EQ(77, RsmAnswerComRequest(request.data(), 10, responder, answer));
+    EXPECT_EQ(0, answer.wLength);
+    EXPECT_EQ(0, RsmAnswerComRequest(request.data() + 2, 2, responder, answer)); // code 5
+    EXPECT_EQ(0, RsmAnswerComRequest(nullptr, 10, responder, answer));
+    EXPECT_EQ(0, answer.wLength);
+    EXPECT_EQ(2, owner.nSet);
+}
+
 // A line that hangs up (the far end of a pseudo-terminal closed, an adapter unplugged) used to be
 // read again and again, the program spinning at a full core without a word. Each protocol reports
 // the loss once and reads the line no more.
