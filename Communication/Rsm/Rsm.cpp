@@ -2,7 +2,6 @@
 // communication parameters, and the COMMUNICATION_PARAMS exchange with the remote manager.
 #include "Communication/Rsm/Rsm.h"
 
-#include <cstring>
 #include <new>
 
 #include "Communication/Rsm/RsmPriv.h"
@@ -170,39 +169,6 @@ void ClearRecords() {
 }
 
 } // namespace
-
-bool RsmMsgBuffer::Reserve(std::size_t wSize) {
-    if (wSize > RSMC_MSG_BUFFER_LIMIT) {
-        return false;
-    }
-    if (wSize <= wCapacity_) {
-        return true;
-    }
-    std::unique_ptr<std::uint8_t[]> pbyNew(new (std::nothrow) std::uint8_t[wSize]);
-    if (!pbyNew) {
-        return false;
-    }
-    if (wSize_ != 0) {
-        std::memcpy(pbyNew.get(), pbyData_.get(), wSize_);
-    }
-    pbyData_ = std::move(pbyNew);
-    wCapacity_ = wSize;
-    return true;
-}
-
-bool RsmMsgBuffer::Append(std::uint8_t byValue) {
-    if (wSize_ >= wCapacity_) {
-        return false;
-    }
-    pbyData_[wSize_++] = byValue;
-    return true;
-}
-
-void RsmMsgBuffer::Release() {
-    pbyData_.reset();
-    wCapacity_ = 0;
-    wSize_ = 0;
-}
 
 namespace {
 
@@ -497,16 +463,6 @@ std::uint16_t RsmComParamsHandler(std::uint8_t byChannelId, std::uint8_t byMsgTy
     }
     return MdsExecuteResponseHandler(pPort->byChannelId, byMsgType, tAnswer.wLength,
                                      tAnswer.abyBytes.data());
-}
-
-std::uint16_t RsmReadLine(RsmPort& tPort, std::uint16_t* pwCount) {
-    *pwCount = 0;
-    const std::uint16_t wStatus =
-        RsmDriver().pfRead(tPort.byComport, RSMC_READ_BUFFER_SIZE, tPort.abyRead.data(), pwCount);
-    if (wStatus == RSMC_READ_HUNG_UP && tPort.byLineLost == 0) {
-        tPort.byLineLost = 1;
-    }
-    return wStatus;
 }
 
 std::uint8_t RsmOpenPortCount() {

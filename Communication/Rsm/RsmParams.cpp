@@ -101,4 +101,3 @@ RsmStatistics RsmUnpackStatistics(const std::uint8_t* pbyData, std::uint16_t wLe
     tStatistics.wMsgLosts = RsmReadWord(pbyData, wLength, 14);
     return tStatistics;
 }
-

@@ -116,6 +116,27 @@ const RsmDriverOps& RsmDriver(); // the driver in use; while a capture is open, 
 // A hang-up marks the port: its task then reports the line lost once (event 2 through the
 // callback given to RsmOpen, whatever the protocol) and stops reading it.
 std::uint16_t RsmReadLine(RsmPort& tPort, std::uint16_t* pwCount);
+// Abandons the message being received: its buffer is freed and the receiver waits for a start.
+void RsmDropMessage(RsmPort& tPort);
+// Hands the message received whole up (type byRxType, wRxLength bytes) and leaves the receiver
+// waiting for a start. False when the port was closed meanwhile (by a handler).
+bool RsmDeliverMessage(RsmPort& tPort);
+
+// Receive states of the Simple protocol; the Terminal protocol reads its framed messages with
+// them from Type on, and its text in Idle.
+enum class RsmFrameState : std::uint16_t {
+    Idle = 0,
+    Dollar = 1,
+    Return = 2,
+    Type = 3,
+    LengthLow = 4,
+    LengthHigh = 5,
+    Data = 6,
+    Checksum = 7,
+};
+constexpr std::uint16_t RsmStateOf(RsmFrameState tState) {
+    return static_cast<std::uint16_t>(tState);
+}
 
 // ---- RsmFull ----
 // The Full framing protocol of a serial port: data frames with sequence numbers and a
@@ -178,6 +199,8 @@ std::uint16_t RsmTransmitMessage(RsmPort& tPort, std::uint8_t byMsgType, std::ui
                                  const std::uint8_t* pbyData);
 // One receive step: reads the port and delivers every complete frame.
 void RsmProcessMessages(RsmPort& tPort);
+// Writes the head of a frame, 1B 24 0D, the type and the length, in three driver writes.
+void RsmWriteFrameHead(const RsmPort& tPort, std::uint8_t byMsgType, std::uint16_t wLength);
 
 // ---- RsmTerminal ----
 // The Terminal protocol: text lines from the serial line go up as terminal
