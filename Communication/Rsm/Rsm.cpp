@@ -5,11 +5,9 @@
 #include <new>
 
 #include "Communication/Rsm/RsmPriv.h"
-#include "Driver/Uas/Uas.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
-#include "Runtime/Trace.h"
 
 namespace {
 
@@ -17,16 +15,13 @@ constexpr std::uint8_t RSMC_BYTE_SIZE = 8; // line settings handed to the driver
 constexpr std::uint8_t RSMC_STOP_BITS = 1;
 constexpr std::uint8_t RSMC_NO_PARITY = 0;
 
-constexpr RsmDriverOps RSMC_UAS_DRIVER = {UasOpen,        UasClose,        UasWriteBuffer,
-                                          UasReadBuffer,  UasPurge,        UasIsOpen,
-                                          UasSetBaudrate, UasEnableNotify, UasReadHandle};
-
 std::array<RsmPort, RSMC_NR_OF_SLOTS> ports;
-const RsmDriverOps* pDriver = &RSMC_UAS_DRIVER;
 bool bInitialised = false;
 std::uint32_t dwNextGeneration = 1;
 
-RsmPort* FindOpen(std::uint8_t byComport) {
+} // namespace
+
+RsmPort* RsmFindOpen(std::uint8_t byComport) {
     for (auto& tPort : ports) {
         if (tPort.bOpen != 0 && tPort.byComport == byComport) {
             return &tPort;
@@ -35,9 +30,11 @@ RsmPort* FindOpen(std::uint8_t byComport) {
     return nullptr;
 }
 
+namespace {
+
 // The record of an open port, or nullptr after reporting "Port not open" under pszName.
 RsmPort* OpenPortOrReport(std::uint8_t byComport, const char* pszName) {
-    RsmPort* pPort = FindOpen(byComport);
+    RsmPort* pPort = RsmFindOpen(byComport);
     if (pPort == nullptr) {
         LogError(pszName, RSMC_ERROR, "Port not open");
     }
@@ -75,8 +72,6 @@ void ResetReceiveSide(RsmPort& tPort) {
     tPort.szLine[0] = '\0';
     tPort.tFull.bEscape = 0;
 }
-
-static_assert(RSMC_READ_HUNG_UP == UASC_HUNG_UP, "the driver's hang-up status");
 
 // The line of the port hung up during its step: the protocol gives up its connection and the
 // loss is reported once. The port stays open (a close or a new open are up to the application)
@@ -170,43 +165,6 @@ void ClearRecords() {
 
 } // namespace
 
-namespace {
-
-// While a capture is open, the protocols' reads and writes pass the link trace's tap.
-std::uint16_t TracedWrite(std::uint8_t byComport, std::uint16_t wCount,
-                          const std::uint8_t* pbyData) {
-    if (const RsmPort* pPort = FindOpen(byComport); pPort != nullptr) {
-        RsmTraceSent(*pPort, wCount, pbyData);
-    }
-    return pDriver->pfWrite(byComport, wCount, pbyData);
-}
-
-std::uint16_t TracedRead(std::uint8_t byComport, std::uint16_t wMax, std::uint8_t* pbyData,
-                         std::uint16_t* pwCount) {
-    const std::uint16_t wStatus = pDriver->pfRead(byComport, wMax, pbyData, pwCount);
-    if (const RsmPort* pPort = FindOpen(byComport); pPort != nullptr) {
-        RsmTraceReceived(*pPort, wStatus == 0 ? *pwCount : 0, pbyData, OssGetTime());
-    }
-    return wStatus;
-}
-
-} // namespace
-
-const RsmDriverOps& RsmDriver() {
-    if (!TraceActive()) {
-        return *pDriver;
-    }
-    static RsmDriverOps tTraced;
-    tTraced = *pDriver;
-    tTraced.pfWrite = TracedWrite;
-    tTraced.pfRead = TracedRead;
-    return tTraced;
-}
-
-void RsmSetDriver(const RsmDriverOps* pOps) {
-    pDriver = pOps != nullptr ? pOps : &RSMC_UAS_DRIVER;
-}
-
 std::uint16_t RsmInit() {
     if (bInitialised) {
         return 0;
@@ -220,11 +178,20 @@ std::uint16_t RsmTerminate() {
     return 0;
 }
 
-std::uint16_t RsmOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uint16_t wProtocol,
-                      RsmNotify pfNotify) {
-    if (FindOpen(byComport) != nullptr) {
+namespace {
+
+// The steps of an open done so far, for undoing them when a later one fails.
+struct OpenSteps {
+    bool bDriverOpen = false;
+    bool bHandlerRegistered = false;
+    bool bTaskCreated = false;
+};
+
+// The first free slot for a port not open yet, or RSMC_NR_OF_SLOTS after reporting why not.
+std::uint8_t FreeSlotFor(std::uint8_t byComport) {
+    if (RsmFindOpen(byComport) != nullptr) {
         LogError("RsmOpen", RSMC_ERROR, "Port already open");
-        return RSMC_ERROR;
+        return RSMC_NR_OF_SLOTS;
     }
     std::uint8_t bySlot = 0;
     while (bySlot < RSMC_NR_OF_SLOTS && ports[bySlot].bOpen != 0) {
@@ -232,76 +199,101 @@ std::uint16_t RsmOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uin
     }
     if (bySlot == RSMC_NR_OF_SLOTS) {
         LogError("RsmOpen", RSMC_ERROR, "To many open ports");
+    }
+    return bySlot;
+}
+
+// Fills the record of a port being opened and gives it the protocol's operations; 0, or
+// RSMC_ERROR for an unknown protocol.
+std::uint16_t SetUpRecord(RsmPort& tPort, std::uint8_t bySlot, std::uint8_t byComport,
+                          std::uint32_t dwBaudrate, std::uint16_t wProtocol, RsmNotify pfNotify) {
+    tPort.wProtocol = wProtocol;
+    tPort.dwBaudrate = dwBaudrate;
+    tPort.byChannelId = bySlot == 0 ? MDSC_SERIAL_CHANNEL_0 : MDSC_SERIAL_CHANNEL_1;
+    tPort.byComport = byComport;
+    tPort.byCameraMode = 0;
+    ResetReceiveSide(tPort);
+    tPort.tFull.tParams = RsmCommParams{};
+    tPort.tFull.dwHeartbeatMs = 0;
+    tPort.tFull.dwRetryMs = 0;
+    tPort.tFull.tStatistics = RsmStatistics{};
+    tPort.tFull.pfNotify = nullptr;
+    tPort.pfLineNotify = pfNotify;
+    tPort.byLineLost = 0;
+    switch (wProtocol) {
+    case RSMC_PROTOCOL_TERMINAL:
+    case RSMC_PROTOCOL_TERMINAL_ALT:
+        tPort.pfReceive = RsmProcessChars;
+        tPort.pfTransmit = RsmTransmitChars;
+        return 0;
+    case RSMC_PROTOCOL_SIMPLE:
+        tPort.pfReceive = RsmProcessMessages;
+        tPort.pfTransmit = RsmTransmitMessage;
+        return 0;
+    case RSMC_PROTOCOL_FULL:
+        tPort.pfReceive = RsmFullProcess;
+        tPort.pfTransmit = RsmFullTransmit;
+        return 0;
+    default:
+        LogError("RsmOpen", RSMC_ERROR, "Invalid protocol");
+        return RSMC_ERROR;
+    }
+}
+
+// Makes the port a channel of the dispatch layer and gives it its task.
+std::uint16_t StartChannel(RsmPort& tPort, std::uint8_t bySlot, OpenSteps& rSteps) {
+    std::uint16_t wStatus = MdsRegisterResponseHandler(tPort.byChannelId, ChannelResponseHandler);
+    rSteps.bHandlerRegistered = wStatus == 0;
+    tPort.wTaskId = OssCreateThread(RSMC_PORT_TASKS[bySlot], RSMC_TASK_TYPE);
+    rSteps.bTaskCreated = tPort.wTaskId != OSSC_NO_THREAD;
+    if (!rSteps.bTaskCreated && wStatus == 0) {
+        wStatus = RSMC_ERROR; // without its task the port would never receive
+    }
+    return wStatus;
+}
+
+// Nothing of a failed open stays: whatever its steps set up is undone.
+void UndoOpen(RsmPort& tPort, std::uint8_t byComport, const OpenSteps& tSteps) {
+    if (tSteps.bTaskCreated) {
+        (void)OssDeleteThread(tPort.wTaskId);
+    }
+    if (tSteps.bHandlerRegistered) {
+        (void)MdsDeregisterResponseHandler(tPort.byChannelId);
+    }
+    if (tSteps.bDriverOpen) {
+        (void)RsmDriver().pfClose(byComport);
+    }
+    tPort.pfReceive = nullptr;
+    tPort.pfTransmit = nullptr;
+    tPort.tFull.pfNotify = nullptr;
+    tPort.pfLineNotify = nullptr;
+}
+
+} // namespace
+
+std::uint16_t RsmOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uint16_t wProtocol,
+                      RsmNotify pfNotify) {
+    const std::uint8_t bySlot = FreeSlotFor(byComport);
+    if (bySlot == RSMC_NR_OF_SLOTS) {
         return RSMC_ERROR;
     }
     RsmPort& tPort = ports[bySlot];
+    OpenSteps tSteps;
     std::uint16_t wStatus =
-        pDriver->pfOpen(byComport, dwBaudrate, RSMC_BYTE_SIZE, RSMC_STOP_BITS, RSMC_NO_PARITY);
-    bool bDriverOpen = wStatus == 0;
-    bool bHandlerRegistered = false;
-    bool bTaskCreated = false;
+        RsmDriver().pfOpen(byComport, dwBaudrate, RSMC_BYTE_SIZE, RSMC_STOP_BITS, RSMC_NO_PARITY);
+    tSteps.bDriverOpen = wStatus == 0;
     if (wStatus == 0) {
-        tPort.wProtocol = wProtocol;
-        tPort.dwBaudrate = dwBaudrate;
-        tPort.byChannelId = bySlot == 0 ? MDSC_SERIAL_CHANNEL_0 : MDSC_SERIAL_CHANNEL_1;
-        tPort.byComport = byComport;
-        tPort.byCameraMode = 0;
-        ResetReceiveSide(tPort);
-        tPort.tFull.tParams = RsmCommParams{};
-        tPort.tFull.dwHeartbeatMs = 0;
-        tPort.tFull.dwRetryMs = 0;
-        tPort.tFull.tStatistics = RsmStatistics{};
-        tPort.tFull.pfNotify = nullptr;
-        tPort.pfLineNotify = pfNotify;
-        tPort.byLineLost = 0;
-        switch (wProtocol) {
-        case RSMC_PROTOCOL_TERMINAL:
-        case RSMC_PROTOCOL_TERMINAL_ALT:
-            tPort.pfReceive = RsmProcessChars;
-            tPort.pfTransmit = RsmTransmitChars;
-            break;
-        case RSMC_PROTOCOL_SIMPLE:
-            tPort.pfReceive = RsmProcessMessages;
-            tPort.pfTransmit = RsmTransmitMessage;
-            break;
-        case RSMC_PROTOCOL_FULL:
-            tPort.pfReceive = RsmFullProcess;
-            tPort.pfTransmit = RsmFullTransmit;
-            break;
-        default:
-            LogError("RsmOpen", RSMC_ERROR, "Invalid protocol");
-            wStatus = RSMC_ERROR;
-            break;
-        }
+        wStatus = SetUpRecord(tPort, bySlot, byComport, dwBaudrate, wProtocol, pfNotify);
     }
     if (wStatus == 0) {
-        wStatus = MdsRegisterResponseHandler(tPort.byChannelId, ChannelResponseHandler);
-        bHandlerRegistered = wStatus == 0;
-        tPort.wTaskId = OssCreateThread(RSMC_PORT_TASKS[bySlot], RSMC_TASK_TYPE);
-        bTaskCreated = tPort.wTaskId != OSSC_NO_THREAD;
-        if (!bTaskCreated && wStatus == 0) {
-            wStatus = RSMC_ERROR; // without its task the port would never receive
-        }
+        wStatus = StartChannel(tPort, bySlot, tSteps);
     }
     if (wStatus == 0 && wProtocol == RSMC_PROTOCOL_FULL) {
         RsmFullSetup(tPort, pfNotify);
         wStatus = MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, RsmComParamsHandler);
     }
     if (wStatus != 0) {
-        // Nothing stays open: whatever the steps above set up is undone.
-        if (bTaskCreated) {
-            (void)OssDeleteThread(tPort.wTaskId);
-        }
-        if (bHandlerRegistered) {
-            (void)MdsDeregisterResponseHandler(tPort.byChannelId);
-        }
-        if (bDriverOpen) {
-            (void)pDriver->pfClose(byComport);
-        }
-        tPort.pfReceive = nullptr;
-        tPort.pfTransmit = nullptr;
-        tPort.tFull.pfNotify = nullptr;
-        tPort.pfLineNotify = nullptr;
+        UndoOpen(tPort, byComport, tSteps);
         LogError("RsmOpen", wStatus, "Error during initialization");
         return wStatus;
     }
@@ -318,7 +310,7 @@ std::uint16_t RsmClose(std::uint8_t byComport) {
     // A step running for this port (a handler or callback that closes it) sees the change.
     tPort.dwGeneration = dwNextGeneration++;
     RsmTracePortClosed(tPort);
-    (void)pDriver->pfClose(byComport);
+    (void)RsmDriver().pfClose(byComport);
     // Both removals are made; the first failure counts.
     std::uint16_t wStatus = MdsDeregisterResponseHandler(tPort.byChannelId);
     const std::uint16_t wTaskStatus = OssDeleteThread(tPort.wTaskId);
@@ -368,7 +360,7 @@ std::uint16_t RsmEnableNotify(std::uint8_t byComport, std::uint8_t bEnable) {
     if (OpenPortOrReport(byComport, "RsmEnableNotify") == nullptr) {
         return RSMC_ERROR;
     }
-    (void)pDriver->pfEnableNotify(byComport, bEnable);
+    (void)RsmDriver().pfEnableNotify(byComport, bEnable);
     return 0;
 }
 
@@ -406,8 +398,8 @@ std::uint16_t RsmSetCommunicationParams(std::uint8_t byComport, RsmCommParams* p
 
 void RsmAddWaitHandles(PltWaitSet& rSet) {
     for (const RsmPort& port : ports) {
-        if (port.bOpen != 0 && port.byLineLost == 0 && pDriver->pfReadHandle != nullptr) {
-            PltWaitAdd(rSet, pDriver->pfReadHandle(port.byComport));
+        if (port.bOpen != 0 && port.byLineLost == 0 && RsmDriver().pfReadHandle != nullptr) {
+            PltWaitAdd(rSet, RsmDriver().pfReadHandle(port.byComport));
         }
     }
 }
@@ -423,11 +415,11 @@ std::uint16_t RsmGetComport(std::uint8_t bySlot, std::uint8_t* pbyComport) {
 }
 
 std::uint8_t RsmIsPortOpen(std::uint8_t byComport) {
-    return pDriver->pfIsOpen(byComport);
+    return RsmDriver().pfIsOpen(byComport);
 }
 
 std::uint16_t RsmSetBaudrate(std::uint8_t byComport, std::uint32_t dwBaudrate) {
-    return pDriver->pfSetBaudrate(byComport, dwBaudrate);
+    return RsmDriver().pfSetBaudrate(byComport, dwBaudrate);
 }
 
 namespace {

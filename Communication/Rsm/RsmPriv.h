@@ -112,6 +112,7 @@ struct RsmPort {
 
 // ---- the manager's services to its protocols ----
 const RsmDriverOps& RsmDriver(); // the driver in use; while a capture is open, through the tap
+RsmPort* RsmFindOpen(std::uint8_t byComport); // the record of an open port, or nullptr
 // Reads what the port's line has received into its read buffer: the driver's status and count.
 // A hang-up marks the port: its task then reports the line lost once (event 2 through the
 // callback given to RsmOpen, whatever the protocol) and stops reading it.
