@@ -51,4 +51,3 @@ const RsmDriverOps& RsmDriver() {
 void RsmSetDriver(const RsmDriverOps* pOps) {
     pDriver = pOps != nullptr ? pOps : &RSMC_UAS_DRIVER;
 }
-

@@ -162,6 +162,12 @@ constexpr std::uint32_t RSMC_KEEP_MARGIN_MS = 1000; // a delivered frame is kept
 constexpr std::uint32_t RSMC_FRESH_START_DIVISOR =
     2; // a retry time / 2 after a reset: no new start
 
+// The kind byte after a 0xC8 that starts a frame.
+constexpr bool RsmIsFrameKind(std::uint8_t byValue) {
+    return byValue == RSMC_KIND_NAK || byValue == RSMC_KIND_DATA || byValue == RSMC_KIND_SYNC ||
+           byValue == RSMC_KIND_ACK;
+}
+
 constexpr std::uint16_t RSMC_FULL_TOO_LONG = 11101;   // message of 5000 bytes or more
 constexpr std::uint16_t RSMC_FULL_NO_MEMORY = 11102;  // no memory for the frame
 constexpr std::uint16_t RSMC_FULL_QUEUE_FULL = 11105; // 256 frames already queued
@@ -185,6 +191,9 @@ std::uint16_t RsmFullTxEvent(RsmPort& tPort, std::uint8_t byEvent, std::uint8_t 
 void RsmFullReset(RsmPort& tPort);
 // Frames queued now.
 std::uint16_t RsmFullQueued(const RsmPort& tPort);
+// Calls the port's notify callback, if any. False when the port was closed meanwhile (by the
+// callback), so that the caller stops touching the record.
+bool RsmFullNotify(RsmPort& tPort, std::uint16_t wEvent);
 
 // ---- RsmSimple ----
 // The Simple framing protocol: each message in one checksummed frame

@@ -78,11 +78,6 @@ void EmitAll(Cutter& c, TraceDir tDir, const TraceSource& tSource, std::uint8_t 
     c.tCut = Cut::Noise;
 }
 
-bool IsKind(std::uint8_t byValue) {
-    return byValue == RSMC_KIND_NAK || byValue == RSMC_KIND_DATA || byValue == RSMC_KIND_SYNC ||
-           byValue == RSMC_KIND_ACK;
-}
-
 // ---- Full ----
 
 // One byte of a Full frame after the escape rule.
@@ -138,7 +133,7 @@ void FullByte(Cutter& c, std::uint8_t byValue, TraceDir tDir, const TraceSource&
     }
     if (c.bEscape) {
         c.bEscape = false;
-        if (IsKind(byValue)) {
+        if (RsmIsFrameKind(byValue)) {
             // A frame starts at the 0xC8: what came before it is noise or an abandoned frame.
             c.pending.Emit(tDir, tSource, TRACEC_FLAG_NO_FRAME, c.wStart);
             c.byKind = byValue;
