@@ -159,8 +159,8 @@ constexpr std::uint32_t RSMC_LINE_BITS_PER_BYTE = 9; // for a frame's time on th
 constexpr std::uint8_t RSMC_EVENT_ACK_TIMEOUT = 0;   // RsmFullTxEvent: no ACK in time
 constexpr std::uint16_t RSMC_CONTROL_FRAME_LENGTH = 5;
 constexpr std::uint32_t RSMC_KEEP_MARGIN_MS = 1000; // a delivered frame is kept this much longer
-constexpr std::uint32_t RSMC_FRESH_START_DIVISOR =
-    2; // a retry time / 2 after a reset: no new start
+// A frame that begins within a retry time / 2 after a reset request is a new start.
+constexpr std::uint32_t RSMC_FRESH_START_DIVISOR = 2;
 
 // The kind byte after a 0xC8 that starts a frame.
 constexpr bool RsmIsFrameKind(std::uint8_t byValue) {
