@@ -51,6 +51,7 @@ TEST_F(RsmTest, SlotsChannelsAndRefusals) {
     EXPECT_EQ(RSMC_ERROR, RsmOpen(1, 9600, RSMC_PROTOCOL_SIMPLE, nullptr));
     EXPECT_TRUE(RsmRecorder::LogContains("To many open ports"));
     EXPECT_FALSE(FakeLink::IsOpen(1));
+    EXPECT_EQ(2, RsmOpenPortCount());
     std::uint8_t comport = 9;
     EXPECT_EQ(0, RsmGetComport(1, &comport));
     EXPECT_EQ(2, comport);
@@ -58,6 +59,7 @@ TEST_F(RsmTest, SlotsChannelsAndRefusals) {
 
     EXPECT_EQ(0, RsmClose(3));
     EXPECT_EQ(RSMC_ERROR, RsmGetComport(0, &comport));
+    EXPECT_EQ(1, RsmOpenPortCount());
     EXPECT_EQ(MDSC_ERROR, MdsExecuteResponseHandler(MDSC_SERIAL_CHANNEL_0, 3, 0, nullptr));
     EXPECT_EQ(0, RsmOpen(0, 9600, RSMC_PROTOCOL_TERMINAL_ALT, nullptr));
     EXPECT_EQ(0, RsmGetChannelId(0, &channel));

@@ -111,8 +111,10 @@ class UasTest : public ::testing::Test {
 };
 
 TEST_F(UasTest, BytesTravelBothWaysOverAPseudoTerminal) {
+    EXPECT_EQ(0, UasOpenPortCount());
     ASSERT_EQ(0, UasOpen(PORT, 115200, 8, 1, 0));
     EXPECT_EQ(1, UasIsOpen(PORT));
+    EXPECT_EQ(1, UasOpenPortCount());
     EXPECT_EQ(0, UasWriteBuffer(PORT, 3, reinterpret_cast<const std::uint8_t*>("\xC8\x40\x05")));
     EXPECT_EQ(0, UasPutChar(PORT, 0x0D));
     EXPECT_EQ((std::vector<std::uint8_t>{0xC8, 0x40, 0x05, 0x0D}), peer.Receive(4, 1000));
