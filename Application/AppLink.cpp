@@ -129,7 +129,8 @@ void TcpName(char* pszName, std::size_t wSize) {
 void CloseSerial() {
     if (g_bSerialOpen) {
         g_bSerialOpen = false;
-        RsmClose(AppSerialPort());
+        // A refused close is logged by the manager; the port counts as closed either way.
+        static_cast<void>(RsmClose(AppSerialPort()));
     }
 }
 

@@ -124,13 +124,13 @@ int AppMain(int argc, char** argv) {
 
     OssInit();
     LogInit();
-    UasInit();
+    static_cast<void>(UasInit()); // always 0
     static_cast<void>(IpsInit()); // cannot fail; a second start is reported by its check
 
     GpsTmrInit();
     MdsInit();
     TrmInit();
-    RsmInit();
+    static_cast<void>(RsmInit()); // always 0
     static_cast<void>(IpmInit()); // logs its own failure
     TrmOpen();
     AppConsoleSetUp();
@@ -154,12 +154,12 @@ int AppMain(int argc, char** argv) {
     TrmClose();
     MdsClose();
     static_cast<void>(IpmTerminate()); // logs its own failures
-    RsmTerminate();
+    static_cast<void>(RsmTerminate()); // always 0
     TrmTerminate();
     GpsTmrTerminate();
 
     static_cast<void>(IpsTerminate()); // cannot fail
-    UasTerminate();
+    static_cast<void>(UasTerminate()); // always 0
     LogTerminate();
     OssTerminate();
 

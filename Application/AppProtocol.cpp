@@ -154,12 +154,21 @@ constexpr std::array<ProtocolEntry, 6> ProtocolCommandTable = {{
     {nullptr, Help},
 }};
 
-// Sends a COMMUNICATION_PARAMS answer back to the channel a request came from.
-template <std::size_t N>
-std::uint16_t Answer(std::uint8_t byChannelId, std::uint8_t byMsgType,
-                     const std::array<std::uint8_t, N>& abyAnswer) {
-    return MdsExecuteResponseHandler(byChannelId, byMsgType, static_cast<std::uint16_t>(N),
-                                     abyAnswer.data());
+// The application's COMMUNICATION_PARAMS responder: the parameters of the protocol port, shown
+// once set, and its counters (zero for a port not open).
+std::uint16_t SetRemotelyAskedParams(RsmCommParams& rParams, void* /*pvOwner*/) {
+    const std::uint16_t wStatus = RsmSetCommunicationParams(ProtocolPort, &rParams);
+    if (wStatus == 0) {
+        ShowParams("Params remotely set to", rParams);
+    }
+    return wStatus;
+}
+
+RsmStatistics PortStatistics(void* /*pvOwner*/) {
+    RsmStatistics tStatistics{};
+    // A port not open is reported by the manager and answered with zero counters.
+    static_cast<void>(RsmGetStatistics(ProtocolPort, &tStatistics));
+    return tStatistics;
 }
 
 } // namespace
@@ -218,33 +227,22 @@ std::uint16_t ProtocolComParamsHandler(std::uint8_t byChannelId, std::uint8_t by
         return 0;
     }
     switch (RsmReadWord(pbyData, wLength, 0)) {
-    case RSMC_CODE_PARAM_REQUEST: {
-        RsmCommParams tParams = RsmUnpackCommParams(pbyData, wLength);
-        const std::uint16_t wStatus = RsmSetCommunicationParams(ProtocolPort, &tParams);
-        if (wStatus != 0) {
-            return wStatus; // nothing was set, so nothing is confirmed
-        }
-        ShowParams("Params remotely set to", tParams);
-        const std::uint8_t bySpare =
-            wLength >= RSMC_PARAM_MSG_LENGTH ? pbyData[RSMC_PARAM_MSG_LENGTH - 1] : 0;
-        std::array<std::uint8_t, RSMC_PARAM_MSG_LENGTH> abyAnswer{};
-        RsmPackCommParams(RSMC_CODE_PARAM_RESPONSE, tParams, bySpare, abyAnswer);
-        return Answer(byChannelId, byMsgType, abyAnswer);
-    }
     case RSMC_CODE_PARAM_RESPONSE:
         ShowParams("Remote params Responce", RsmUnpackCommParams(pbyData, wLength));
         return 0;
-    case RSMC_CODE_STAT_REQUEST: {
-        RsmStatistics tStatistics{};
-        (void)RsmGetStatistics(ProtocolPort, &tStatistics);
-        std::array<std::uint8_t, RSMC_STAT_MSG_LENGTH> abyAnswer{};
-        RsmPackStatistics(tStatistics, abyAnswer);
-        return Answer(byChannelId, byMsgType, abyAnswer);
-    }
     case RSMC_CODE_STAT_RESPONSE:
         ShowStatistics("Remote statistics", RsmUnpackStatistics(pbyData, wLength));
         return 0;
     default:
-        return 0;
+        break;
     }
+    RsmComAnswer tAnswer;
+    const std::uint16_t wStatus = RsmAnswerComRequest(
+        pbyData, wLength, RsmComResponder{SetRemotelyAskedParams, PortStatistics, nullptr},
+        tAnswer);
+    if (wStatus != 0 || tAnswer.wLength == 0) {
+        return wStatus;
+    }
+    return MdsExecuteResponseHandler(byChannelId, byMsgType, tAnswer.wLength,
+                                     tAnswer.abyBytes.data());
 }

@@ -292,7 +292,8 @@ std::uint16_t OpenSerial() {
         return 1;
     }
     std::uint8_t byChannel = MDSC_SERIAL_CHANNEL_0;
-    RsmGetChannelId(SIMC_SERIAL_PORT, &byChannel);
+    // The port was just opened: it has its channel; should it not, slot 0's stands.
+    static_cast<void>(RsmGetChannelId(SIMC_SERIAL_PORT, &byChannel));
     // On the serial line the faults act on frames in the driver, not on whole answers.
     SimUnitConfig unit = g_options.unit;
     unit.wDropPercent = 0;
@@ -318,7 +319,8 @@ void SimLinkCloseSession() {
             SimUnitSetChannel(MDSC_INVALID_ID);
         }
     } else {
-        RsmClose(SIMC_SERIAL_PORT);
+        // A refused close is logged by the manager; nothing is left to undo here.
+        static_cast<void>(RsmClose(SIMC_SERIAL_PORT));
     }
 }
 
@@ -334,7 +336,8 @@ void SimLinkClose() {
         g_bySession = IPMC_NO_SESSION;
         g_byListener = IPMC_NO_SESSION;
     } else if (g_bOpen) {
-        RsmClose(SIMC_SERIAL_PORT);
+        // A refused close is logged by the manager; nothing is left to undo here.
+        static_cast<void>(RsmClose(SIMC_SERIAL_PORT));
     }
     if (g_hDevice != PLTC_INVALID_HANDLE) {
         SimDriverClose(SIMC_SERIAL_PORT);

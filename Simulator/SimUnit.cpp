@@ -10,19 +10,14 @@
 
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
+#include "Communication/Rsm/Rsm.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
 
 namespace {
 
-constexpr std::size_t kMaxElements = 2500;  // elements of one flattened structure
-constexpr int kMaxGroupDepth = 8;           // nesting of groups the unit follows
-constexpr std::uint16_t kParamsRequest = 1; // COMMUNICATION_PARAMS codes
-constexpr std::uint16_t kParamsResponse = 2;
-constexpr std::uint16_t kStatisticsRequest = 0x3001;
-constexpr std::uint16_t kStatisticsResponse = 0x3002;
-constexpr std::size_t kParamsLength = 10;
-constexpr std::size_t kStatisticsLength = 16;
+constexpr std::size_t kMaxElements = 2500; // elements of one flattened structure
+constexpr int kMaxGroupDepth = 8;          // nesting of groups the unit follows
 constexpr std::size_t kTerminalReplySize = 256;
 
 struct Element {
@@ -297,26 +292,35 @@ std::uint16_t TerminalHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
     return 0;
 }
 
+// The simulated unit's COMMUNICATION_PARAMS responder: it confirms parameters as they were
+// asked, without limits (the packing byte too, from a request one byte short), and counts nothing.
+std::uint16_t ConfirmAsAsked(RsmCommParams& rParams, void* pvRequest) {
+    const auto& request = *static_cast<const std::span<const std::uint8_t>*>(pvRequest);
+    rParams.byPacking = request.size() > 8 ? request[8] : 0;
+    return 0;
+}
+
+RsmStatistics NoStatistics(void* /*pvOwner*/) {
+    return RsmStatistics{};
+}
+
 std::uint16_t ParamsHandler(std::uint8_t byChannelId, std::uint8_t byMsgType, std::uint16_t wLength,
                             const std::uint8_t* pbyData) {
     g_byChannel = byChannelId;
     Trace("<-", byMsgType, wLength, pbyData);
-    std::array<std::uint8_t, kStatisticsLength> message{};
-    std::memcpy(message.data(), pbyData, std::min<std::size_t>(wLength, kParamsLength));
-    const std::uint16_t wCode = static_cast<std::uint16_t>(message[0] | (message[1] << 8));
-    if (wCode == kParamsRequest) {
-        message[0] = static_cast<std::uint8_t>(kParamsResponse);
-        message[1] = 0;
-        return Send(byChannelId, byMsgType,
-                    std::span<const std::uint8_t>(message.data(), kParamsLength));
+    std::span<const std::uint8_t> request;
+    if (pbyData != nullptr) {
+        request = std::span<const std::uint8_t>(pbyData, wLength);
     }
-    if (wCode == kStatisticsRequest) {
-        message.fill(0);
-        message[0] = static_cast<std::uint8_t>(kStatisticsResponse & 0xFF);
-        message[1] = static_cast<std::uint8_t>(kStatisticsResponse >> 8);
-        return Send(byChannelId, byMsgType, message);
+    RsmComAnswer answer;
+    // The simulated unit takes every request.
+    static_cast<void>(RsmAnswerComRequest(
+        pbyData, wLength, RsmComResponder{ConfirmAsAsked, NoStatistics, &request}, answer));
+    if (answer.wLength == 0) {
+        return 0;
     }
-    return 0;
+    return Send(byChannelId, byMsgType,
+                std::span<const std::uint8_t>(answer.abyBytes.data(), answer.wLength));
 }
 
 std::uint16_t OtherHandler(std::uint8_t byChannelId, std::uint8_t byMsgType, std::uint16_t wLength,

@@ -48,11 +48,11 @@ int main(int argc, char** argv) {
 
     OssInit();
     LogInit();
-    UasInit();
+    static_cast<void>(UasInit()); // always 0
     static_cast<void>(IpsInit()); // cannot fail; a second start is reported by its check
     GpsTmrInit();
     MdsInit();
-    RsmInit();
+    static_cast<void>(RsmInit()); // always 0
     static_cast<void>(IpmInit()); // logs its own failure
     LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLogLine);
     PltConsoleCatchStopSignals();
@@ -85,10 +85,10 @@ int main(int argc, char** argv) {
     TraceClose();
     FnTabRelease();
     static_cast<void>(IpmTerminate()); // logs its own failures
-    RsmTerminate();
+    static_cast<void>(RsmTerminate()); // always 0
     GpsTmrTerminate();
     static_cast<void>(IpsTerminate()); // cannot fail
-    UasTerminate();
+    static_cast<void>(UasTerminate()); // always 0
     LogTerminate();
     OssTerminate();
     AppSetConsole(nullptr);

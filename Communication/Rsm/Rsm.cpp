@@ -2,18 +2,12 @@
 // communication parameters, and the COMMUNICATION_PARAMS exchange with the remote manager.
 #include "Communication/Rsm/Rsm.h"
 
-#include <cstring>
 #include <new>
 
-#include "Communication/Rsm/RsmFull.h"
-#include "Communication/Rsm/RsmSimple.h"
-#include "Communication/Rsm/RsmTerminal.h"
-#include "Communication/Rsm/RsmTrace.h"
-#include "Driver/Uas/Uas.h"
+#include "Communication/Rsm/RsmPriv.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
-#include "Runtime/Trace.h"
 
 namespace {
 
@@ -21,16 +15,13 @@ constexpr std::uint8_t RSMC_BYTE_SIZE = 8; // line settings handed to the driver
 constexpr std::uint8_t RSMC_STOP_BITS = 1;
 constexpr std::uint8_t RSMC_NO_PARITY = 0;
 
-constexpr RsmDriverOps RSMC_UAS_DRIVER = {UasOpen,        UasClose,        UasWriteBuffer,
-                                          UasReadBuffer,  UasPurge,        UasIsOpen,
-                                          UasSetBaudrate, UasEnableNotify, UasReadHandle};
-
 std::array<RsmPort, RSMC_NR_OF_SLOTS> ports;
-const RsmDriverOps* pDriver = &RSMC_UAS_DRIVER;
 bool bInitialised = false;
 std::uint32_t dwNextGeneration = 1;
 
-RsmPort* FindOpen(std::uint8_t byComport) {
+} // namespace
+
+RsmPort* RsmFindOpen(std::uint8_t byComport) {
     for (auto& tPort : ports) {
         if (tPort.bOpen != 0 && tPort.byComport == byComport) {
             return &tPort;
@@ -39,9 +30,11 @@ RsmPort* FindOpen(std::uint8_t byComport) {
     return nullptr;
 }
 
+namespace {
+
 // The record of an open port, or nullptr after reporting "Port not open" under pszName.
 RsmPort* OpenPortOrReport(std::uint8_t byComport, const char* pszName) {
-    RsmPort* pPort = FindOpen(byComport);
+    RsmPort* pPort = RsmFindOpen(byComport);
     if (pPort == nullptr) {
         LogError(pszName, RSMC_ERROR, "Port not open");
     }
@@ -79,8 +72,6 @@ void ResetReceiveSide(RsmPort& tPort) {
     tPort.szLine[0] = '\0';
     tPort.tFull.bEscape = 0;
 }
-
-static_assert(RSMC_READ_HUNG_UP == UASC_HUNG_UP, "the driver's hang-up status");
 
 // The line of the port hung up during its step: the protocol gives up its connection and the
 // loss is reported once. The port stays open (a close or a new open are up to the application)
@@ -145,11 +136,6 @@ RsmStatistics TakeStatistics(RsmPort& tPort) {
     return tCopy;
 }
 
-void PutWord(std::uint8_t* pbyOut, std::uint16_t wValue) {
-    pbyOut[0] = static_cast<std::uint8_t>(wValue & 0xFF);
-    pbyOut[1] = static_cast<std::uint8_t>(wValue >> 8);
-}
-
 void ClearRecords() {
     for (auto& tPort : ports) {
         ResetReceiveSide(tPort);
@@ -179,76 +165,6 @@ void ClearRecords() {
 
 } // namespace
 
-bool RsmMsgBuffer::Reserve(std::size_t wSize) {
-    if (wSize > RSMC_MSG_BUFFER_LIMIT) {
-        return false;
-    }
-    if (wSize <= wCapacity_) {
-        return true;
-    }
-    std::unique_ptr<std::uint8_t[]> pbyNew(new (std::nothrow) std::uint8_t[wSize]);
-    if (!pbyNew) {
-        return false;
-    }
-    if (wSize_ != 0) {
-        std::memcpy(pbyNew.get(), pbyData_.get(), wSize_);
-    }
-    pbyData_ = std::move(pbyNew);
-    wCapacity_ = wSize;
-    return true;
-}
-
-bool RsmMsgBuffer::Append(std::uint8_t byValue) {
-    if (wSize_ >= wCapacity_) {
-        return false;
-    }
-    pbyData_[wSize_++] = byValue;
-    return true;
-}
-
-void RsmMsgBuffer::Release() {
-    pbyData_.reset();
-    wCapacity_ = 0;
-    wSize_ = 0;
-}
-
-namespace {
-
-// While a capture is open, the protocols' reads and writes pass the link trace's tap.
-std::uint16_t TracedWrite(std::uint8_t byComport, std::uint16_t wCount,
-                          const std::uint8_t* pbyData) {
-    if (const RsmPort* pPort = FindOpen(byComport); pPort != nullptr) {
-        RsmTraceSent(*pPort, wCount, pbyData);
-    }
-    return pDriver->pfWrite(byComport, wCount, pbyData);
-}
-
-std::uint16_t TracedRead(std::uint8_t byComport, std::uint16_t wMax, std::uint8_t* pbyData,
-                         std::uint16_t* pwCount) {
-    const std::uint16_t wStatus = pDriver->pfRead(byComport, wMax, pbyData, pwCount);
-    if (const RsmPort* pPort = FindOpen(byComport); pPort != nullptr) {
-        RsmTraceReceived(*pPort, wStatus == 0 ? *pwCount : 0, pbyData, OssGetTime());
-    }
-    return wStatus;
-}
-
-} // namespace
-
-const RsmDriverOps& RsmDriver() {
-    if (!TraceActive()) {
-        return *pDriver;
-    }
-    static RsmDriverOps tTraced;
-    tTraced = *pDriver;
-    tTraced.pfWrite = TracedWrite;
-    tTraced.pfRead = TracedRead;
-    return tTraced;
-}
-
-void RsmSetDriver(const RsmDriverOps* pOps) {
-    pDriver = pOps != nullptr ? pOps : &RSMC_UAS_DRIVER;
-}
-
 std::uint16_t RsmInit() {
     if (bInitialised) {
         return 0;
@@ -262,11 +178,20 @@ std::uint16_t RsmTerminate() {
     return 0;
 }
 
-std::uint16_t RsmOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uint16_t wProtocol,
-                      RsmNotify pfNotify) {
-    if (FindOpen(byComport) != nullptr) {
+namespace {
+
+// The steps of an open done so far, for undoing them when a later one fails.
+struct OpenSteps {
+    bool bDriverOpen = false;
+    bool bHandlerRegistered = false;
+    bool bTaskCreated = false;
+};
+
+// The first free slot for a port not open yet, or RSMC_NR_OF_SLOTS after reporting why not.
+std::uint8_t FreeSlotFor(std::uint8_t byComport) {
+    if (RsmFindOpen(byComport) != nullptr) {
         LogError("RsmOpen", RSMC_ERROR, "Port already open");
-        return RSMC_ERROR;
+        return RSMC_NR_OF_SLOTS;
     }
     std::uint8_t bySlot = 0;
     while (bySlot < RSMC_NR_OF_SLOTS && ports[bySlot].bOpen != 0) {
@@ -274,77 +199,101 @@ std::uint16_t RsmOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uin
     }
     if (bySlot == RSMC_NR_OF_SLOTS) {
         LogError("RsmOpen", RSMC_ERROR, "To many open ports");
+    }
+    return bySlot;
+}
+
+// Fills the record of a port being opened and gives it the protocol's operations; 0, or
+// RSMC_ERROR for an unknown protocol.
+std::uint16_t SetUpRecord(RsmPort& tPort, std::uint8_t bySlot, std::uint8_t byComport,
+                          std::uint32_t dwBaudrate, std::uint16_t wProtocol, RsmNotify pfNotify) {
+    tPort.wProtocol = wProtocol;
+    tPort.dwBaudrate = dwBaudrate;
+    tPort.byChannelId = bySlot == 0 ? MDSC_SERIAL_CHANNEL_0 : MDSC_SERIAL_CHANNEL_1;
+    tPort.byComport = byComport;
+    tPort.byCameraMode = 0;
+    ResetReceiveSide(tPort);
+    tPort.tFull.tParams = RsmCommParams{};
+    tPort.tFull.dwHeartbeatMs = 0;
+    tPort.tFull.dwRetryMs = 0;
+    tPort.tFull.tStatistics = RsmStatistics{};
+    tPort.tFull.pfNotify = nullptr;
+    tPort.pfLineNotify = pfNotify;
+    tPort.byLineLost = 0;
+    switch (wProtocol) {
+    case RSMC_PROTOCOL_TERMINAL:
+    case RSMC_PROTOCOL_TERMINAL_ALT:
+        tPort.pfReceive = RsmProcessChars;
+        tPort.pfTransmit = RsmTransmitChars;
+        return 0;
+    case RSMC_PROTOCOL_SIMPLE:
+        tPort.pfReceive = RsmProcessMessages;
+        tPort.pfTransmit = RsmTransmitMessage;
+        return 0;
+    case RSMC_PROTOCOL_FULL:
+        tPort.pfReceive = RsmFullProcess;
+        tPort.pfTransmit = RsmFullTransmit;
+        return 0;
+    default:
+        LogError("RsmOpen", RSMC_ERROR, "Invalid protocol");
+        return RSMC_ERROR;
+    }
+}
+
+// Makes the port a channel of the dispatch layer and gives it its task.
+std::uint16_t StartChannel(RsmPort& tPort, std::uint8_t bySlot, OpenSteps& rSteps) {
+    std::uint16_t wStatus = MdsRegisterResponseHandler(tPort.byChannelId, ChannelResponseHandler);
+    rSteps.bHandlerRegistered = wStatus == 0;
+    tPort.wTaskId = OssCreateThread(RSMC_PORT_TASKS[bySlot], RSMC_TASK_TYPE);
+    rSteps.bTaskCreated = tPort.wTaskId != OSSC_NO_THREAD;
+    if (!rSteps.bTaskCreated && wStatus == 0) {
+        wStatus = RSMC_ERROR; // without its task the port would never receive
+    }
+    return wStatus;
+}
+
+// Nothing of a failed open stays: whatever its steps set up is undone.
+void UndoOpen(RsmPort& tPort, std::uint8_t byComport, const OpenSteps& tSteps) {
+    if (tSteps.bTaskCreated) {
+        (void)OssDeleteThread(tPort.wTaskId);
+    }
+    if (tSteps.bHandlerRegistered) {
+        (void)MdsDeregisterResponseHandler(tPort.byChannelId);
+    }
+    if (tSteps.bDriverOpen) {
+        (void)RsmDriver().pfClose(byComport);
+    }
+    tPort.pfReceive = nullptr;
+    tPort.pfTransmit = nullptr;
+    tPort.tFull.pfNotify = nullptr;
+    tPort.pfLineNotify = nullptr;
+}
+
+} // namespace
+
+std::uint16_t RsmOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uint16_t wProtocol,
+                      RsmNotify pfNotify) {
+    const std::uint8_t bySlot = FreeSlotFor(byComport);
+    if (bySlot == RSMC_NR_OF_SLOTS) {
         return RSMC_ERROR;
     }
     RsmPort& tPort = ports[bySlot];
+    OpenSteps tSteps;
     std::uint16_t wStatus =
-        pDriver->pfOpen(byComport, dwBaudrate, RSMC_BYTE_SIZE, RSMC_STOP_BITS, RSMC_NO_PARITY);
-    bool bDriverOpen = wStatus == 0;
-    bool bHandlerRegistered = false;
-    bool bTaskCreated = false;
+        RsmDriver().pfOpen(byComport, dwBaudrate, RSMC_BYTE_SIZE, RSMC_STOP_BITS, RSMC_NO_PARITY);
+    tSteps.bDriverOpen = wStatus == 0;
     if (wStatus == 0) {
-        tPort.wProtocol = wProtocol;
-        tPort.dwBaudrate = dwBaudrate;
-        tPort.byChannelId = bySlot == 0 ? MDSC_SERIAL_CHANNEL_0 : MDSC_SERIAL_CHANNEL_1;
-        tPort.byComport = byComport;
-        tPort.byCameraMode = 0;
-        ResetReceiveSide(tPort);
-        tPort.tFull.tParams = RsmCommParams{};
-        tPort.tFull.dwHeartbeatMs = 0;
-        tPort.tFull.dwRetryMs = 0;
-        tPort.tFull.tStatistics = RsmStatistics{};
-        tPort.tFull.pfNotify = nullptr;
-        tPort.pfLineNotify = pfNotify;
-        tPort.byLineLost = 0;
-        switch (wProtocol) {
-        case RSMC_PROTOCOL_TERMINAL:
-        case RSMC_PROTOCOL_TERMINAL_ALT:
-            tPort.pfReceive = RsmProcessChars;
-            tPort.pfTransmit = RsmTransmitChars;
-            break;
-        case RSMC_PROTOCOL_SIMPLE:
-            tPort.pfReceive = RsmProcessMessages;
-            tPort.pfTransmit = RsmTransmitMessage;
-            break;
-        case RSMC_PROTOCOL_FULL:
-            tPort.pfReceive = RsmFullProcess;
-            tPort.pfTransmit = RsmFullTransmit;
-            break;
-        default:
-            LogError("RsmOpen", RSMC_ERROR, "Invalid protocol");
-            wStatus = RSMC_ERROR;
-            break;
-        }
+        wStatus = SetUpRecord(tPort, bySlot, byComport, dwBaudrate, wProtocol, pfNotify);
     }
     if (wStatus == 0) {
-        wStatus = MdsRegisterResponseHandler(tPort.byChannelId, ChannelResponseHandler);
-        bHandlerRegistered = wStatus == 0;
-        tPort.wTaskId = OssCreateThread(RSMC_PORT_TASKS[bySlot], RSMC_TASK_TYPE);
-        bTaskCreated = tPort.wTaskId != OSSC_NO_THREAD;
-        if (!bTaskCreated && wStatus == 0) {
-            wStatus = RSMC_ERROR; // without its task the port would never receive
-        }
+        wStatus = StartChannel(tPort, bySlot, tSteps);
     }
     if (wStatus == 0 && wProtocol == RSMC_PROTOCOL_FULL) {
         RsmFullSetup(tPort, pfNotify);
-        wStatus = static_cast<std::uint16_t>(
-            wStatus + MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, RsmComParamsHandler));
+        wStatus = MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, RsmComParamsHandler);
     }
     if (wStatus != 0) {
-        // Nothing stays open: whatever the steps above set up is undone.
-        if (bTaskCreated) {
-            (void)OssDeleteThread(tPort.wTaskId);
-        }
-        if (bHandlerRegistered) {
-            (void)MdsDeregisterResponseHandler(tPort.byChannelId);
-        }
-        if (bDriverOpen) {
-            (void)pDriver->pfClose(byComport);
-        }
-        tPort.pfReceive = nullptr;
-        tPort.pfTransmit = nullptr;
-        tPort.tFull.pfNotify = nullptr;
-        tPort.pfLineNotify = nullptr;
+        UndoOpen(tPort, byComport, tSteps);
         LogError("RsmOpen", wStatus, "Error during initialization");
         return wStatus;
     }
@@ -361,9 +310,13 @@ std::uint16_t RsmClose(std::uint8_t byComport) {
     // A step running for this port (a handler or callback that closes it) sees the change.
     tPort.dwGeneration = dwNextGeneration++;
     RsmTracePortClosed(tPort);
-    (void)pDriver->pfClose(byComport);
-    std::uint16_t wStatus = static_cast<std::uint16_t>(
-        MdsDeregisterResponseHandler(tPort.byChannelId) + OssDeleteThread(tPort.wTaskId));
+    (void)RsmDriver().pfClose(byComport);
+    // Both removals are made; the first failure counts.
+    std::uint16_t wStatus = MdsDeregisterResponseHandler(tPort.byChannelId);
+    const std::uint16_t wTaskStatus = OssDeleteThread(tPort.wTaskId);
+    if (wStatus == 0) {
+        wStatus = wTaskStatus;
+    }
     if (tPort.wProtocol == RSMC_PROTOCOL_FULL) {
         tPort.tFull.pfNotify = nullptr;
         RsmFullReset(tPort);
@@ -407,7 +360,7 @@ std::uint16_t RsmEnableNotify(std::uint8_t byComport, std::uint8_t bEnable) {
     if (OpenPortOrReport(byComport, "RsmEnableNotify") == nullptr) {
         return RSMC_ERROR;
     }
-    (void)pDriver->pfEnableNotify(byComport, bEnable);
+    (void)RsmDriver().pfEnableNotify(byComport, bEnable);
     return 0;
 }
 
@@ -445,8 +398,8 @@ std::uint16_t RsmSetCommunicationParams(std::uint8_t byComport, RsmCommParams* p
 
 void RsmAddWaitHandles(PltWaitSet& rSet) {
     for (const RsmPort& port : ports) {
-        if (port.bOpen != 0 && port.byLineLost == 0 && pDriver->pfReadHandle != nullptr) {
-            PltWaitAdd(rSet, pDriver->pfReadHandle(port.byComport));
+        if (port.bOpen != 0 && port.byLineLost == 0 && RsmDriver().pfReadHandle != nullptr) {
+            PltWaitAdd(rSet, RsmDriver().pfReadHandle(port.byComport));
         }
     }
 }
@@ -462,40 +415,26 @@ std::uint16_t RsmGetComport(std::uint8_t bySlot, std::uint8_t* pbyComport) {
 }
 
 std::uint8_t RsmIsPortOpen(std::uint8_t byComport) {
-    return pDriver->pfIsOpen(byComport);
+    return RsmDriver().pfIsOpen(byComport);
 }
 
 std::uint16_t RsmSetBaudrate(std::uint8_t byComport, std::uint32_t dwBaudrate) {
-    return pDriver->pfSetBaudrate(byComport, dwBaudrate);
+    return RsmDriver().pfSetBaudrate(byComport, dwBaudrate);
 }
 
-std::uint16_t RsmHandleComNessage(RsmPort& tPort, std::uint8_t byMsgType, std::uint16_t wLength,
-                                  const std::uint8_t* pbyData) {
-    if (pbyData == nullptr) {
-        LogError("RsmHandleComNessage", 0, "NULL ptrMsg");
-        return 0;
-    }
-    switch (RsmReadWord(pbyData, wLength, 0)) {
-    case RSMC_CODE_PARAM_REQUEST: {
-        RsmCommParams tParams = RsmUnpackCommParams(pbyData, wLength);
-        ApplyParams(tPort, tParams);
-        const std::uint8_t bySpare =
-            wLength >= RSMC_PARAM_MSG_LENGTH ? pbyData[RSMC_PARAM_MSG_LENGTH - 1] : 0;
-        std::array<std::uint8_t, RSMC_PARAM_MSG_LENGTH> abyAnswer{};
-        RsmPackCommParams(RSMC_CODE_PARAM_RESPONSE, tParams, bySpare, abyAnswer);
-        return MdsExecuteResponseHandler(tPort.byChannelId, byMsgType, abyAnswer.size(),
-                                         abyAnswer.data());
-    }
-    case RSMC_CODE_STAT_REQUEST: {
-        std::array<std::uint8_t, RSMC_STAT_MSG_LENGTH> abyAnswer{};
-        RsmPackStatistics(TakeStatistics(tPort), abyAnswer);
-        return MdsExecuteResponseHandler(tPort.byChannelId, byMsgType, abyAnswer.size(),
-                                         abyAnswer.data());
-    }
-    default:
-        return 0;
-    }
+namespace {
+
+// The manager's own COMMUNICATION_PARAMS responder: the parameters and counters of the port.
+std::uint16_t SetPortParams(RsmCommParams& rParams, void* pvPort) {
+    ApplyParams(*static_cast<RsmPort*>(pvPort), rParams);
+    return 0;
 }
+
+RsmStatistics TakePortStatistics(void* pvPort) {
+    return TakeStatistics(*static_cast<RsmPort*>(pvPort));
+}
+
+} // namespace
 
 std::uint16_t RsmComParamsHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                                   std::uint16_t wLength, const std::uint8_t* pbyData) {
@@ -503,71 +442,27 @@ std::uint16_t RsmComParamsHandler(std::uint8_t byChannelId, std::uint8_t byMsgTy
     if (pPort == nullptr) {
         return RSMC_ERROR;
     }
-    return RsmHandleComNessage(*pPort, byMsgType, wLength, pbyData);
-}
-
-std::uint16_t RsmReadWord(const std::uint8_t* pbyData, std::uint16_t wLength,
-                          std::uint16_t wOffset) {
     if (pbyData == nullptr) {
+        LogError("RsmHandleComNessage", 0, "NULL ptrMsg");
         return 0;
     }
-    const std::uint16_t wLow = wOffset < wLength ? pbyData[wOffset] : 0;
-    const std::uint16_t wHigh = wOffset + 1u < wLength ? pbyData[wOffset + 1u] : 0;
-    return static_cast<std::uint16_t>(wLow | (wHigh << 8));
-}
-
-void RsmPackCommParams(std::uint16_t wCode, const RsmCommParams& tParams, std::uint8_t bySpare,
-                       std::array<std::uint8_t, RSMC_PARAM_MSG_LENGTH>& abyOut) {
-    PutWord(&abyOut[0], wCode);
-    PutWord(&abyOut[2], tParams.HeartbeatTime);
-    PutWord(&abyOut[4], tParams.NrRetries);
-    PutWord(&abyOut[6], tParams.RetryTime);
-    abyOut[8] = tParams.byPacking;
-    abyOut[9] = bySpare;
-}
-
-RsmCommParams RsmUnpackCommParams(const std::uint8_t* pbyData, std::uint16_t wLength) {
-    RsmCommParams tParams;
-    tParams.HeartbeatTime = RsmReadWord(pbyData, wLength, 2);
-    tParams.NrRetries = RsmReadWord(pbyData, wLength, 4);
-    tParams.RetryTime = RsmReadWord(pbyData, wLength, 6);
-    // The packing flag counts only in a message of the full length.
-    tParams.byPacking = (pbyData != nullptr && wLength >= RSMC_PARAM_MSG_LENGTH) ? pbyData[8] : 0;
-    return tParams;
-}
-
-void RsmPackStatistics(const RsmStatistics& tStatistics,
-                       std::array<std::uint8_t, RSMC_STAT_MSG_LENGTH>& abyOut) {
-    PutWord(&abyOut[0], RSMC_CODE_STAT_RESPONSE);
-    PutWord(&abyOut[2], tStatistics.wNackReceived);
-    PutWord(&abyOut[4], tStatistics.wInvalidFrameLength);
-    PutWord(&abyOut[6], tStatistics.wTimeouts);
-    PutWord(&abyOut[8], tStatistics.wInvalidChecksums);
-    PutWord(&abyOut[10], tStatistics.wCommLosts);
-    PutWord(&abyOut[12], tStatistics.wRetries);
-    PutWord(&abyOut[14], tStatistics.wMsgLosts);
-}
-
-RsmStatistics RsmUnpackStatistics(const std::uint8_t* pbyData, std::uint16_t wLength) {
-    RsmStatistics tStatistics;
-    tStatistics.wNackReceived = RsmReadWord(pbyData, wLength, 2);
-    tStatistics.wInvalidFrameLength = RsmReadWord(pbyData, wLength, 4);
-    tStatistics.wTimeouts = RsmReadWord(pbyData, wLength, 6);
-    tStatistics.wInvalidChecksums = RsmReadWord(pbyData, wLength, 8);
-    tStatistics.wCommLosts = RsmReadWord(pbyData, wLength, 10);
-    tStatistics.wRetries = RsmReadWord(pbyData, wLength, 12);
-    tStatistics.wMsgLosts = RsmReadWord(pbyData, wLength, 14);
-    return tStatistics;
-}
-
-std::uint16_t RsmReadLine(RsmPort& tPort, std::uint16_t* pwCount) {
-    *pwCount = 0;
-    const std::uint16_t wStatus =
-        RsmDriver().pfRead(tPort.byComport, RSMC_READ_BUFFER_SIZE, tPort.abyRead.data(), pwCount);
-    if (wStatus == RSMC_READ_HUNG_UP && tPort.byLineLost == 0) {
-        tPort.byLineLost = 1;
+    RsmComAnswer tAnswer;
+    // The port takes any parameters (under the limits): the manager never refuses a request.
+    static_cast<void>(RsmAnswerComRequest(
+        pbyData, wLength, RsmComResponder{SetPortParams, TakePortStatistics, pPort}, tAnswer));
+    if (tAnswer.wLength == 0) {
+        return 0;
     }
-    return wStatus;
+    return MdsExecuteResponseHandler(pPort->byChannelId, byMsgType, tAnswer.wLength,
+                                     tAnswer.abyBytes.data());
+}
+
+std::uint8_t RsmOpenPortCount() {
+    std::uint8_t byCount = 0;
+    for (const RsmPort& tPort : ports) {
+        byCount = static_cast<std::uint8_t>(byCount + (tPort.bOpen != 0 ? 1 : 0));
+    }
+    return byCount;
 }
 
 void RsmRunSlotForTest(std::uint8_t bySlot) {

@@ -1,6 +1,6 @@
 // Simple framing protocol: one checksummed frame per message, the NAK message on a bad frame,
 // the short NAK form, and abandonment of a frame after 100 ms of silence.
-#include "Communication/Rsm/RsmSimple.h"
+#include "Communication/Rsm/RsmPriv.h"
 
 #include <array>
 
@@ -10,19 +10,10 @@
 
 namespace {
 
-enum class RxState : std::uint16_t {
-    Idle = 0,
-    Dollar = 1,
-    Return = 2,
-    Type = 3,
-    LengthLow = 4,
-    LengthHigh = 5,
-    Data = 6,
-    Checksum = 7,
-};
+using RxState = RsmFrameState;
 
 constexpr std::uint16_t State(RxState tState) {
-    return static_cast<std::uint16_t>(tState);
+    return RsmStateOf(tState);
 }
 
 constexpr std::array<std::uint8_t, 7> RSMC_NAK_MESSAGE = {
@@ -32,32 +23,21 @@ void SendNak(const RsmPort& tPort) {
     (void)RsmDriver().pfWrite(tPort.byComport, RSMC_NAK_MESSAGE.size(), RSMC_NAK_MESSAGE.data());
 }
 
-void Drop(RsmPort& tPort) {
-    tPort.rxBuffer.Release();
-    tPort.wRxLength = 0;
-    tPort.wRxCount = 0;
-    tPort.wRxState = State(RxState::Idle);
-}
-
 void Add(RsmPort& tPort, std::uint8_t byValue) {
     tPort.byRxChecksum = static_cast<std::uint8_t>(tPort.byRxChecksum + byValue);
 }
 
-// Hands the complete message up. False when the port was closed meanwhile.
-bool Deliver(RsmPort& tPort) {
-    const std::uint32_t dwGeneration = tPort.dwGeneration;
-    RsmMsgBuffer tMessage = std::move(tPort.rxBuffer); // a closing handler frees nothing in use
-    tPort.rxBuffer.Release();
-    const std::uint16_t wLength = tPort.wRxLength;
-    tPort.wRxLength = 0;
-    tPort.wRxCount = 0;
-    tPort.wRxState = State(RxState::Idle);
-    (void)MdsExecuteMsgHandler(tPort.byChannelId, tPort.byRxType, wLength,
-                               wLength != 0 ? tMessage.Data() : nullptr);
-    return tPort.dwGeneration == dwGeneration;
-}
-
 } // namespace
+
+void RsmWriteFrameHead(const RsmPort& tPort, std::uint8_t byMsgType, std::uint16_t wLength) {
+    const std::array<std::uint8_t, 3> abyHeader = {RSMC_ESC, RSMC_DOLLAR, RSMC_CR};
+    const std::array<std::uint8_t, 2> abyLength = {static_cast<std::uint8_t>(wLength & 0xFF),
+                                                   static_cast<std::uint8_t>(wLength >> 8)};
+    const RsmDriverOps& tDriver = RsmDriver();
+    (void)tDriver.pfWrite(tPort.byComport, abyHeader.size(), abyHeader.data());
+    (void)tDriver.pfWrite(tPort.byComport, 1, &byMsgType);
+    (void)tDriver.pfWrite(tPort.byComport, abyLength.size(), abyLength.data());
+}
 
 std::uint16_t RsmTransmitMessage(RsmPort& tPort, std::uint8_t byMsgType, std::uint16_t wLength,
                                  const std::uint8_t* pbyData) {
@@ -69,14 +49,9 @@ std::uint16_t RsmTransmitMessage(RsmPort& tPort, std::uint8_t byMsgType, std::ui
     for (std::uint16_t i = 0; i < wLength; ++i) {
         bySum = static_cast<std::uint8_t>(bySum + pbyData[i]);
     }
-    const std::array<std::uint8_t, 3> abyHeader = {RSMC_ESC, RSMC_DOLLAR, RSMC_CR};
-    const std::array<std::uint8_t, 2> abyLength = {static_cast<std::uint8_t>(wLength & 0xFF),
-                                                   static_cast<std::uint8_t>(wLength >> 8)};
     const std::uint8_t byChecksum = static_cast<std::uint8_t>(~bySum);
     const RsmDriverOps& tDriver = RsmDriver();
-    (void)tDriver.pfWrite(tPort.byComport, abyHeader.size(), abyHeader.data());
-    (void)tDriver.pfWrite(tPort.byComport, 1, &byMsgType);
-    (void)tDriver.pfWrite(tPort.byComport, abyLength.size(), abyLength.data());
+    RsmWriteFrameHead(tPort, byMsgType, wLength);
     (void)tDriver.pfWrite(tPort.byComport, wLength, pbyData);
     return tDriver.pfWrite(tPort.byComport, 1, &byChecksum);
 }
@@ -92,6 +67,106 @@ void DeclareFrameTimeout(const RsmPort& tPort) {
 
 } // namespace
 
+namespace {
+
+// The frame start 1B 24 0D; any other byte in it goes back to idle.
+void StartByte(RsmPort& tPort, std::uint8_t byValue) {
+    switch (static_cast<RxState>(tPort.wRxState)) {
+    case RxState::Idle:
+        if (byValue == RSMC_ESC) {
+            tPort.byRxChecksum = RSMC_ESC;
+            tPort.wRxState = State(RxState::Dollar);
+        }
+        break;
+    case RxState::Dollar:
+    case RxState::Return: {
+        const bool bDollar = tPort.wRxState == State(RxState::Dollar);
+        if (byValue == (bDollar ? RSMC_DOLLAR : RSMC_CR)) {
+            Add(tPort, byValue);
+            tPort.wRxState = State(bDollar ? RxState::Return : RxState::Type);
+        } else {
+            tPort.wRxState = State(RxState::Idle);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// The length is complete: room for the data, or the frame is refused.
+void StartData(RsmPort& tPort) {
+    tPort.wRxCount = 0;
+    if (tPort.wRxLength >= RSMC_MAX_MSG_LENGTH) {
+        SendNak(tPort);
+        RsmDropMessage(tPort);
+    } else if (tPort.wRxLength == 0) {
+        tPort.rxBuffer.Release();
+        tPort.wRxState = State(RxState::Checksum);
+    } else {
+        tPort.rxBuffer.Release();
+        if (!tPort.rxBuffer.Reserve(tPort.wRxLength)) {
+            SendNak(tPort);
+            RsmDropMessage(tPort);
+        } else {
+            tPort.wRxState = State(RxState::Data);
+        }
+    }
+}
+
+// One received byte through the receive states. False when the port was closed meanwhile.
+bool ReceiveByte(RsmPort& tPort, std::uint8_t byValue) {
+    switch (static_cast<RxState>(tPort.wRxState)) {
+    case RxState::Idle:
+    case RxState::Dollar:
+    case RxState::Return:
+        StartByte(tPort, byValue);
+        break;
+    case RxState::Type:
+        tPort.byRxType = byValue;
+        Add(tPort, byValue);
+        tPort.wRxState = State(RxState::LengthLow);
+        break;
+    case RxState::LengthLow:
+        if (tPort.byRxType == MDSC_MSG_NAK &&
+            byValue == static_cast<std::uint8_t>(~tPort.byRxChecksum)) {
+            // The short NAK: its checksum comes where the length would.
+            tPort.wRxLength = 0;
+            return RsmDeliverMessage(tPort);
+        }
+        tPort.wRxLength = byValue;
+        Add(tPort, byValue);
+        tPort.wRxState = State(RxState::LengthHigh);
+        break;
+    case RxState::LengthHigh:
+        tPort.wRxLength = static_cast<std::uint16_t>(tPort.wRxLength | (byValue << 8));
+        Add(tPort, byValue);
+        StartData(tPort);
+        break;
+    case RxState::Data:
+        tPort.rxBuffer.Append(byValue);
+        Add(tPort, byValue);
+        if (++tPort.wRxCount >= tPort.wRxLength) {
+            tPort.wRxState = State(RxState::Checksum);
+        }
+        break;
+    case RxState::Checksum:
+        if (byValue == static_cast<std::uint8_t>(~tPort.byRxChecksum)) {
+            return RsmDeliverMessage(tPort);
+        }
+        SendNak(tPort);
+        RsmDropMessage(tPort);
+        break;
+    default:
+        LogError("RsmProcessMessages", 0, "Invalid state");
+        RsmDropMessage(tPort);
+        break;
+    }
+    return true;
+}
+
+} // namespace
+
 void RsmProcessMessages(RsmPort& tPort) {
     const std::uint32_t dwGeneration = tPort.dwGeneration;
     std::uint16_t wCount = 0;
@@ -102,99 +177,14 @@ void RsmProcessMessages(RsmPort& tPort) {
             if (tPort.wRxState >= State(RxState::Type)) {
                 SendNak(tPort);
             }
-            Drop(tPort);
+            RsmDropMessage(tPort);
         }
         DeclareFrameTimeout(tPort);
         return;
     }
     tPort.dwLastRx = dwNow;
     for (std::uint16_t i = 0; i < wCount && i < tPort.abyRead.size(); ++i) {
-        const std::uint8_t byValue = tPort.abyRead[i];
-        switch (static_cast<RxState>(tPort.wRxState)) {
-        case RxState::Idle:
-            if (byValue == RSMC_ESC) {
-                tPort.byRxChecksum = RSMC_ESC;
-                tPort.wRxState = State(RxState::Dollar);
-            }
-            break;
-        case RxState::Dollar:
-            if (byValue == RSMC_DOLLAR) {
-                Add(tPort, byValue);
-                tPort.wRxState = State(RxState::Return);
-            } else {
-                tPort.wRxState = State(RxState::Idle);
-            }
-            break;
-        case RxState::Return:
-            if (byValue == RSMC_CR) {
-                Add(tPort, byValue);
-                tPort.wRxState = State(RxState::Type);
-            } else {
-                tPort.wRxState = State(RxState::Idle);
-            }
-            break;
-        case RxState::Type:
-            tPort.byRxType = byValue;
-            Add(tPort, byValue);
-            tPort.wRxState = State(RxState::LengthLow);
-            break;
-        case RxState::LengthLow:
-            if (tPort.byRxType == MDSC_MSG_NAK &&
-                byValue == static_cast<std::uint8_t>(~tPort.byRxChecksum)) {
-                // The short NAK: its checksum comes where the length would.
-                tPort.wRxLength = 0;
-                if (!Deliver(tPort)) {
-                    return;
-                }
-                break;
-            }
-            tPort.wRxLength = byValue;
-            Add(tPort, byValue);
-            tPort.wRxState = State(RxState::LengthHigh);
-            break;
-        case RxState::LengthHigh:
-            tPort.wRxLength = static_cast<std::uint16_t>(tPort.wRxLength | (byValue << 8));
-            Add(tPort, byValue);
-            tPort.wRxCount = 0;
-            if (tPort.wRxLength >= RSMC_MAX_MSG_LENGTH) {
-                SendNak(tPort);
-                Drop(tPort);
-            } else if (tPort.wRxLength == 0) {
-                tPort.rxBuffer.Release();
-                tPort.wRxState = State(RxState::Checksum);
-            } else {
-                tPort.rxBuffer.Release();
-                if (!tPort.rxBuffer.Reserve(tPort.wRxLength)) {
-                    SendNak(tPort);
-                    Drop(tPort);
-                } else {
-                    tPort.wRxState = State(RxState::Data);
-                }
-            }
-            break;
-        case RxState::Data:
-            tPort.rxBuffer.Append(byValue);
-            Add(tPort, byValue);
-            if (++tPort.wRxCount >= tPort.wRxLength) {
-                tPort.wRxState = State(RxState::Checksum);
-            }
-            break;
-        case RxState::Checksum:
-            if (byValue == static_cast<std::uint8_t>(~tPort.byRxChecksum)) {
-                if (!Deliver(tPort)) {
-                    return;
-                }
-            } else {
-                SendNak(tPort);
-                Drop(tPort);
-            }
-            break;
-        default:
-            LogError("RsmProcessMessages", 0, "Invalid state");
-            Drop(tPort);
-            break;
-        }
-        if (tPort.dwGeneration != dwGeneration) {
+        if (!ReceiveByte(tPort, tPort.abyRead[i]) || tPort.dwGeneration != dwGeneration) {
             return;
         }
     }

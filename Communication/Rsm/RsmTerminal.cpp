@@ -1,47 +1,21 @@
 // Terminal protocol: lines typed on a terminal at the far end go up as terminal requests (with
 // backspace editing), a framed message is announced by 1B 24 at the end of a line, terminal
 // responses go out as bare text.
-#include "Communication/Rsm/RsmTerminal.h"
+#include "Communication/Rsm/RsmPriv.h"
 
 #include <array>
 
-#include "Communication/Rsm/RsmSimple.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 
 namespace {
 
-enum class RxState : std::uint16_t {
-    Text = 0,
-    Type = 3,
-    LengthLow = 4,
-    LengthHigh = 5,
-    Data = 6,
-};
+using RxState = RsmFrameState; // Idle: text
 
 constexpr std::uint16_t State(RxState tState) {
-    return static_cast<std::uint16_t>(tState);
+    return RsmStateOf(tState);
 }
 constexpr std::uint16_t RSMC_LINE_MAX_CHARS = RSMC_LINE_SIZE - 1;
-
-void Drop(RsmPort& tPort) {
-    tPort.rxBuffer.Release();
-    tPort.wRxLength = 0;
-    tPort.wRxCount = 0;
-    tPort.wRxState = State(RxState::Text);
-}
-
-// Hands the framed message up and returns to text. False when the port was closed meanwhile.
-bool DeliverMessage(RsmPort& tPort) {
-    const std::uint32_t dwGeneration = tPort.dwGeneration;
-    RsmMsgBuffer tMessage = std::move(tPort.rxBuffer); // a closing handler frees nothing in use
-    tPort.rxBuffer.Release();
-    const std::uint16_t wLength = tPort.wRxLength;
-    Drop(tPort);
-    (void)MdsExecuteMsgHandler(tPort.byChannelId, tPort.byRxType, wLength,
-                               wLength != 0 ? tMessage.Data() : nullptr);
-    return tPort.dwGeneration == dwGeneration;
-}
 
 // Hands the line up as a terminal request and empties it. False when closed meanwhile.
 bool DeliverLine(RsmPort& tPort) {
@@ -71,12 +45,7 @@ std::uint16_t RsmTransmitChars(RsmPort& tPort, std::uint8_t byMsgType, std::uint
     if (byMsgType == MDSC_MSG_TERMINAL_RESPONSE) {
         return tDriver.pfWrite(tPort.byComport, wLength, pbyData);
     }
-    const std::array<std::uint8_t, 3> abyHeader = {RSMC_ESC, RSMC_DOLLAR, RSMC_CR};
-    const std::array<std::uint8_t, 2> abyLength = {static_cast<std::uint8_t>(wLength & 0xFF),
-                                                   static_cast<std::uint8_t>(wLength >> 8)};
-    (void)tDriver.pfWrite(tPort.byComport, abyHeader.size(), abyHeader.data());
-    (void)tDriver.pfWrite(tPort.byComport, 1, &byMsgType);
-    (void)tDriver.pfWrite(tPort.byComport, abyLength.size(), abyLength.data());
+    RsmWriteFrameHead(tPort, byMsgType, wLength);
     return tDriver.pfWrite(tPort.byComport, wLength, pbyData);
 }
 
@@ -91,7 +60,7 @@ void RsmProcessChars(RsmPort& tPort) {
         const std::uint8_t byValue = tPort.abyRead[i];
         bool bOpen = true;
         switch (static_cast<RxState>(tPort.wRxState)) {
-        case RxState::Text:
+        case RxState::Idle:
             if (byValue == RSMC_CR) {
                 const std::uint16_t n = tPort.wLineLength;
                 tPort.szLine[n] = '\0';
@@ -128,9 +97,9 @@ void RsmProcessChars(RsmPort& tPort) {
             tPort.rxBuffer.Release();
             if (tPort.wRxLength == 0) {
                 // No data byte will follow: the empty message goes up at once.
-                bOpen = DeliverMessage(tPort);
+                bOpen = RsmDeliverMessage(tPort);
             } else if (!tPort.rxBuffer.Reserve(tPort.wRxLength)) {
-                Drop(tPort);
+                RsmDropMessage(tPort);
             } else {
                 tPort.wRxState = State(RxState::Data);
             }
@@ -138,12 +107,12 @@ void RsmProcessChars(RsmPort& tPort) {
         case RxState::Data:
             tPort.rxBuffer.Append(byValue);
             if (++tPort.wRxCount >= tPort.wRxLength) {
-                bOpen = DeliverMessage(tPort);
+                bOpen = RsmDeliverMessage(tPort);
             }
             break;
         default:
             LogError("RsmProcessChars", 0, "Invalid state");
-            Drop(tPort);
+            RsmDropMessage(tPort);
             break;
         }
         if (!bOpen || tPort.dwGeneration != dwGeneration) {

@@ -1,12 +1,10 @@
 // Cutting the serial byte streams into frames for the link trace: the Full receiver's escape
 // rule and frame layout, the Simple frame with its short NAK, and Terminal lines with their
 // framed messages.
-#include "Communication/Rsm/RsmTrace.h"
+#include "Communication/Rsm/RsmPriv.h"
 
 #include <array>
 
-#include "Communication/Rsm/RsmFull.h"
-#include "Communication/Rsm/RsmSimple.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Trace.h"
 
@@ -80,9 +78,34 @@ void EmitAll(Cutter& c, TraceDir tDir, const TraceSource& tSource, std::uint8_t 
     c.tCut = Cut::Noise;
 }
 
-bool IsKind(std::uint8_t byValue) {
-    return byValue == RSMC_KIND_NAK || byValue == RSMC_KIND_DATA || byValue == RSMC_KIND_SYNC ||
-           byValue == RSMC_KIND_ACK;
+// The length bytes of a message block, low byte first: true once both are in, and the count of
+// its data bytes starts again.
+bool TakeLength(Cutter& c, std::uint8_t byValue) {
+    if (c.tCut == Cut::LengthLow) {
+        c.wLength = byValue;
+        c.tCut = Cut::LengthHigh;
+        return false;
+    }
+    c.wLength = static_cast<std::uint16_t>(c.wLength | (byValue << 8));
+    c.wCount = 0;
+    return true;
+}
+
+// A complete block length of a Full or Simple frame: the receivers refuse 5000 bytes or more; an
+// empty block moves on to tAfter at once.
+void StartData(Cutter& c, Cut tAfter, TraceDir tDir, const TraceSource& tSource) {
+    if (c.wLength >= RSMC_MAX_MSG_LENGTH) {
+        EmitAll(c, tDir, tSource, TRACEC_FLAG_NO_FRAME); // the receiver refuses it
+    } else {
+        c.tCut = c.wLength == 0 ? tAfter : Cut::Data;
+    }
+}
+
+// A data byte of a block; its last one moves on to tAfter.
+void CountData(Cutter& c, Cut tAfter) {
+    if (++c.wCount >= c.wLength) {
+        c.tCut = tAfter;
+    }
 }
 
 // ---- Full ----
@@ -97,22 +120,14 @@ void FullAdvance(Cutter& c, std::uint8_t byValue, TraceDir tDir, const TraceSour
         c.tCut = Cut::LengthLow;
         break;
     case Cut::LengthLow:
-        c.wLength = byValue;
-        c.tCut = Cut::LengthHigh;
-        break;
     case Cut::LengthHigh:
-        c.wLength = static_cast<std::uint16_t>(c.wLength | (byValue << 8));
-        c.wCount = 0;
-        if (c.wLength >= RSMC_MAX_MSG_LENGTH) {
-            EmitAll(c, tDir, tSource, TRACEC_FLAG_NO_FRAME); // the receiver refuses it
-        } else {
-            c.tCut = c.wLength == 0 ? Cut::Continuation : Cut::Data;
+        if (!TakeLength(c, byValue)) {
+            break;
         }
+        StartData(c, Cut::Continuation, tDir, tSource);
         break;
     case Cut::Data:
-        if (++c.wCount >= c.wLength) {
-            c.tCut = Cut::Continuation;
-        }
+        CountData(c, Cut::Continuation);
         break;
     case Cut::Continuation:
         c.tCut = byValue == RSMC_CONTINUE ? Cut::Type : Cut::Checksum;
@@ -140,7 +155,7 @@ void FullByte(Cutter& c, std::uint8_t byValue, TraceDir tDir, const TraceSource&
     }
     if (c.bEscape) {
         c.bEscape = false;
-        if (IsKind(byValue)) {
+        if (RsmIsFrameKind(byValue)) {
             // A frame starts at the 0xC8: what came before it is noise or an abandoned frame.
             c.pending.Emit(tDir, tSource, TRACEC_FLAG_NO_FRAME, c.wStart);
             c.byKind = byValue;
@@ -186,23 +201,15 @@ void SimpleByte(Cutter& c, std::uint8_t byValue, TraceDir tDir, const TraceSourc
             EmitAll(c, tDir, tSource, 0); // the short NAK: its checksum stands here
             break;
         }
-        c.wLength = byValue;
         c.bySum = static_cast<std::uint8_t>(c.bySum + byValue);
-        c.tCut = Cut::LengthHigh;
+        static_cast<void>(TakeLength(c, byValue)); // the low byte
         break;
     case Cut::LengthHigh:
-        c.wLength = static_cast<std::uint16_t>(c.wLength | (byValue << 8));
-        c.wCount = 0;
-        if (c.wLength >= RSMC_MAX_MSG_LENGTH) {
-            EmitAll(c, tDir, tSource, TRACEC_FLAG_NO_FRAME);
-        } else {
-            c.tCut = c.wLength == 0 ? Cut::Checksum : Cut::Data;
-        }
+        static_cast<void>(TakeLength(c, byValue)); // the high byte completes the length
+        StartData(c, Cut::Checksum, tDir, tSource);
         break;
     case Cut::Data:
-        if (++c.wCount >= c.wLength) {
-            c.tCut = Cut::Checksum;
-        }
+        CountData(c, Cut::Checksum);
         break;
     default:
         EmitAll(c, tDir, tSource, 0); // the checksum byte
@@ -233,12 +240,10 @@ void TerminalByte(Cutter& c, std::uint8_t byValue, TraceDir tDir, const TraceSou
         c.tCut = Cut::LengthLow;
         break;
     case Cut::LengthLow:
-        c.wLength = byValue;
-        c.tCut = Cut::LengthHigh;
-        break;
     case Cut::LengthHigh:
-        c.wLength = static_cast<std::uint16_t>(c.wLength | (byValue << 8));
-        c.wCount = 0;
+        if (!TakeLength(c, byValue)) {
+            break;
+        }
         if (c.wLength == 0) {
             EmitAll(c, tDir, tSource, 0);
         } else {

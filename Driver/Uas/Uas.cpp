@@ -14,6 +14,8 @@
 
 namespace {
 
+// The checks below report their texts and this file name as the driver always reported them,
+// so that logs read the same as ever.
 constexpr const char* UASC_SOURCE_PATH = "..\\..\\..\\..\\Driver\\Uas\\UasIni.winntApp";
 constexpr const char* UASC_THREAD_NAME = "Uas - WriteThread";
 constexpr std::uint32_t UASC_BITS_PER_BYTE = 10; // start, 8 data and stop bit on the line
@@ -39,25 +41,17 @@ std::array<UasPort, UASC_NR_OF_PORTS> ports;
 std::array<std::uint8_t, UASC_NR_OF_PORTS> bInUse{};
 std::array<PltHandle, UASC_NR_OF_PORTS> adoptedDevices = {PLTC_INVALID_HANDLE, PLTC_INVALID_HANDLE,
                                                           PLTC_INVALID_HANDLE, PLTC_INVALID_HANDLE};
-bool bUASInitialised = false;
+bool bInitialised = false;
 
-// Prints a failed entry check; the operation then carries on as its caller decides.
-bool Check(bool bCondition, const char* pszExpression, int iLine) {
-    if (!bCondition) {
-        std::printf("Assertion failed: %s, file %s, line %d\r\n", pszExpression, UASC_SOURCE_PATH,
-                    iLine);
-        std::fflush(stdout);
-    }
-    return bCondition;
-}
-
-// The entry checks of the operations on an open port; false when the record must not be used.
+// The entry checks of the operations on an open port, reported at the operation's line iLine;
+// false when the record must not be used.
 bool CheckOpenPort(std::uint8_t byComport, int iLine) {
-    Check(bUASInitialised, "bUASInitialised", iLine);
-    if (!Check(byComport < UASC_NR_OF_PORTS, "byComport < NR_OF_PORTS", iLine)) {
+    LogCheck(bInitialised, "bUASInitialised", UASC_SOURCE_PATH, iLine); // reported only
+    if (!LogCheck(byComport < UASC_NR_OF_PORTS, "byComport < NR_OF_PORTS", UASC_SOURCE_PATH,
+                  iLine)) {
         return false;
     }
-    return Check(bInUse[byComport] != 0, "bInUse[byComport]", iLine);
+    return LogCheck(bInUse[byComport] != 0, "bInUse[byComport]", UASC_SOURCE_PATH, iLine);
 }
 
 void ResetRecord(UasPort& port) {
@@ -90,7 +84,7 @@ bool FlushBacklog(UasPort& port) {
 }
 
 std::uint32_t UasWriteThread(void* pvPort) {
-    if (!Check(pvPort != nullptr, "NULL != dummy", __LINE__)) {
+    if (!LOG_CHECK_TEXT(pvPort != nullptr, "NULL != dummy", UASC_SOURCE_PATH)) {
         return 0;
     }
     UasPort& port = *static_cast<UasPort*>(pvPort);
@@ -139,19 +133,21 @@ void CloseHandles(UasPort& port) {
 } // namespace
 
 std::uint16_t UasInit() {
-    Check(!bUASInitialised, "!bUASInitialised", __LINE__);
+    LOG_CHECK_TEXT(!bInitialised, "!bUASInitialised",
+                   UASC_SOURCE_PATH); // reported; the operation goes on
     for (std::uint8_t i = 0; i < UASC_NR_OF_PORTS; ++i) {
         if (bInUse[i] == 0) {
             ResetRecord(ports[i]); // an open port keeps its record and its thread
         }
     }
-    bUASInitialised = true;
+    bInitialised = true;
     return 0;
 }
 
 std::uint16_t UasTerminate() {
-    Check(bUASInitialised, "bUASInitialised", __LINE__);
-    bUASInitialised = false;
+    LOG_CHECK_TEXT(bInitialised, "bUASInitialised",
+                   UASC_SOURCE_PATH); // reported; the operation goes on
+    bInitialised = false;
     return 0;
 }
 
@@ -165,11 +161,13 @@ int UasLastOpenError() {
 
 std::uint16_t UasOpen(std::uint8_t byComport, std::uint32_t dwBaudrate, std::uint8_t byByteSize,
                       std::uint8_t /*byStopBits*/, std::uint8_t byParity) {
-    Check(bUASInitialised, "bUASInitialised", __LINE__);
-    if (!Check(byComport < UASC_NR_OF_PORTS, "byComport < NR_OF_PORTS", __LINE__)) {
+    LOG_CHECK_TEXT(bInitialised, "bUASInitialised",
+                   UASC_SOURCE_PATH); // reported; the operation goes on
+    if (!LOG_CHECK_TEXT(byComport < UASC_NR_OF_PORTS, "byComport < NR_OF_PORTS",
+                        UASC_SOURCE_PATH)) {
         return UASC_OPEN_FAILED;
     }
-    if (!Check(bInUse[byComport] == 0, "!bInUse[byComport]", __LINE__)) {
+    if (!LOG_CHECK_TEXT(bInUse[byComport] == 0, "!bInUse[byComport]", UASC_SOURCE_PATH)) {
         return UASC_OPEN_FAILED; // an open port is never opened over
     }
     UasPort& port = ports[byComport];
@@ -369,8 +367,10 @@ std::uint16_t UasGetChar(std::uint8_t byComport, std::uint8_t* pbyChar) {
 }
 
 std::uint16_t UasPurge(std::uint8_t byComport) {
-    Check(bUASInitialised, "bUASInitialised", __LINE__);
-    if (!Check(byComport < UASC_NR_OF_PORTS, "byComport < NR_OF_PORTS", __LINE__)) {
+    LOG_CHECK_TEXT(bInitialised, "bUASInitialised",
+                   UASC_SOURCE_PATH); // reported; the operation goes on
+    if (!LOG_CHECK_TEXT(byComport < UASC_NR_OF_PORTS, "byComport < NR_OF_PORTS",
+                        UASC_SOURCE_PATH)) {
         return UASC_ERROR;
     }
     if (bInUse[byComport] == 0) {
@@ -385,8 +385,10 @@ std::uint32_t UasDroppedBuffers(std::uint8_t byComport) {
 }
 
 std::uint8_t UasIsOpen(std::uint8_t byComport) {
-    Check(bUASInitialised, "bUASInitialised", __LINE__);
-    if (!Check(byComport < UASC_NR_OF_PORTS, "byComport < NR_OF_PORTS", __LINE__)) {
+    LOG_CHECK_TEXT(bInitialised, "bUASInitialised",
+                   UASC_SOURCE_PATH); // reported; the operation goes on
+    if (!LOG_CHECK_TEXT(byComport < UASC_NR_OF_PORTS, "byComport < NR_OF_PORTS",
+                        UASC_SOURCE_PATH)) {
         return 0;
     }
     return (ports[byComport].bRunning.load() != 0 && bInUse[byComport] != 0) ? 1 : 0;
@@ -411,7 +413,7 @@ std::uint16_t UasEnableNotify(std::uint8_t /*byComport*/, std::uint8_t /*bEnable
 }
 
 void UasResetForTest() {
-    bUASInitialised = true;
+    bInitialised = true;
     for (std::uint8_t i = 0; i < UASC_NR_OF_PORTS; ++i) {
         if (bInUse[i] != 0) {
             (void)UasClose(i);
@@ -420,5 +422,13 @@ void UasResetForTest() {
         PltHandleClose(adoptedDevices[i]);
         adoptedDevices[i] = PLTC_INVALID_HANDLE;
     }
-    bUASInitialised = false;
+    bInitialised = false;
+}
+
+std::uint8_t UasOpenPortCount() {
+    std::uint8_t byCount = 0;
+    for (const std::uint8_t bUsed : bInUse) {
+        byCount = static_cast<std::uint8_t>(byCount + (bUsed != 0 ? 1 : 0));
+    }
+    return byCount;
 }

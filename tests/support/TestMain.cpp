@@ -13,8 +13,7 @@ class LeakGuard : public testing::EmptyTestEventListener {
     void OnTestEnd(const testing::TestInfo& /*info*/) override {
         const std::string left = talvo_test::LeftBehind();
         if (!left.empty()) {
-            ADD_FAILURE() << "the test left behind " << left
-                          << " (tear down what the test set up)";
+            ADD_FAILURE() << "the test left behind " << left << " (tear down what the test set up)";
             talvo_test::ClearLeftBehind();
         }
     }

@@ -1,6 +1,7 @@
 // The Full protocol against the in-memory link with a frozen clock: frames on the line, the
 // receive state machine, retransmission, heartbeat, supervision, and two managers back to back.
-#include "Communication/Rsm/RsmFull.h"
+#include "Communication/Rsm/Rsm.h"
+#include "Communication/Rsm/RsmPriv.h"
 
 #include <gtest/gtest.h>
 
@@ -113,7 +114,7 @@ TEST_F(RsmFullTest, DataFramesGoOutExactlyAsOnTheLine) {
 
     // Packing: both messages wait behind frame 1 and share frame 2.
     RsmCommParams params{5, 2, 2, 1};
-    RsmSetCommunicationParams(TEST_PORT, &params);
+    EXPECT_EQ(0, RsmSetCommunicationParams(TEST_PORT, &params));
     EXPECT_EQ(0, Send(CH, 3, {0x34, 0x12}));
     EXPECT_EQ(0, Send(CH, 20, {}));
     EXPECT_TRUE(FakeLink::TakeOutput(TEST_PORT).empty());
@@ -198,7 +199,7 @@ TEST_F(RsmFullTest, SilentRemoteGetsThreeSendsThenMessageLostAndTheNextFrame) {
     EXPECT_EQ(3, CountWarnings("ACK message not received in time. Retransmitting!"));
     EXPECT_EQ(3, FakeLink::PurgeCount(TEST_PORT));
     RsmStatistics stats;
-    RsmGetStatistics(TEST_PORT, &stats);
+    EXPECT_EQ(0, RsmGetStatistics(TEST_PORT, &stats));
     EXPECT_EQ(2, stats.wRetries);
     EXPECT_EQ(1, stats.wMsgLosts);
 }
@@ -213,7 +214,7 @@ TEST_F(RsmFullTest, NakOfAnySequenceRetransmitsTheOldestFrame) {
         Concat({Control(0x3F, 0), {0xC8, 0x24, 0x00, 0x03, 0x02, 0x00, 0x34, 0x12, 0x13, 0xB5}}),
         FakeLink::TakeOutput(TEST_PORT));
     RsmStatistics stats;
-    RsmGetStatistics(TEST_PORT, &stats);
+    EXPECT_EQ(0, RsmGetStatistics(TEST_PORT, &stats));
     EXPECT_EQ(1, stats.wNackReceived);
     EXPECT_EQ(1, stats.wRetries);
 }
@@ -311,11 +312,11 @@ TEST_F(RsmFullTest, BadFramesAreAnsweredWithNak) {
     EXPECT_EQ(Control(0x23, 7), FakeLink::TakeOutput(TEST_PORT));
     EXPECT_TRUE(Messages().empty());
     RsmStatistics stats;
-    RsmGetStatistics(TEST_PORT, &stats);
+    EXPECT_EQ(0, RsmGetStatistics(TEST_PORT, &stats));
     EXPECT_EQ(1, stats.wInvalidChecksums);
     EXPECT_EQ(1, stats.wInvalidFrameLength);
     EXPECT_EQ(1, stats.wTimeouts);
-    RsmGetStatistics(TEST_PORT, &stats);
+    EXPECT_EQ(0, RsmGetStatistics(TEST_PORT, &stats));
     EXPECT_EQ(0, stats.wInvalidChecksums + stats.wInvalidFrameLength + stats.wTimeouts);
 }
 
@@ -355,15 +356,15 @@ TEST_F(RsmFullTest, TwoManagersBackToBackConnectAndExchangeMessages) {
     EXPECT_EQ(RSMC_EVENT_LOST, RsmRecorder::Events()[2].wEvent);
     EXPECT_EQ(RSMC_EVENT_LOST, RsmRecorder::Events()[3].wEvent);
     RsmStatistics stats;
-    RsmGetStatistics(0, &stats);
+    EXPECT_EQ(0, RsmGetStatistics(0, &stats));
     EXPECT_EQ(1, stats.wCommLosts);
 }
 
 TEST_F(RsmFullTest, HeartbeatTimeZeroNeverDeclaresTheConnectionLost) {
     OpenBackToBack();
     RsmCommParams params{0, 2, 2, 0};
-    RsmSetCommunicationParams(0, &params);
-    RsmSetCommunicationParams(1, &params);
+    EXPECT_EQ(0, RsmSetCommunicationParams(0, &params));
+    EXPECT_EQ(0, RsmSetCommunicationParams(1, &params));
     Send(MDSC_SERIAL_CHANNEL_0, 3, {1});
     RsmRecorder::Pump(5);
     ASSERT_EQ(2u, RsmRecorder::Events().size());
@@ -415,7 +416,7 @@ TEST_F(RsmFullTest, LoggingTheFirstWordOfAShortBlockNeverReadsPastIt) {
 
 void CloseOnEvent(std::uint16_t wEvent, std::uint8_t byChannel) {
     RsmRecorder::Notify(wEvent, byChannel);
-    RsmClose(TEST_PORT);
+    EXPECT_EQ(0, RsmClose(TEST_PORT));
 }
 
 TEST_F(RsmFullTest, CallbackClosingThePortOnMessageLostIsSafe) {
@@ -438,7 +439,7 @@ TEST_F(RsmFullTest, CallbackClosingThePortOnMessageLostIsSafe) {
 }
 
 std::uint16_t CloseOnDelivery(std::uint8_t, std::uint8_t, std::uint16_t, const std::uint8_t*) {
-    RsmClose(TEST_PORT);
+    EXPECT_EQ(0, RsmClose(TEST_PORT));
     return 0;
 }
 

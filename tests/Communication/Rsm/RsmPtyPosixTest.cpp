@@ -34,7 +34,7 @@ class RsmPtyTest : public ::testing::Test {
         RsmSetDriver(nullptr); // the real driver
         OssFreezeTime(0);
         UasResetForTest();
-        UasInit();
+        EXPECT_EQ(0, UasInit());
         ASSERT_TRUE(unitA.Ok() && unitB.Ok());
         unitA.AttachToPort(0);
         unitB.AttachToPort(1);

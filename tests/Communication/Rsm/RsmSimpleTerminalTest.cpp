@@ -1,6 +1,6 @@
 // The Simple and Terminal protocols against the in-memory link.
-#include "Communication/Rsm/RsmSimple.h"
-#include "Communication/Rsm/RsmTerminal.h"
+#include "Communication/Rsm/Rsm.h"
+#include "Communication/Rsm/RsmPriv.h"
 
 #include <gtest/gtest.h>
 
@@ -118,7 +118,7 @@ TEST_F(RsmTerminalTest, LinesWithBackspaceGoUpAsTerminalRequests) {
     EXPECT_EQ((Bytes{0x41, 0x43}), Messages()[0].data);
     EXPECT_TRUE(Messages()[1].data.empty());
     EXPECT_EQ((Bytes{0x0A}), Messages()[2].data);
-    RsmSetCameraControlMode(PORT, 1);
+    EXPECT_EQ(0, RsmSetCameraControlMode(PORT, 1));
     FakeLink::Inject(PORT, {0x5A, 0x0D});
     Step();
     EXPECT_EQ(MDSC_MSG_CAMERA_REQUEST, Messages().back().byType);

@@ -51,6 +51,7 @@ TEST_F(RsmTest, SlotsChannelsAndRefusals) {
     EXPECT_EQ(RSMC_ERROR, RsmOpen(1, 9600, RSMC_PROTOCOL_SIMPLE, nullptr));
     EXPECT_TRUE(RsmRecorder::LogContains("To many open ports"));
     EXPECT_FALSE(FakeLink::IsOpen(1));
+    EXPECT_EQ(2, RsmOpenPortCount());
     std::uint8_t comport = 9;
     EXPECT_EQ(0, RsmGetComport(1, &comport));
     EXPECT_EQ(2, comport);
@@ -58,6 +59,7 @@ TEST_F(RsmTest, SlotsChannelsAndRefusals) {
 
     EXPECT_EQ(0, RsmClose(3));
     EXPECT_EQ(RSMC_ERROR, RsmGetComport(0, &comport));
+    EXPECT_EQ(1, RsmOpenPortCount());
     EXPECT_EQ(MDSC_ERROR, MdsExecuteResponseHandler(MDSC_SERIAL_CHANNEL_0, 3, 0, nullptr));
     EXPECT_EQ(0, RsmOpen(0, 9600, RSMC_PROTOCOL_TERMINAL_ALT, nullptr));
     EXPECT_EQ(0, RsmGetChannelId(0, &channel));
@@ -103,7 +105,7 @@ TEST_F(RsmTest, ParametersAreKeptWithinTheirLimits) {
     EXPECT_EQ(1, params.RetryTime);
     EXPECT_EQ(3, params.byPacking);
     params = RsmCommParams{0, 9, 100, 0};
-    RsmSetCommunicationParams(2, &params);
+    EXPECT_EQ(0, RsmSetCommunicationParams(2, &params));
     EXPECT_EQ(0, params.HeartbeatTime);
     EXPECT_EQ(9, params.NrRetries);
     EXPECT_EQ(100, params.RetryTime);
@@ -121,7 +123,7 @@ TEST_F(RsmTest, RemoteRequestsAreAnsweredOverTheLink) {
     EXPECT_TRUE(Contains(
         answer, {0x0F, 0x10, 0x00, 0x02, 0x30, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00}));
     RsmStatistics stats;
-    RsmGetStatistics(2, &stats);
+    EXPECT_EQ(0, RsmGetStatistics(2, &stats));
     EXPECT_EQ(0, stats.wInvalidChecksums);
 
     // Parameter request: the values in force come back with code 2, spare byte as sent.
@@ -159,6 +161,44 @@ TEST_F(RsmTest, PayloadsAreReadLowByteFirstAndShortOnesCountMissingBytesAsZero) 
     const RsmStatistics back = RsmUnpackStatistics(packed.data(), 16);
     EXPECT_EQ(0x0102, back.wNackReceived);
     EXPECT_EQ(0xFFFF, back.wMsgLosts);
+}
+
+// The responder the manager, the application and the simulated unit share: a refusal is passed on
+// unanswered, the answer carries the values in force and the spare byte, other codes get nothing.
+TEST_F(RsmTest, ResponderConfirmsWhatItsOwnerSetAndAnswersNothingElse) {
+    struct Owner {
+        std::uint16_t wRefusal = 0;
+        int nSet = 0;
+    } owner;
+    const RsmComResponder responder{[](RsmCommParams& rParams, void* pv) -> std::uint16_t {
+                                        auto& o = *static_cast<Owner*>(pv);
+                                        ++o.nSet;
+                                        rParams.NrRetries = 9;
+                                        return o.wRefusal;
+                                    },
+                                    [](void*) {
+                                        RsmStatistics t;
+                                        t.wRetries = 0x0304;
+                                        return t;
+                                    },
+                                    &owner};
+    const Bytes request = {0x01, 0x00, 0x05, 0x00, 0x02, 0x00, 0x03, 0x00, 0x01, 0xAA};
+    RsmComAnswer answer;
+    ASSERT_EQ(0, RsmAnswerComRequest(request.data(), 10, responder, answer));
+    EXPECT_EQ((Bytes{0x02, 0x00, 0x05, 0x00, 0x09, 0x00, 0x03, 0x00, 0x01, 0xAA}),
+              Bytes(answer.abyBytes.begin(), answer.abyBytes.begin() + answer.wLength));
+    const Bytes statRequest = {0x01, 0x30};
+    ASSERT_EQ(0, RsmAnswerComRequest(statRequest.data(), 2, responder, answer));
+    ASSERT_EQ(RSMC_STAT_MSG_LENGTH, answer.wLength);
+    EXPECT_EQ(0x04, answer.abyBytes[12]);
+    EXPECT_EQ(0x03, answer.abyBytes[13]);
+    owner.wRefusal = 77;
+    EXPECT_EQ(77, RsmAnswerComRequest(request.data(), 10, responder, answer));
+    EXPECT_EQ(0, answer.wLength);
+    EXPECT_EQ(0, RsmAnswerComRequest(request.data() + 2, 2, responder, answer)); // code 5
+    EXPECT_EQ(0, RsmAnswerComRequest(nullptr, 10, responder, answer));
+    EXPECT_EQ(0, answer.wLength);
+    EXPECT_EQ(2, owner.nSet);
 }
 
 // A line that hangs up (the far end of a pseudo-terminal closed, an adapter unplugged) used to be

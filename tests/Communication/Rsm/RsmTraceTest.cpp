@@ -1,6 +1,7 @@
 // The serial ports' tap: frames recorded as they stand on the line, cut where the receivers cut
 // them, with noise, abandoned frames and leftovers at close as no-frame records.
-#include "Communication/Rsm/RsmTrace.h"
+#include "Communication/Rsm/Rsm.h"
+#include "Communication/Rsm/RsmPriv.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>

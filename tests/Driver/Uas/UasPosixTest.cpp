@@ -9,6 +9,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <string>
+#include <vector>
 
 #include "Platform/PltClock.h"
 #include "Platform/Posix/PltSys.h"
@@ -97,7 +98,7 @@ class UasTest : public ::testing::Test {
         LogInit();
         LogResetForTest();
         UasResetForTest();
-        UasInit();
+        EXPECT_EQ(0, UasInit());
         ASSERT_TRUE(peer.Ok());
         peer.AttachToPort(PORT);
     }
@@ -110,8 +111,10 @@ class UasTest : public ::testing::Test {
 };
 
 TEST_F(UasTest, BytesTravelBothWaysOverAPseudoTerminal) {
+    EXPECT_EQ(0, UasOpenPortCount());
     ASSERT_EQ(0, UasOpen(PORT, 115200, 8, 1, 0));
     EXPECT_EQ(1, UasIsOpen(PORT));
+    EXPECT_EQ(1, UasOpenPortCount());
     EXPECT_EQ(0, UasWriteBuffer(PORT, 3, reinterpret_cast<const std::uint8_t*>("\xC8\x40\x05")));
     EXPECT_EQ(0, UasPutChar(PORT, 0x0D));
     EXPECT_EQ((std::vector<std::uint8_t>{0xC8, 0x40, 0x05, 0x0D}), peer.Receive(4, 1000));
@@ -335,8 +338,8 @@ TEST_F(UasTest, TerminateLeavesPortsOpenAndPurgeOfAClosedPortIsFine) {
     EXPECT_EQ(0, UasPurge(PORT));
     ASSERT_EQ(0, UasOpen(PORT, 9600, 8, 1, 0));
     EXPECT_EQ(0, UasPurge(PORT));
-    UasTerminate();
-    UasInit();
+    EXPECT_EQ(0, UasTerminate());
+    EXPECT_EQ(0, UasInit());
     EXPECT_EQ(1, UasIsOpen(PORT));
     EXPECT_EQ(0, UasPutChar(PORT, 0x41));
     EXPECT_EQ((std::vector<std::uint8_t>{0x41}), peer.Receive(1, 1000));
@@ -352,6 +355,25 @@ TEST_F(UasTest, OutOfRangeIndexUsesNoRecord) {
     EXPECT_EQ(0, UasIsOpen(255));
     EXPECT_EQ(UASC_BAUDRATE_FAILED, UasSetBaudrate(9, 9600));
     EXPECT_EQ(0, UasClose(UASC_NR_OF_PORTS));
+}
+
+std::vector<std::string> printedChecks;
+int PrintCheck(const char* pszText) {
+    printedChecks.emplace_back(pszText);
+    return 0;
+}
+
+TEST_F(UasTest, FailedEntryChecksAreReportedWithTheDriversOwnTextsAndFile) {
+    printedChecks.clear();
+    LogSetRoute(34, PrintCheck);
+    EXPECT_EQ(0, UasInit());
+    EXPECT_EQ(UASC_OPEN_FAILED, UasOpen(UASC_NR_OF_PORTS, 9600, 8, 1, 0));
+    EXPECT_EQ(UASC_ERROR, UasPutChar(PORT, 0x41));
+    const std::string file = ", file ..\\..\\..\\..\\Driver\\Uas\\UasIni.winntApp, line ";
+    ASSERT_EQ(3u, printedChecks.size());
+    EXPECT_EQ(0u, printedChecks[0].find("Assertion failed: !bUASInitialised" + file));
+    EXPECT_EQ(0u, printedChecks[1].find("Assertion failed: byComport < NR_OF_PORTS" + file));
+    EXPECT_EQ(0u, printedChecks[2].find("Assertion failed: bInUse[byComport]" + file));
 }
 
 } // namespace

@@ -36,7 +36,7 @@ class UasWin32Test : public ::testing::Test {
         LogInit();
         LogResetForTest();
         UasResetForTest();
-        UasInit();
+        EXPECT_EQ(0, UasInit());
     }
     void TearDown() override {
         UasResetForTest();
