@@ -198,6 +198,7 @@ std::uint8_t FreeSlotFor(std::uint8_t byComport) {
         ++bySlot;
     }
     if (bySlot == RSMC_NR_OF_SLOTS) {
+        // "To many" is the manager's own text, kept as operators and their log filters know it.
         LogError("RsmOpen", RSMC_ERROR, "To many open ports");
     }
     return bySlot;

@@ -352,14 +352,14 @@ void RsmFullProcess(RsmPort& tPort) {
         (void)RsmTransmitAckNackSyncMessage(tPort, RSMC_KIND_NAK, tFull.byRxSequence);
         RsmDropMessage(tPort);
     }
-    if (tFull.dwAckDeadline != 0 && static_cast<std::int32_t>(dwNow - tFull.dwAckDeadline) > 0) {
+    if (tFull.dwAckDeadline != 0 && OssTimeDiff(dwNow, tFull.dwAckDeadline) > 0) {
         (void)RsmFullTxEvent(tPort, RSMC_EVENT_ACK_TIMEOUT, tFull.byCurrentTxSequence);
         if (tPort.dwGeneration != dwGeneration) {
             return;
         }
     }
     if (tFull.bConnected != 0 && tFull.dwHeartbeatMs != 0) {
-        if (dwNow - tFull.dwLastSyncSent > tFull.dwHeartbeatMs) {
+        if (OssTimeDiff(dwNow, tFull.dwLastSyncSent) > tFull.dwHeartbeatMs) {
             tFull.dwLastSyncSent = dwNow;
             (void)RsmTransmitAckNackSyncMessage(tPort, RSMC_KIND_SYNC, tFull.byCurrentTxSequence);
         }

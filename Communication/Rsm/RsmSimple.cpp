@@ -173,7 +173,7 @@ void RsmProcessMessages(RsmPort& tPort) {
     const std::uint16_t wRead = RsmReadLine(tPort, &wCount);
     const std::uint32_t dwNow = OssGetTime();
     if (wRead != 0 || wCount == 0) {
-        if (tPort.wRxState != 0 && dwNow - tPort.dwLastRx > RSMC_RX_TIMEOUT_MS) {
+        if (tPort.wRxState != 0 && OssTimeDiff(dwNow, tPort.dwLastRx) > RSMC_RX_TIMEOUT_MS) {
             if (tPort.wRxState >= State(RxState::Type)) {
                 SendNak(tPort);
             }

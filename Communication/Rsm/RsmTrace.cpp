@@ -334,7 +334,7 @@ void RsmTraceReceived(const RsmPort& tPort, std::uint16_t wCount, const std::uin
     if (wCount == 0 || pbyData == nullptr) {
         // Full and Simple give a frame up after 100 ms without bytes; Terminal waits for ever.
         if (tSource.tLink != TraceLink::SerialTerminal && !c.pending.Empty() &&
-            dwNow - c.dwLastRx > RSMC_RX_TIMEOUT_MS) {
+            OssTimeDiff(dwNow, c.dwLastRx) > RSMC_RX_TIMEOUT_MS) {
             c.bEscape = false;
             EmitAll(c, TraceDir::Received, tSource, TRACEC_FLAG_NO_FRAME);
         }
