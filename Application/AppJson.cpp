@@ -12,6 +12,7 @@
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppStamp.h"
+#include "Application/AppStruct.h"
 
 namespace {
 

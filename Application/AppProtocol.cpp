@@ -10,8 +10,8 @@
 #include <memory>
 #include <new>
 
-#include "Application/AppMain.h"
 #include "Application/AppStamp.h"
+#include "Application/AppStreams.h"
 #include "Communication/Rsm/Rsm.h"
 #include "Runtime/Mds.h"
 

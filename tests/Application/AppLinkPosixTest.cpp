@@ -10,6 +10,7 @@
 
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 #include "Communication/Ipm/IpmOip.h"
 #include "Platform/Posix/PltSocketSys.h"
 #include "tests/Communication/IpTestSupport.h"

@@ -5,6 +5,9 @@
 
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
+#include "Application/AppOptions.h"
+#include "Application/AppStreams.h"
+#include "Communication/Rsm/Rsm.h"
 #include "Platform/PltFile.h"
 #include "Platform/PltSerial.h"
 #include "Runtime/Log.h"
@@ -68,7 +71,7 @@ TEST_F(AppOptionsTest, DefaultsAreCom2At19200WithFullProtocol) {
     EXPECT_EQ(AppLinkChannel(), MDSC_SERIAL_CHANNEL_0);
     EXPECT_EQ(AppSerialPort(), 1);
     EXPECT_EQ(AppBaudrate(), 19200U);
-    EXPECT_EQ(AppSerialProtocol(), APPC_PROTOCOL_FULL);
+    EXPECT_EQ(AppSerialProtocol(), RSMC_PROTOCOL_FULL);
     EXPECT_STREQ(AppStartupLine(), "");
     EXPECT_EQ(Console().rfind(std::string("Talvo RC version ") + APPC_VERSION + " \n", 0), 0U);
 }
@@ -92,11 +95,11 @@ TEST_F(AppOptionsTest, SerialPortAndBaudRateOptions) {
 
 TEST_F(AppOptionsTest, ProtocolLetters) {
     ASSERT_EQ(Parse({kDefinitionOption, "-PT"}), 0);
-    EXPECT_EQ(AppSerialProtocol(), APPC_PROTOCOL_TERMINAL);
+    EXPECT_EQ(AppSerialProtocol(), RSMC_PROTOCOL_TERMINAL);
     ASSERT_EQ(Parse({kDefinitionOption, "-ps"}), 0);
-    EXPECT_EQ(AppSerialProtocol(), APPC_PROTOCOL_SIMPLE);
+    EXPECT_EQ(AppSerialProtocol(), RSMC_PROTOCOL_SIMPLE);
     ASSERT_EQ(Parse({kDefinitionOption, "-P"}), 0);
-    EXPECT_EQ(AppSerialProtocol(), APPC_PROTOCOL_FULL);
+    EXPECT_EQ(AppSerialProtocol(), RSMC_PROTOCOL_FULL);
 }
 
 TEST_F(AppOptionsTest, TheLaterLinkOptionWins) {

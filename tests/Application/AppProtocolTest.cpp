@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 #include "Communication/Rsm/Rsm.h"
 #include "Runtime/Mds.h"
 #include "tests/support/FakeLink.h"

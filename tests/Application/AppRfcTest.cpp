@@ -1,4 +1,5 @@
 #include "Application/AppRfc.h"
+#include "Application/AppCmdArgs.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +8,8 @@
 #include <vector>
 
 #include "AppTestCapture.h"
-#include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 

@@ -1,5 +1,6 @@
 // The capture's description record: the function table as text, and the opening of -C.
 #include "Application/AppTrace.h"
+#include "Application/AppStreams.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -7,7 +8,6 @@
 
 #include "AppTestCapture.h"
 #include "Application/AppFnTab.h"
-#include "Application/AppMain.h"
 #include "Runtime/Trace.h"
 #include "tests/support/TestOs.h"
 #include "tests/support/TraceReader.h"

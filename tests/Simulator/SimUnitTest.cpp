@@ -1,4 +1,5 @@
 #include "Simulator/SimUnit.h"
+#include "Application/AppStreams.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -6,7 +7,6 @@
 #include <vector>
 
 #include "Application/AppFnTab.h"
-#include "Application/AppMain.h"
 #include "Simulator/SimOptions.h"
 
 namespace {
