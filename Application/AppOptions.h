@@ -24,7 +24,7 @@ const char* AppCaptureFile();      // -C<file>; "" for no capture
 
 // --help or --version among the arguments: prints the usage text or the banner line and returns
 // true (the program ends at once with status 0); false when neither is there.
-bool AppInfoOption(int argc, char** argv);
+[[nodiscard]] bool AppInfoOption(int argc, char** argv);
 void AppPrintUsage();
 void AppPrintBanner();
 
@@ -36,7 +36,7 @@ enum class AppArgument : std::uint8_t {
 };
 // Applies one command-line argument: an option (starting with '-' or '/') of this module, or the
 // start-up script (any other argument, or a path that starts with '/').
-AppArgument AppApplyArgument(const char* pszArg);
+[[nodiscard]] AppArgument AppApplyArgument(const char* pszArg);
 
 // Takes the -I text apart: "host", "host:port", "[IPv6]", "[IPv6]:port", or a bare IPv6 address
 // (more than one colon, no port). The host part goes to pszHost (wSize bytes), the port (1 to

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-std::uint16_t ProtocolCommand(char* pszLine, std::uint8_t byChannel);
+[[nodiscard]] std::uint16_t ProtocolCommand(char* pszLine, std::uint8_t byChannel);
 std::uint16_t ProtocolComParamsHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                                        std::uint16_t wLength, const std::uint8_t* pbyData);
 // Name of the PROTOCOL sub-command at this place of its table; nullptr past its end.
