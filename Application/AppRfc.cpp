@@ -190,6 +190,48 @@ void WarnValue(const FieldType* ptType, const char* pszTyped, const char* pszEnd
     }
 }
 
+// Fills the current element with the values typed at *ppText, as far as the line goes; *ppText
+// moves on.
+void EncodeElement(const FieldType* ptType, std::span<std::uint8_t> buffer, const char** ppText) {
+    const char* p = *ppText;
+    switch (ptType->tClass) {
+    case FieldClass::String:
+        EncodeString(buffer, &p);
+        break;
+    case FieldClass::Character:
+        while (g_tCallBuilder.dwNeeded > 0 && !AtEnd(p)) {
+            while (IsBlank(*p)) {
+                ++p;
+            }
+            if (AtEnd(p) || *p == '!') {
+                break;
+            }
+            PutValue(buffer, static_cast<unsigned char>(*p++), 1);
+            --g_tCallBuilder.dwNeeded;
+        }
+        break;
+    default:
+        while (g_tCallBuilder.dwNeeded > 0 && !AtEnd(p)) {
+            while (IsBlank(*p)) {
+                ++p;
+            }
+            // A blank at the end of the line is no value: the rest comes with the next line.
+            if (AtEnd(p) || *p == '!') {
+                break;
+            }
+            char* pszEnd = nullptr;
+            errno = 0;
+            const unsigned long ulValue = std::strtoul(p, &pszEnd, 0);
+            WarnValue(ptType, p, pszEnd, ulValue, errno == ERANGE);
+            p = pszEnd;
+            PutValue(buffer, static_cast<std::uint32_t>(ulValue), ptType->byWidth);
+            --g_tCallBuilder.dwNeeded;
+        }
+        break;
+    }
+    *ppText = p;
+}
+
 // Reads the parameter text against the expanded structure from the current element on.
 Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
     const char* p = pszText;
@@ -234,41 +276,7 @@ Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
             ++g_tCallBuilder.wPosition;
             continue;
         }
-        switch (ptType->tClass) {
-        case FieldClass::String:
-            EncodeString(buffer, &p);
-            break;
-        case FieldClass::Character:
-            while (g_tCallBuilder.dwNeeded > 0 && !AtEnd(p)) {
-                while (IsBlank(*p)) {
-                    ++p;
-                }
-                if (AtEnd(p) || *p == '!') {
-                    break;
-                }
-                PutValue(buffer, static_cast<unsigned char>(*p++), 1);
-                --g_tCallBuilder.dwNeeded;
-            }
-            break;
-        default:
-            while (g_tCallBuilder.dwNeeded > 0 && !AtEnd(p)) {
-                while (IsBlank(*p)) {
-                    ++p;
-                }
-                // A blank at the end of the line is no value: the rest comes with the next line.
-                if (AtEnd(p) || *p == '!') {
-                    break;
-                }
-                char* pszEnd = nullptr;
-                errno = 0;
-                const unsigned long ulValue = std::strtoul(p, &pszEnd, 0);
-                WarnValue(ptType, p, pszEnd, ulValue, errno == ERANGE);
-                p = pszEnd;
-                PutValue(buffer, static_cast<std::uint32_t>(ulValue), ptType->byWidth);
-                --g_tCallBuilder.dwNeeded;
-            }
-            break;
-        }
+        EncodeElement(ptType, buffer, &p);
         if (g_tCallBuilder.dwNeeded == 0) {
             ++g_tCallBuilder.wPosition;
         }

@@ -1,11 +1,11 @@
 #include "Application/AppFnTab.h"
-#include "Application/AppStreams.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "AppTestCapture.h"
+#include "Application/AppStreams.h"
 
 namespace {
 

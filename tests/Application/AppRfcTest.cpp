@@ -1,5 +1,4 @@
 #include "Application/AppRfc.h"
-#include "Application/AppCmdArgs.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "AppTestCapture.h"
+#include "Application/AppCmdArgs.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppStreams.h"
 #include "Runtime/Log.h"

@@ -1,8 +1,8 @@
 #include "Application/AppScript.h"
-#include "Application/AppDisplay.h"
-#include "Application/AppFnTab.h"
 
 #include "AppTestFixture.h"
+#include "Application/AppDisplay.h"
+#include "Application/AppFnTab.h"
 #include "Application/AppStreams.h"
 #include "Platform/PltClock.h"
 #include "Platform/PltFile.h"

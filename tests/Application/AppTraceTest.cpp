@@ -1,6 +1,5 @@
 // The capture's description record: the function table as text, and the opening of -C.
 #include "Application/AppTrace.h"
-#include "Application/AppStreams.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -8,6 +7,7 @@
 
 #include "AppTestCapture.h"
 #include "Application/AppFnTab.h"
+#include "Application/AppStreams.h"
 #include "Runtime/Trace.h"
 #include "tests/support/TestOs.h"
 #include "tests/support/TraceReader.h"

@@ -1,5 +1,4 @@
 #include "Simulator/SimUnit.h"
-#include "Application/AppStreams.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -7,6 +6,7 @@
 #include <vector>
 
 #include "Application/AppFnTab.h"
+#include "Application/AppStreams.h"
 #include "Simulator/SimOptions.h"
 
 namespace {
