@@ -324,10 +324,10 @@ bool CmdCancel() {
 
 void CmdEndOfInput() {
     EndCommand(); // a call waiting for more gets nothing: EXIT is a command of its own here
-    static constexpr char kExit[] = "EXIT";
-    std::fputs(kExit, Con());
-    CmdLineHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST, sizeof kExit - 1,
-                   reinterpret_cast<const std::uint8_t*>(kExit));
+    static constexpr char APPC_EXIT_WORD[] = "EXIT";
+    std::fputs(APPC_EXIT_WORD, Con());
+    CmdLineHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST, sizeof APPC_EXIT_WORD - 1,
+                   reinterpret_cast<const std::uint8_t*>(APPC_EXIT_WORD));
 }
 
 std::uint8_t CmdGetTerminalType() {
