@@ -178,9 +178,10 @@ std::uint16_t AppOpenLink() {
         return 0; // a batch run over TCP/IP delivers the start-up line once the link is up
     }
     const char* pszStartup = AppStartupLine();
-    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
-                         static_cast<std::uint16_t>(std::strlen(pszStartup)),
-                         reinterpret_cast<const std::uint8_t*>(pszStartup));
+    CheckStep("MdsExecuteMsgHandler",
+              MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
+                                   static_cast<std::uint16_t>(std::strlen(pszStartup)),
+                                   reinterpret_cast<const std::uint8_t*>(pszStartup)));
     return 0;
 }
 
