@@ -4,8 +4,10 @@
 // connection messages to the response stream.
 #include "Application/AppMain.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
+#include <span>
 
 #include "Application/AppBatch.h"
 #include "Application/AppCmd.h"
@@ -56,6 +58,46 @@ bool IsTcpChannel(std::uint8_t byChannel) {
 void CheckStep(const char* pszStep, std::uint16_t wStatus) {
     if (wStatus != 0) {
         LogError("AppMain", wStatus, "%s failed", pszStep);
+    }
+}
+
+// One step of the start-up or the shut-down: its name in the event log and its call.
+struct Step {
+    const char* pszName;
+    std::uint16_t (*pfRun)();
+};
+
+// After the scheduler and the log: the services in their fixed order, the console last.
+constexpr std::array<Step, 8> APPC_START_STEPS{{
+    {"UasInit", UasInit},
+    {"IpsInit", IpsInit},
+    {"GpsTmrInit", GpsTmrInit},
+    {"MdsInit", MdsInit},
+    {"TrmInit", TrmInit},
+    {"RsmInit", RsmInit},
+    {"IpmInit", IpmInit},
+    {"TrmOpen", TrmOpen},
+}};
+
+// After the application's close: the console first, the log and the scheduler last (a failure
+// of OssTerminate is no longer kept: the log is off by then).
+constexpr std::array<Step, 10> APPC_STOP_STEPS{{
+    {"TrmClose", TrmClose},
+    {"MdsClose", MdsClose},
+    {"IpmTerminate", IpmTerminate},
+    {"RsmTerminate", RsmTerminate},
+    {"TrmTerminate", TrmTerminate},
+    {"GpsTmrTerminate", GpsTmrTerminate},
+    {"IpsTerminate", IpsTerminate},
+    {"UasTerminate", UasTerminate},
+    {"LogTerminate", LogTerminate},
+    {"OssTerminate", OssTerminate},
+}};
+
+// Runs the steps in order; each one that fails is kept in the event log and the rest go on.
+void RunSteps(std::span<const Step> steps) {
+    for (const Step& tStep : steps) {
+        CheckStep(tStep.pszName, tStep.pfRun());
     }
 }
 
@@ -210,15 +252,7 @@ int AppMain(int argc, char** argv) {
     const std::uint16_t wLog = LogInit();
     CheckStep("OssInit", wOss);
     CheckStep("LogInit", wLog);
-    CheckStep("UasInit", UasInit());
-    CheckStep("IpsInit", IpsInit());
-
-    CheckStep("GpsTmrInit", GpsTmrInit());
-    CheckStep("MdsInit", MdsInit());
-    CheckStep("TrmInit", TrmInit());
-    CheckStep("RsmInit", RsmInit());
-    CheckStep("IpmInit", IpmInit());
-    CheckStep("TrmOpen", TrmOpen());
+    RunSteps(APPC_START_STEPS);
     AppConsoleSetUp();
 
     const std::uint16_t wStatus = AppParseOptions(argc, argv);
@@ -237,17 +271,7 @@ int AppMain(int argc, char** argv) {
 
     AppClose();
 
-    CheckStep("TrmClose", TrmClose());
-    CheckStep("MdsClose", MdsClose());
-    CheckStep("IpmTerminate", IpmTerminate());
-    CheckStep("RsmTerminate", RsmTerminate());
-    CheckStep("TrmTerminate", TrmTerminate());
-    CheckStep("GpsTmrTerminate", GpsTmrTerminate());
-
-    CheckStep("IpsTerminate", IpsTerminate());
-    CheckStep("UasTerminate", UasTerminate());
-    CheckStep("LogTerminate", LogTerminate());
-    CheckStep("OssTerminate", OssTerminate()); // no longer kept: the log is off
+    RunSteps(APPC_STOP_STEPS);
 
     return OssGetExitCode();
 }
