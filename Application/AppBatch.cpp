@@ -8,16 +8,16 @@
 #include <cstring>
 #include <map>
 
-#include "Application/AppCmd.h"
 #include "Application/AppDecode.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppJson.h"
 #include "Application/AppLink.h"
-#include "Application/AppMain.h"
+#include "Application/AppOptions.h"
 #include "Application/AppRfc.h"
 #include "Application/AppScript.h"
 #include "Application/AppStamp.h"
+#include "Application/AppStreams.h"
 #include "Platform/PltConsole.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"

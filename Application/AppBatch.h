@@ -18,13 +18,13 @@ enum class BatchOption {
     Taken,   // applied
     Refused, // a bad value: its message is printed
 };
-BatchOption BatchApplyOption(const char* pszArg);
+[[nodiscard]] BatchOption BatchApplyOption(const char* pszArg);
 // Checks the options together once all are read: 0, or 1 with a message printed.
-std::uint16_t BatchCheckOptions();
+[[nodiscard]] std::uint16_t BatchCheckOptions();
 
 // Starts the time-out and batch task once the link is open. Returns true when the batch run takes
 // the start-up line over: over TCP/IP it is delivered once the connection is up.
-bool BatchStart(bool bTcp);
+[[nodiscard]] bool BatchStart(bool bTcp);
 void BatchProcess(); // one run of the task (type 3)
 // After the scheduler stopped: a batch run prints its summary and sets the exit status; the JSON
 // Lines file is closed. Nothing that happens later (the link's close) is counted.

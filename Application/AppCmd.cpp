@@ -10,12 +10,13 @@
 #include <limits>
 #include <string>
 
+#include "Application/AppCmdArgs.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
-#include "Application/AppMain.h"
 #include "Application/AppProtocol.h"
 #include "Application/AppRfc.h"
 #include "Application/AppScript.h"
+#include "Application/AppStreams.h"
 #include "Application/AppTfc.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
@@ -35,6 +36,7 @@ constexpr const char* APPC_HELP_TEXT =
     "   TERM     <S80>    : Enter terminal string\n"
     "   TERMTYPE <typeNr> : Set terminal type number\n"
     "   MSGTYPE  <type>   : Set Message type: REQ or RSP. Default is REQuest\n"
+    // "tekst" and "Procotol manupilation" below are the help text as operators know it: kept.
     "   HELP              : This tekst\n"
     "   SCRIPT <Filename> : Run a scriptfile to generate remote function calls\n"
     "   REPEAT <ON|OFF>   : Set repeating of a script file On or Off(=def.)\n"
@@ -53,13 +55,6 @@ CmdHandler currentHandler = nullptr; // handler that asked for the next line, or
 std::uint8_t terminalType = APPC_TERMINAL_TYPE_DEFAULT;
 bool termWaiting = false; // TERM printed its prompt and takes the next line whole
 bool exitCalled = false;  // EXIT ran for the line being interpreted: no prompt follows
-
-// The line being interpreted, upper case and as typed, with the same length.
-struct LineCopies {
-    const std::string* upper = nullptr;
-    const std::string* typed = nullptr;
-};
-LineCopies currentLine;
 
 std::FILE* Con() {
     return AppConsole();
@@ -253,8 +248,7 @@ std::uint16_t InterpretLine(std::uint16_t wLength, const std::uint8_t* pbyData) 
     for (char& c : upper) {
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    const LineCopies outerLine = currentLine; // a line may arrive while another one is handled
-    currentLine = LineCopies{&upper, &typed};
+    const CmdLineCopies outerLine = CmdSetCurrentLine(CmdLineCopies{&upper, &typed});
 
     char* line = upper.data();
     while (*line != '\0' && std::isspace(static_cast<unsigned char>(*line))) {
@@ -265,7 +259,7 @@ std::uint16_t InterpretLine(std::uint16_t wLength, const std::uint8_t* pbyData) 
     }
     exitCalled = false;
     const std::uint16_t result = currentHandler(line, AppLinkChannel());
-    currentLine = outerLine;
+    CmdSetCurrentLine(outerLine);
     return result;
 }
 
@@ -330,10 +324,10 @@ bool CmdCancel() {
 
 void CmdEndOfInput() {
     EndCommand(); // a call waiting for more gets nothing: EXIT is a command of its own here
-    static constexpr char kExit[] = "EXIT";
-    std::fputs(kExit, Con());
-    CmdLineHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST, sizeof kExit - 1,
-                   reinterpret_cast<const std::uint8_t*>(kExit));
+    static constexpr char APPC_EXIT_WORD[] = "EXIT";
+    std::fputs(APPC_EXIT_WORD, Con());
+    CmdLineHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST, sizeof APPC_EXIT_WORD - 1,
+                   reinterpret_cast<const std::uint8_t*>(APPC_EXIT_WORD));
 }
 
 std::uint8_t CmdGetTerminalType() {
@@ -345,61 +339,5 @@ void CmdResetForTest() {
     terminalType = APPC_TERMINAL_TYPE_DEFAULT;
     termWaiting = false;
     exitCalled = false;
-    currentLine = LineCopies{};
-}
-
-std::string_view CmdNextToken(const char*& pszCursor) {
-    if (pszCursor == nullptr) {
-        return {};
-    }
-    const char* start = pszCursor + std::strspn(pszCursor, APPC_SEPARATORS);
-    const std::size_t length = std::strcspn(start, APPC_SEPARATORS);
-    pszCursor = start + length;
-    return {start, length};
-}
-
-std::uint32_t CmdParseUnsigned(std::string_view number) {
-    std::size_t pos = 0;
-    unsigned base = 10;
-    if (number.size() >= 2 && number[0] == '0' && (number[1] == 'x' || number[1] == 'X')) {
-        base = 16;
-        pos = 2;
-    } else if (!number.empty() && number[0] == '0') {
-        base = 8;
-    }
-    std::uint64_t value = 0;
-    for (; pos < number.size(); ++pos) {
-        const char c = number[pos];
-        unsigned digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<unsigned>(c - '0');
-        } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<unsigned>(c - 'a') + 10u;
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<unsigned>(c - 'A') + 10u;
-        } else {
-            break;
-        }
-        if (digit >= base) {
-            break;
-        }
-        value = value * base + digit;
-        if (value > std::numeric_limits<std::uint32_t>::max()) {
-            return std::numeric_limits<std::uint32_t>::max();
-        }
-    }
-    return static_cast<std::uint32_t>(value);
-}
-
-const char* CmdTypedText(const char* pszUpper) {
-    if (pszUpper == nullptr || currentLine.upper == nullptr) {
-        return pszUpper;
-    }
-    const char* begin = currentLine.upper->data();
-    const char* end = begin + currentLine.upper->size();
-    const std::less<const char*> before;
-    if (before(pszUpper, begin) || before(end, pszUpper)) {
-        return pszUpper;
-    }
-    return currentLine.typed->data() + (pszUpper - begin);
+    CmdSetCurrentLine(CmdLineCopies{});
 }

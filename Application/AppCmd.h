@@ -2,19 +2,14 @@
 // from the console channel; built-in commands are matched by prefix, any other line is a call.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "Application/AppFnTab.h"
-#include <string_view>
-
-// A command handler: (line, link channel) -> APPC_CMD_DONE, _MORE (route the next line to me)
-// or _ERROR.
-using CmdHandler = std::uint16_t (*)(char* pszLine, std::uint8_t byChannel);
 
 constexpr std::uint8_t APPC_TERMINAL_TYPE_DEFAULT = 6; // TERM strings go as TERMINAL_REQUEST
 // Characters of one TERM string: with its zero byte it stays within a request message.
 constexpr std::size_t APPC_TERM_STRING_MAX = APPC_REQUEST_BUFFER_SIZE - 1;
-constexpr const char* APPC_SEPARATORS = " \t\r\n"; // separators of command arguments
 
 // Message handler for type 6: interprets one line (from channel 34) or prints it (other channels).
 std::uint16_t CmdLineHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
@@ -28,14 +23,3 @@ bool CmdCancel();
 // Ctrl-D on an empty line: EXIT, also while a command waits for more lines.
 void CmdEndOfInput();
 void CmdResetForTest(); // idle interpreter, initial settings
-
-// Helpers shared by the command handlers.
-// Next token after the separators at pszCursor (APPC_SEPARATORS); pszCursor moves past it.
-// An empty view when the line has no more tokens.
-std::string_view CmdNextToken(const char*& pszCursor);
-// Unsigned number in decimal, "0x" hexadecimal or leading-zero octal notation, read up to the
-// first character that does not belong to it; 0 when there is none; UINT32_MAX when too large.
-std::uint32_t CmdParseUnsigned(std::string_view number);
-// The same place as pszUpper in the line being interpreted, in the case the user typed it (file
-// names keep their case). pszUpper itself when it does not point into that line.
-const char* CmdTypedText(const char* pszUpper);

@@ -2,6 +2,8 @@
 // field, groups repeated as their count says, as far as the message goes. Sizes of structures are
 // summed without wrapping: huge counts saturate.
 #include "Application/AppDecode.h"
+#include "Application/AppFnTab.h"
+#include "Application/AppStruct.h"
 #include "Runtime/Mds.h"
 
 #include <algorithm>
@@ -54,7 +56,7 @@ std::uint64_t DecodeGroup(const char* pszText, std::size_t wOpen, std::size_t wC
                           const std::uint8_t* pbyData, std::uint64_t qwAvailable, MsgField* pField,
                           std::size_t* pwNext) {
     std::size_t wDigits = 0;
-    const std::uint32_t dwRepeat = RfcReadCount(pszText + wClose + 1, &wDigits);
+    const std::uint32_t dwRepeat = StructReadCount(pszText + wClose + 1, &wDigits);
     *pwNext = wClose + 1 + wDigits;
     const char* pszInner = pszText + wOpen + 1;
     const std::size_t wInner = wClose - wOpen - 1;
@@ -82,7 +84,7 @@ std::uint64_t DecodeStructure(const char* pszText, std::size_t wTextLength,
     std::uint64_t qwUsed = 0;
     std::size_t w = 0;
     while (w < wTextLength) {
-        const FieldType* ptType = RfcFindFieldType(pszText[w]);
+        const FieldType* ptType = StructFindFieldType(pszText[w]);
         if (ptType == nullptr) {
             ++w;
             continue;
@@ -113,7 +115,7 @@ std::uint64_t DecodeStructure(const char* pszText, std::size_t wTextLength,
         }
         std::size_t wDigits = 0;
         // The digits of a count end before the group's ')' or the text's end.
-        const std::uint32_t dwCount = RfcReadCount(pszText + w + 1, &wDigits);
+        const std::uint32_t dwCount = StructReadCount(pszText + w + 1, &wDigits);
         ++w;
         if (!bPresent) {
             qwUsed = SatAdd(qwUsed, SatMul(dwCount, ptType->byWidth));

@@ -10,9 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
-#include "Application/AppRfc.h"
+#include "Application/AppStruct.h"
 
 // One element of a structure text, as far as the message holds it.
 struct MsgField {

@@ -10,11 +10,12 @@
 #include <cstring>
 #include <string>
 
+#include "Application/AppCmdArgs.h"
 #include "Application/AppDecode.h"
 #include "Application/AppFnTab.h"
-#include "Application/AppMain.h"
-#include "Application/AppRfc.h"
 #include "Application/AppStamp.h"
+#include "Application/AppStreams.h"
+#include "Application/AppStruct.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Oss.h"
 

@@ -12,8 +12,7 @@
 #include <new>
 #include <string_view>
 
-#include "Application/AppMain.h"
-#include "Application/AppRfc.h"
+#include "Application/AppStreams.h"
 
 namespace {
 
@@ -27,6 +26,7 @@ std::uint16_t g_wCount = 0;
 std::array<std::uint16_t, APPC_MAX_FUNCTIONS> g_awFunctionIndex{}; // table positions sorted by FnId
 std::unique_ptr<std::uint8_t[]> g_pbyRequest;                      // request message buffer
 std::uint8_t g_bySectionKind = APPC_SECTION_REQUEST;               // kept from one file to the next
+FnTabReleaseHook g_pfReleaseHook = nullptr;
 
 struct FileCloser {
     void operator()(std::FILE* pFile) const { std::fclose(pFile); }
@@ -214,6 +214,7 @@ std::uint16_t ReadNumber16(std::string_view token) {
 std::uint16_t ReadFile(const char* pszFile) {
     FilePtr pFile(std::fopen(pszFile, "r"));
     if (!pFile) {
+        // "defintion": the message as scripts and operators know it, kept on purpose.
         Print("Can't open defintion file: %s\n", pszFile);
         return APPC_LOAD_NOT_FOUND;
     }
@@ -290,7 +291,18 @@ void BuildOrder() {
               });
 }
 
+// The call under construction refers to the table and the buffer: it lets go of them.
+void ReleaseReferences() {
+    if (g_pfReleaseHook != nullptr) {
+        g_pfReleaseHook();
+    }
+}
+
 } // namespace
+
+void FnTabSetReleaseHook(FnTabReleaseHook pfHook) {
+    g_pfReleaseHook = pfHook;
+}
 
 std::uint16_t FnTabLoad(const char* pszFileList) {
     FnTabRelease(); // a new load starts from an empty table in the REQUEST section
@@ -334,7 +346,7 @@ std::uint16_t FnTabLoad(const char* pszFileList) {
             wResult = APPC_LOAD_ALLOCATION;
         }
     }
-    RfcReset();
+    ReleaseReferences();
     return wResult;
 }
 
@@ -381,7 +393,7 @@ std::span<std::uint8_t> FnTabRequestBuffer() {
 }
 
 void FnTabRelease() {
-    RfcReset(); // the call under construction refers to the table and the buffer
+    ReleaseReferences();
     for (FunctionRecord& record : g_atFunctionTable) {
         record = FunctionRecord{};
     }

@@ -27,10 +27,14 @@ struct FunctionRecord {
 };
 
 // Loads "main[;extended]" and prints progress and errors on the console. Returns APPC_LOAD_*.
-std::uint16_t FnTabLoad(const char* pszFileList);
+[[nodiscard]] std::uint16_t FnTabLoad(const char* pszFileList);
 const FunctionRecord* FnTabFindByName(const char* pszName); // binary search by name
 const FunctionRecord* FnTabFindByFnId(std::uint16_t wFnId); // binary search by FnId
 std::uint16_t FnTabCount();                                 // records in the table
 const FunctionRecord* FnTabAt(std::uint16_t wPosition);     // record by table position, or nullptr
 std::span<std::uint8_t> FnTabRequestBuffer();               // empty until a load succeeded
 void FnTabRelease();                                        // frees the table and the buffer
+// Called whenever the table and the request buffer are loaded anew or released: whatever refers
+// to them (the call under construction) lets go of them first. nullptr: none.
+using FnTabReleaseHook = void (*)();
+void FnTabSetReleaseHook(FnTabReleaseHook pfHook);

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 #include "Communication/Ipm/IpmIni.h"
 #include "Communication/Rsm/Rsm.h"
 #include "Runtime/Mds.h"

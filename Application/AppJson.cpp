@@ -12,6 +12,7 @@
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppStamp.h"
+#include "Application/AppStruct.h"
 
 namespace {
 
@@ -32,12 +33,12 @@ std::string UtcText(std::uint64_t qwMs) {
 }
 
 std::string Hex(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
+    static constexpr char APPC_HEX_DIGITS[] = "0123456789ABCDEF";
     std::string text;
     text.reserve(bytes.size() * 2);
     for (const std::uint8_t by : bytes) {
-        text.push_back(kDigits[by >> 4]);
-        text.push_back(kDigits[by & 0x0F]);
+        text.push_back(APPC_HEX_DIGITS[by >> 4]);
+        text.push_back(APPC_HEX_DIGITS[by & 0x0F]);
     }
     return text;
 }

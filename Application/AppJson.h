@@ -11,7 +11,7 @@
 struct MsgDecoded; // Application/AppDecode.h
 
 // Opens (and empties) the file; a file open before is closed. False when it cannot be opened.
-bool JsonOpen(const char* pszPath);
+[[nodiscard]] bool JsonOpen(const char* pszPath);
 void JsonClose();
 bool JsonIsOpen();
 

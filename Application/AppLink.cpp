@@ -9,8 +9,9 @@
 
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
-#include "Application/AppMain.h"
+#include "Application/AppOptions.h"
 #include "Application/AppProtocol.h"
+#include "Application/AppStreams.h"
 #include "Communication/Ipm/IpmIni.h"
 #include "Communication/Ips/Ips.h"
 #include "Communication/Rsm/Rsm.h"
@@ -44,6 +45,32 @@ std::uint32_t g_dwNextTry = 0;
 std::uint32_t g_dwTries = 0;
 std::uint16_t g_wTask = OSSC_NO_THREAD;
 std::vector<HeldCall> g_queue;
+AppLinkSerialCallback g_pfSerialCallback = nullptr;
+AppLinkTcpCallback g_pfTcpCallback = nullptr;
+
+// The callbacks given to the link managers.
+void SerialEvent(std::uint16_t wEvent, std::uint8_t byChannelId) {
+    if (g_pfSerialCallback != nullptr) {
+        g_pfSerialCallback(wEvent, byChannelId);
+    } else {
+        AppLinkSerialEvent(wEvent);
+    }
+}
+
+void TcpEvent(std::uint16_t wEvent, std::uint8_t bySession) {
+    if (g_pfTcpCallback != nullptr) {
+        g_pfTcpCallback(wEvent, bySession);
+    } else {
+        AppLinkTcpEvent(wEvent, bySession);
+    }
+}
+
+// A step of opening or closing the link that failed is kept in the event log; the link goes on.
+void CheckStep(const char* pszStep, std::uint16_t wStatus) {
+    if (wStatus != 0) {
+        LogError("AppLink", wStatus, "%s failed", pszStep);
+    }
+}
 
 // A line about a call goes to the console, and to the response file when one is active.
 void TellCall(const char* pszText) {
@@ -135,7 +162,7 @@ void CloseSerial() {
 }
 
 bool OpenSerial() {
-    if (RsmOpen(AppSerialPort(), AppBaudrate(), AppSerialProtocol(), AppSerialEvent) != 0) {
+    if (RsmOpen(AppSerialPort(), AppBaudrate(), AppSerialProtocol(), SerialEvent) != 0) {
         return false;
     }
     g_bSerialOpen = true;
@@ -162,7 +189,7 @@ void SerialOpenFailed() {
 
 void OpenTcp() {
     g_tState = AppLinkState::Opening;
-    g_bySession = IpmOpen(AppTcpPort(), AppHostName(), IPMC_PROTOCOL_OIP, AppTcpEvent);
+    g_bySession = IpmOpen(AppTcpPort(), AppHostName(), IPMC_PROTOCOL_OIP, TcpEvent);
     std::uint8_t byLink = MDSC_TCPIP_SESSION_BASE;
     if (g_bySession != kNoSession && IpmGetChannelId(g_bySession, &byLink) == 0) {
         AppSetLinkChannel(byLink);
@@ -182,8 +209,8 @@ void CountTry(const char* pszReason) {
 // its own, and opens the link again once it is due.
 void LinkTask() {
     if (g_bSerial && g_tState == AppLinkState::Up && g_bSerialOpen &&
-        AppSerialProtocol() != APPC_PROTOCOL_FULL && RsmIsPortOpen(AppSerialPort()) == 0) {
-        AppSerialEvent(RSMC_EVENT_LOST, AppLinkChannel()); // the usual lost line, then LinkLost
+        AppSerialProtocol() != RSMC_PROTOCOL_FULL && RsmIsPortOpen(AppSerialPort()) == 0) {
+        SerialEvent(RSMC_EVENT_LOST, AppLinkChannel()); // the usual lost line, then LinkLost
         return;
     }
     if (!g_bReopenDue) {
@@ -214,10 +241,10 @@ void LinkTask() {
     }
     // The Full protocol tells of its connection itself once the first frames are exchanged
     // (a call starts them); the other framings have no such event, so it is given here.
-    if (AppSerialProtocol() == APPC_PROTOCOL_FULL) {
+    if (AppSerialProtocol() == RSMC_PROTOCOL_FULL) {
         LinkUp();
     } else {
-        AppSerialEvent(RSMC_EVENT_ESTABLISHED, AppLinkChannel());
+        SerialEvent(RSMC_EVENT_ESTABLISHED, AppLinkChannel());
     }
 }
 
@@ -253,6 +280,9 @@ std::uint16_t AppLinkOpen() {
     g_dwTries = 0;
     if (g_wTask == OSSC_NO_THREAD) {
         g_wTask = OssCreateThread(LinkTask, kLinkTaskType);
+        if (g_wTask == OSSC_NO_THREAD) {
+            LogError("AppLink", OSSC_NO_THREAD, "OssCreateThread failed");
+        }
     }
     const std::uint8_t byChannel = AppLinkChannel();
     if (byChannel == MDSC_SERIAL_CHANNEL_0 || byChannel == MDSC_SERIAL_CHANNEL_1) {
@@ -264,9 +294,10 @@ std::uint16_t AppLinkOpen() {
             std::fprintf(AppConsole(), "Using COM%d: for serial communication\n",
                          AppSerialPort() + 1);
         }
+        // Terminal shown as Simple: the line as it always read, kept on purpose.
         std::fprintf(AppConsole(), "   Baudrate = %ld, Protocol = %s\n",
                      static_cast<long>(AppBaudrate()),
-                     AppSerialProtocol() == APPC_PROTOCOL_FULL ? "Full" : "Simple");
+                     AppSerialProtocol() == RSMC_PROTOCOL_FULL ? "Full" : "Simple");
         std::fflush(AppConsole());
         ProtocolSetPort(AppSerialPort());
         if (OpenSerial()) {
@@ -278,7 +309,8 @@ std::uint16_t AppLinkOpen() {
             g_dwNextTry = OssGetTime() + APPC_LINK_RETRY_MS;
             OssDeclareDeadline(g_dwNextTry);
         }
-        MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, ProtocolComParamsHandler);
+        CheckStep("MdsRegisterMsgHandler",
+                  MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, ProtocolComParamsHandler));
         return 0;
     }
     if (byChannel == MDSC_TCPIP_SESSION_BASE) {
@@ -303,7 +335,7 @@ void AppLinkClose() {
         static_cast<void>(IpmClose(bySession)); // the manager logs a failed close
     }
     if (g_wTask != OSSC_NO_THREAD) {
-        OssDeleteThread(g_wTask);
+        CheckStep("OssDeleteThread", OssDeleteThread(g_wTask));
         g_wTask = OSSC_NO_THREAD;
     }
     g_queue.clear();
@@ -397,6 +429,11 @@ void AppLinkTcpEvent(std::uint16_t wEvent, std::uint8_t bySession) {
     }
 }
 
+void AppLinkSetEventCallbacks(AppLinkSerialCallback pfSerial, AppLinkTcpCallback pfTcp) {
+    g_pfSerialCallback = pfSerial;
+    g_pfTcpCallback = pfTcp;
+}
+
 std::uint32_t AppLinkReconnectTries() {
     return g_dwTries;
 }
@@ -413,4 +450,6 @@ void AppLinkResetForTest() {
     g_dwTries = 0;
     g_wTask = OSSC_NO_THREAD;
     g_queue.clear();
+    g_pfSerialCallback = nullptr;
+    g_pfTcpCallback = nullptr;
 }

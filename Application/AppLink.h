@@ -20,7 +20,7 @@ enum class AppLinkState : std::uint8_t {
 
 // Opens the link chosen by the options and prints its "Using ..." message. 0, or 1 when the
 // options name no link.
-std::uint16_t AppLinkOpen();
+[[nodiscard]] std::uint16_t AppLinkOpen();
 void AppLinkClose(); // closes the link, drops the queue, stops the retries
 AppLinkState AppLinkGetState();
 // True while a running script should hold its next line: a connection is being set up, or -R is
@@ -29,12 +29,18 @@ bool AppLinkWaiting();
 
 // Sends a message of the application on the link's channel, queues it while the connection is
 // set up, or prints why it does not go out. Returns 0 when it went out or waits in the queue.
-std::uint16_t AppLinkSend(std::uint8_t byChannel, std::uint8_t byMsgType, std::uint16_t wLength,
-                          const std::uint8_t* pbyData);
+[[nodiscard]] std::uint16_t AppLinkSend(std::uint8_t byChannel, std::uint8_t byMsgType,
+                                        std::uint16_t wLength, const std::uint8_t* pbyData);
 
 // The link managers' events, passed on by the application's callbacks (AppMain).
 void AppLinkSerialEvent(std::uint16_t wEvent);
 void AppLinkTcpEvent(std::uint16_t wEvent, std::uint8_t bySession);
+// The callbacks the link managers are given. They show the event and pass it on to
+// AppLinkSerialEvent / AppLinkTcpEvent; nullptr (the start-up value): the event goes there
+// directly.
+using AppLinkSerialCallback = void (*)(std::uint16_t wEvent, std::uint8_t byChannelId);
+using AppLinkTcpCallback = void (*)(std::uint16_t wEvent, std::uint8_t bySession);
+void AppLinkSetEventCallbacks(AppLinkSerialCallback pfSerial, AppLinkTcpCallback pfTcp);
 
 std::uint32_t AppLinkReconnectTries(); // opens tried since the last loss (-R)
 void AppLinkResetForTest();

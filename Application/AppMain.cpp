@@ -1,8 +1,13 @@
-// The main sequence of talvo_rc: brings the services up in their fixed order, opens the one link
-// chosen by the options, runs the scheduler until EXIT and takes everything down again. Also holds
-// the two link event callbacks, which print the connection messages to the response stream.
+// The main sequence of talvo_rc: brings the services up in their fixed order, reads the options
+// and the definition files, opens the one link chosen by the options, runs the scheduler until
+// EXIT and takes everything down again. Also holds the two link event callbacks, which print the
+// connection messages to the response stream.
+#include "Application/AppMain.h"
+
+#include <array>
 #include <cstdio>
 #include <cstring>
+#include <span>
 
 #include "Application/AppBatch.h"
 #include "Application/AppCmd.h"
@@ -11,10 +16,12 @@
 #include "Application/AppFnTab.h"
 #include "Application/AppIdle.h"
 #include "Application/AppLink.h"
-#include "Application/AppMain.h"
-#include "Application/AppProtocol.h"
+#include "Application/AppOptions.h"
+#include "Application/AppRfc.h"
 #include "Application/AppScript.h"
 #include "Application/AppStamp.h"
+#include "Application/AppStreams.h"
+#include "Application/AppTrace.h"
 #include "Communication/Ipm/IpmIni.h"
 #include "Communication/Ips/Ips.h"
 #include "Communication/Rsm/Rsm.h"
@@ -46,8 +53,101 @@ bool IsTcpChannel(std::uint8_t byChannel) {
     return byChannel >= MDSC_TCPIP_SESSION_BASE && byChannel < MDSC_HIGHEST_CHANNEL_ID;
 }
 
-} // namespace
+// A step of the start-up or the shut-down that failed is kept in the event log; the sequence goes
+// on as it always does, with the same exit status and output.
+void CheckStep(const char* pszStep, std::uint16_t wStatus) {
+    if (wStatus != 0) {
+        LogError("AppMain", wStatus, "%s failed", pszStep);
+    }
+}
 
+// One step of the start-up or the shut-down: its name in the event log and its call.
+struct Step {
+    const char* pszName;
+    std::uint16_t (*pfRun)();
+};
+
+// After the scheduler and the log: the services in their fixed order, the console last.
+constexpr std::array<Step, 8> APPC_START_STEPS{{
+    {"UasInit", UasInit},
+    {"IpsInit", IpsInit},
+    {"GpsTmrInit", GpsTmrInit},
+    {"MdsInit", MdsInit},
+    {"TrmInit", TrmInit},
+    {"RsmInit", RsmInit},
+    {"IpmInit", IpmInit},
+    {"TrmOpen", TrmOpen},
+}};
+
+// After the application's close: the console first, the log and the scheduler last (a failure
+// of OssTerminate is no longer kept: the log is off by then).
+constexpr std::array<Step, 10> APPC_STOP_STEPS{{
+    {"TrmClose", TrmClose},
+    {"MdsClose", MdsClose},
+    {"IpmTerminate", IpmTerminate},
+    {"RsmTerminate", RsmTerminate},
+    {"TrmTerminate", TrmTerminate},
+    {"GpsTmrTerminate", GpsTmrTerminate},
+    {"IpsTerminate", IpsTerminate},
+    {"UasTerminate", UasTerminate},
+    {"LogTerminate", LogTerminate},
+    {"OssTerminate", OssTerminate},
+}};
+
+// Runs the steps in order; each one that fails is kept in the event log and the rest go on.
+void RunSteps(std::span<const Step> steps) {
+    for (const Step& tStep : steps) {
+        CheckStep(tStep.pszName, tStep.pfRun());
+    }
+}
+
+// Registers the generic display for every message type, up to the first the dispatcher refuses.
+void RegisterGenericHandlers() {
+    for (std::uint16_t wType = 0;; ++wType) {
+        if (wType > 0xFF ||
+            MdsRegisterMsgHandler(static_cast<std::uint8_t>(wType), MsgGenericHandler) != 0) {
+            break;
+        }
+    }
+}
+
+// Loads the definition files and opens the capture: the exit status to go on with.
+std::uint16_t LoadDefinitions() {
+    switch (FnTabLoad(AppDefinitionFiles())) {
+    case APPC_LOAD_OK:
+        // The capture starts with the function table, so it opens once the table is loaded.
+        if (AppCaptureFile()[0] != '\0' && AppTraceOpen(AppCaptureFile(), "talvo_rc") != 0) {
+            return APPC_EXIT_USAGE;
+        }
+        return APPC_EXIT_OK;
+    case APPC_LOAD_ALLOCATION:
+        AppPrintUsage();
+        return APPC_EXIT_ALLOCATION;
+    default:
+        return APPC_EXIT_DEFINITIONS;
+    }
+}
+
+// Applies one argument; an option letter of no other module goes to the batch run's. False when
+// the argument is refused (its message and the usage text are printed).
+bool ApplyArgument(const char* pszArg) {
+    switch (AppApplyArgument(pszArg)) {
+    case AppArgument::Taken:
+        return true;
+    case AppArgument::Refused:
+        return false;
+    case AppArgument::Other:
+        break;
+    }
+    if (BatchApplyOption(pszArg) == BatchOption::Taken) {
+        return true; // -B, -W, -t, -J
+    }
+    AppPrintUsage();
+    return false;
+}
+
+// The link event callbacks: the batch run counts the event, the response stream shows it, and the
+// link acts on it.
 void AppSerialEvent(std::uint16_t wEvent, std::uint8_t /*byChannelId*/) {
     BatchSerialEvent(wEvent);
     switch (wEvent) {
@@ -84,10 +184,34 @@ void AppTcpEvent(std::uint16_t wEvent, std::uint8_t bySession) {
     AppLinkTcpEvent(wEvent, bySession); // a lost connection is closed there
 }
 
-std::uint16_t AppOpenLink() {
-    MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, CmdLineHandler);
-    LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLogLine);
+} // namespace
 
+std::uint16_t AppParseOptions(int argc, char** argv) {
+    AppSetResponseStream(nullptr);
+    AppPrintBanner();
+
+    for (int i = 1; i < argc; ++i) {
+        if (!ApplyArgument(argv[i])) {
+            return APPC_EXIT_USAGE;
+        }
+    }
+    if (AppKeepCase()) {
+        RfcSetKeepCase(true);
+    }
+    if (BatchCheckOptions() != 0) {
+        AppPrintUsage();
+        return APPC_EXIT_USAGE;
+    }
+    RegisterGenericHandlers();
+    return LoadDefinitions();
+}
+
+std::uint16_t AppOpenLink() {
+    CheckStep("MdsRegisterMsgHandler",
+              MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, CmdLineHandler));
+    CheckStep("LogSetRoute", LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLogLine));
+
+    AppLinkSetEventCallbacks(AppSerialEvent, AppTcpEvent);
     if (AppLinkOpen() != 0) {
         return 1;
     }
@@ -96,16 +220,17 @@ std::uint16_t AppOpenLink() {
         return 0; // a batch run over TCP/IP delivers the start-up line once the link is up
     }
     const char* pszStartup = AppStartupLine();
-    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
-                         static_cast<std::uint16_t>(std::strlen(pszStartup)),
-                         reinterpret_cast<const std::uint8_t*>(pszStartup));
+    CheckStep("MdsExecuteMsgHandler",
+              MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
+                                   static_cast<std::uint16_t>(std::strlen(pszStartup)),
+                                   reinterpret_cast<const std::uint8_t*>(pszStartup)));
     return 0;
 }
 
 void AppClose() {
     ScriptStop();
     AppLinkClose();
-    MdsDeregisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST);
+    CheckStep("MdsDeregisterMsgHandler", MdsDeregisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST));
     for (std::uint16_t wType = 0; wType <= 0xFF; ++wType) {
         if (MdsDeregisterMsgHandler(static_cast<std::uint8_t>(wType)) != 0) {
             break;
@@ -122,17 +247,12 @@ int AppMain(int argc, char** argv) {
         return 0;
     }
 
-    OssInit();
-    LogInit();
-    static_cast<void>(UasInit()); // always 0
-    static_cast<void>(IpsInit()); // cannot fail; a second start is reported by its check
-
-    GpsTmrInit();
-    MdsInit();
-    TrmInit();
-    static_cast<void>(RsmInit()); // always 0
-    static_cast<void>(IpmInit()); // logs its own failure
-    TrmOpen();
+    // The log starts second: a failed OssInit is kept once the log is up.
+    const std::uint16_t wOss = OssInit();
+    const std::uint16_t wLog = LogInit();
+    CheckStep("OssInit", wOss);
+    CheckStep("LogInit", wLog);
+    RunSteps(APPC_START_STEPS);
     AppConsoleSetUp();
 
     const std::uint16_t wStatus = AppParseOptions(argc, argv);
@@ -151,17 +271,14 @@ int AppMain(int argc, char** argv) {
 
     AppClose();
 
-    TrmClose();
-    MdsClose();
-    static_cast<void>(IpmTerminate()); // logs its own failures
-    static_cast<void>(RsmTerminate()); // always 0
-    TrmTerminate();
-    GpsTmrTerminate();
-
-    static_cast<void>(IpsTerminate()); // cannot fail
-    static_cast<void>(UasTerminate()); // always 0
-    LogTerminate();
-    OssTerminate();
+    RunSteps(APPC_STOP_STEPS);
 
     return OssGetExitCode();
+}
+
+void AppResetForTest() {
+    AppResetStreamsForTest();
+    AppLinkResetForTest();
+    AppOptionsResetForTest();
+    RfcSetKeepCase(false);
 }

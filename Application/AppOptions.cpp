@@ -1,19 +1,16 @@
 // The command-line options of talvo_rc: --help and --version, banner, option letters, the
-// start-up script argument, the baud-rate rounding, the generic display handler for every message
-// type and the loading of the definition files.
+// start-up script argument, the host text and the baud-rate rounding.
+#include "Application/AppOptions.h"
+
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "Application/AppBatch.h"
-#include "Application/AppDisplay.h"
-#include "Application/AppFnTab.h"
-#include "Application/AppLink.h"
-#include "Application/AppMain.h"
-#include "Application/AppRfc.h"
-#include "Application/AppTrace.h"
+#include "Application/AppStreams.h"
+#include "Application/AppVersion.h"
+#include "Communication/Rsm/Rsm.h"
 #include "Platform/PltFile.h"
 #include "Platform/PltSerial.h"
 #include "Runtime/Log.h"
@@ -47,12 +44,13 @@ constexpr const char* kUsage =
 
 std::uint8_t g_byPort = kDefaultPort;
 std::uint32_t g_dwBaudrate = kDefaultBaudrate;
-std::uint16_t g_wProtocol = APPC_PROTOCOL_FULL;
+std::uint16_t g_wProtocol = RSMC_PROTOCOL_FULL;
 std::array<char, APPC_HOST_MAX + 1> g_szHost{};     // the -I text as given
 std::array<char, APPC_HOST_MAX + 1> g_szHostName{}; // its host part, without brackets
 std::uint16_t g_wTcpPort = APPC_TCP_PORT;
 std::array<char, PLTC_DEVICE_NAME_SIZE> g_szDevice{}; // -S<device>, empty for -S<digit>
 bool g_bReconnect = false;
+bool g_bKeepCase = false;
 std::string g_definitionFiles = APPC_DEFAULT_DEF_FILES;
 std::string g_captureFile; // -C: empty for no capture
 
@@ -65,16 +63,6 @@ void SetStartupScript(const char* pszPath) {
         AppStartupLine()[0] = '\0';
         std::fprintf(AppConsole(), "Can't open scriptfile : %s\n", pszPath);
     }
-}
-
-void PrintUsage() {
-    std::fputs(kUsage, AppConsole());
-    std::fflush(AppConsole());
-}
-
-void PrintBanner() {
-    std::fprintf(AppConsole(), "%s%s %s\n", "Talvo RC version ", APPC_VERSION, "");
-    std::fflush(AppConsole());
 }
 
 // A port number text: decimal digits only, 1 to 65535.
@@ -129,104 +117,120 @@ bool AppParseHostPort(const char* pszText, char* pszHost, std::size_t wSize,
 
 namespace {
 
-// Applies one option argument (starting with '-' or '/'). Returns 0, or 1 to stop.
-std::uint16_t ApplyOption(const char* pszArg) {
+// -I<host>[:<port>]: the TCP/IP link.
+AppArgument ApplyHost(const char* pszValue) {
+    if (std::strlen(pszValue) > APPC_HOST_MAX) {
+        // The host setting holds 252 characters; a cut name would reach the wrong host.
+        std::fprintf(AppConsole(), "Host name longer than %zu characters: %.20s...\n",
+                     APPC_HOST_MAX, pszValue);
+        AppPrintUsage();
+        return AppArgument::Refused;
+    }
+    if (!AppParseHostPort(pszValue, g_szHostName.data(), g_szHostName.size(), &g_wTcpPort)) {
+        std::fprintf(AppConsole(), "Invalid host or port (1 to 65535): %.60s\n", pszValue);
+        AppPrintUsage();
+        return AppArgument::Refused;
+    }
+    AppSetLinkChannel(MDSC_TCPIP_SESSION_BASE);
+    std::snprintf(g_szHost.data(), g_szHost.size(), "%s", pszValue);
+    return AppArgument::Taken;
+}
+
+// -P<F|S|T>: the serial protocol; anything else is Full.
+AppArgument ApplyProtocol(const char* pszValue) {
+    if (pszValue[0] == 'S' || pszValue[0] == 's') {
+        g_wProtocol = RSMC_PROTOCOL_SIMPLE;
+    } else if (pszValue[0] == 'T' || pszValue[0] == 't') {
+        g_wProtocol = RSMC_PROTOCOL_TERMINAL;
+    } else {
+        g_wProtocol = RSMC_PROTOCOL_FULL;
+    }
+    return AppArgument::Taken;
+}
+
+// The device path of -S<device>[:Baudrate]; a baud rate follows its last colon when only digits
+// come after it. Returns that colon (nullptr for none) through *ppszColon.
+AppArgument ApplySerialDevice(const char* pszValue, const char** ppszColon) {
+    const char* pszColon = std::strrchr(pszValue, ':');
+    if (pszColon != nullptr && (pszColon[1] == '\0' || std::strspn(pszColon + 1, "0123456789") !=
+                                                           std::strlen(pszColon + 1))) {
+        pszColon = nullptr;
+    }
+    const std::size_t wLength =
+        pszColon != nullptr ? static_cast<std::size_t>(pszColon - pszValue) : std::strlen(pszValue);
+    if (wLength >= g_szDevice.size()) {
+        std::fprintf(AppConsole(), "Device name longer than %zu characters: %.20s...\n",
+                     g_szDevice.size() - 1, pszValue);
+        AppPrintUsage();
+        return AppArgument::Refused;
+    }
+    std::memcpy(g_szDevice.data(), pszValue, wLength);
+    g_byPort = kDefaultPort;
+    *ppszColon = pszColon;
+    return AppArgument::Taken;
+}
+
+// -S[1|2|3|4|<device>][:Baudrate]: the serial link.
+AppArgument ApplySerial(const char* pszArg, const char* pszValue) {
+    AppSetLinkChannel(MDSC_SERIAL_CHANNEL_0);
+    g_szDevice.fill('\0');
+    const char* pszColon = std::strchr(pszArg, ':');
+    if (pszValue[0] >= '0' && pszValue[0] <= '9') {
+        const int iIndex = pszValue[0] - '1';
+        g_byPort = (iIndex < 0 || iIndex > kMaxPortIndex) ? kDefaultPort
+                                                          : static_cast<std::uint8_t>(iIndex);
+    } else if (pszValue[0] != '\0' && pszValue[0] != ':' &&
+               ApplySerialDevice(pszValue, &pszColon) == AppArgument::Refused) {
+        return AppArgument::Refused;
+    }
+    if (pszColon != nullptr) {
+        const unsigned long ulRate = std::strtoul(pszColon + 1, nullptr, 0);
+        const std::uint32_t dwRate =
+            ulRate > 0xFFFFFFFFUL ? 0xFFFFFFFFU : static_cast<std::uint32_t>(ulRate);
+        g_dwBaudrate = AppRoundBaudrate(dwRate);
+    }
+    return AppArgument::Taken;
+}
+
+// Applies one option argument (starting with '-' or '/').
+AppArgument ApplyOption(const char* pszArg) {
     const char* pszValue = pszArg[1] != '\0' ? pszArg + 2 : pszArg + 1;
     switch (pszArg[1]) {
     case 'D':
     case 'd':
         g_definitionFiles = pszValue;
-        return 0;
+        return AppArgument::Taken;
     case 'C':
     case 'c':
         if (*pszValue == '\0') {
-            PrintUsage();
-            return 1;
+            AppPrintUsage();
+            return AppArgument::Refused;
         }
         g_captureFile = pszValue;
-        return 0;
+        return AppArgument::Taken;
     case 'L':
     case 'l':
         LogSetFilter(1, "");
-        return 0;
+        return AppArgument::Taken;
     case 'I':
     case 'i':
-        if (std::strlen(pszValue) > APPC_HOST_MAX) {
-            // The host setting holds 252 characters; a cut name would reach the wrong host.
-            std::fprintf(AppConsole(), "Host name longer than %zu characters: %.20s...\n",
-                         APPC_HOST_MAX, pszValue);
-            PrintUsage();
-            return 1;
-        }
-        if (!AppParseHostPort(pszValue, g_szHostName.data(), g_szHostName.size(), &g_wTcpPort)) {
-            std::fprintf(AppConsole(), "Invalid host or port (1 to 65535): %.60s\n", pszValue);
-            PrintUsage();
-            return 1;
-        }
-        AppSetLinkChannel(MDSC_TCPIP_SESSION_BASE);
-        std::snprintf(g_szHost.data(), g_szHost.size(), "%s", pszValue);
-        return 0;
+        return ApplyHost(pszValue);
     case 'K':
     case 'k':
-        RfcSetKeepCase(true);
-        return 0;
+        g_bKeepCase = true;
+        return AppArgument::Taken;
     case 'R':
     case 'r':
         g_bReconnect = true;
-        return 0;
+        return AppArgument::Taken;
     case 'P':
     case 'p':
-        if (pszValue[0] == 'S' || pszValue[0] == 's') {
-            g_wProtocol = APPC_PROTOCOL_SIMPLE;
-        } else if (pszValue[0] == 'T' || pszValue[0] == 't') {
-            g_wProtocol = APPC_PROTOCOL_TERMINAL;
-        } else {
-            g_wProtocol = APPC_PROTOCOL_FULL;
-        }
-        return 0;
+        return ApplyProtocol(pszValue);
     case 'S':
-    case 's': {
-        AppSetLinkChannel(MDSC_SERIAL_CHANNEL_0);
-        g_szDevice.fill('\0');
-        const char* pszColon = std::strchr(pszArg, ':');
-        if (pszValue[0] >= '0' && pszValue[0] <= '9') {
-            const int iIndex = pszValue[0] - '1';
-            g_byPort = (iIndex < 0 || iIndex > kMaxPortIndex) ? kDefaultPort
-                                                              : static_cast<std::uint8_t>(iIndex);
-        } else if (pszValue[0] != '\0' && pszValue[0] != ':') {
-            // A device path; a baud rate follows its last colon when only digits come after it.
-            pszColon = std::strrchr(pszValue, ':');
-            if (pszColon != nullptr &&
-                (pszColon[1] == '\0' ||
-                 std::strspn(pszColon + 1, "0123456789") != std::strlen(pszColon + 1))) {
-                pszColon = nullptr;
-            }
-            const std::size_t wLength = pszColon != nullptr
-                                            ? static_cast<std::size_t>(pszColon - pszValue)
-                                            : std::strlen(pszValue);
-            if (wLength >= g_szDevice.size()) {
-                std::fprintf(AppConsole(), "Device name longer than %zu characters: %.20s...\n",
-                             g_szDevice.size() - 1, pszValue);
-                PrintUsage();
-                return 1;
-            }
-            std::memcpy(g_szDevice.data(), pszValue, wLength);
-            g_byPort = kDefaultPort;
-        }
-        if (pszColon != nullptr) {
-            const unsigned long ulRate = std::strtoul(pszColon + 1, nullptr, 0);
-            const std::uint32_t dwRate =
-                ulRate > 0xFFFFFFFFUL ? 0xFFFFFFFFU : static_cast<std::uint32_t>(ulRate);
-            g_dwBaudrate = AppRoundBaudrate(dwRate);
-        }
-        return 0;
-    }
+    case 's':
+        return ApplySerial(pszArg, pszValue);
     default:
-        if (BatchApplyOption(pszArg) == BatchOption::Taken) {
-            return 0; // -B, -W, -t, -J
-        }
-        PrintUsage();
-        return 1;
+        return AppArgument::Other; // -B, -W, -t, -J or no option at all
     }
 }
 
@@ -264,8 +268,16 @@ bool AppReconnect() {
     return g_bReconnect;
 }
 
+bool AppKeepCase() {
+    return g_bKeepCase;
+}
+
 const char* AppDefinitionFiles() {
     return g_definitionFiles.c_str();
+}
+
+const char* AppCaptureFile() {
+    return g_captureFile.c_str();
 }
 
 std::uint32_t AppRoundBaudrate(std::uint32_t dwRequested) {
@@ -277,73 +289,48 @@ std::uint32_t AppRoundBaudrate(std::uint32_t dwRequested) {
     return kBaudrates.back();
 }
 
+void AppPrintUsage() {
+    std::fputs(kUsage, AppConsole());
+    std::fflush(AppConsole());
+}
+
+void AppPrintBanner() {
+    std::fprintf(AppConsole(), "%s%s %s\n", "Talvo RC version ", APPC_VERSION, "");
+    std::fflush(AppConsole());
+}
+
 bool AppInfoOption(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
-            PrintUsage();
+            AppPrintUsage();
             return true;
         }
         if (std::strcmp(argv[i], "--version") == 0) {
-            PrintBanner();
+            AppPrintBanner();
             return true;
         }
     }
     return false;
 }
 
-std::uint16_t AppParseOptions(int argc, char** argv) {
-    AppSetResponseStream(nullptr);
-    PrintBanner();
-
-    for (int i = 1; i < argc; ++i) {
-        const char* pszArg = argv[i];
-        if ((pszArg[0] != '-' && pszArg[0] != '/') || PltSlashArgumentIsFile(pszArg)) {
-            SetStartupScript(pszArg);
-            continue;
-        }
-        if (ApplyOption(pszArg) != 0) {
-            return APPC_EXIT_USAGE;
-        }
+AppArgument AppApplyArgument(const char* pszArg) {
+    if ((pszArg[0] != '-' && pszArg[0] != '/') || PltSlashArgumentIsFile(pszArg)) {
+        SetStartupScript(pszArg);
+        return AppArgument::Taken;
     }
-    if (BatchCheckOptions() != 0) {
-        PrintUsage();
-        return APPC_EXIT_USAGE;
-    }
-
-    for (std::uint16_t wType = 0;; ++wType) {
-        if (wType > 0xFF ||
-            MdsRegisterMsgHandler(static_cast<std::uint8_t>(wType), MsgGenericHandler) != 0) {
-            break;
-        }
-    }
-
-    switch (FnTabLoad(g_definitionFiles.c_str())) {
-    case APPC_LOAD_OK:
-        // The capture starts with the function table, so it opens once the table is loaded.
-        if (!g_captureFile.empty() && AppTraceOpen(g_captureFile.c_str(), "talvo_rc") != 0) {
-            return APPC_EXIT_USAGE;
-        }
-        return APPC_EXIT_OK;
-    case APPC_LOAD_ALLOCATION:
-        PrintUsage();
-        return APPC_EXIT_ALLOCATION;
-    default:
-        return APPC_EXIT_DEFINITIONS;
-    }
+    return ApplyOption(pszArg);
 }
 
-void AppResetForTest() {
-    AppResetStreamsForTest();
-    AppLinkResetForTest();
+void AppOptionsResetForTest() {
     g_byPort = kDefaultPort;
     g_dwBaudrate = kDefaultBaudrate;
-    g_wProtocol = APPC_PROTOCOL_FULL;
+    g_wProtocol = RSMC_PROTOCOL_FULL;
     g_szHost.fill('\0');
     g_szHostName.fill('\0');
     g_wTcpPort = APPC_TCP_PORT;
     g_szDevice.fill('\0');
     g_bReconnect = false;
+    g_bKeepCase = false;
     g_definitionFiles = APPC_DEFAULT_DEF_FILES;
-    RfcSetKeepCase(false);
     g_captureFile.clear();
 }

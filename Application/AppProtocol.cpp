@@ -10,26 +10,15 @@
 #include <memory>
 #include <new>
 
-#include "Application/AppMain.h"
+#include "Application/AppCmdArgs.h"
 #include "Application/AppStamp.h"
+#include "Application/AppStreams.h"
 #include "Communication/Rsm/Rsm.h"
 #include "Runtime/Mds.h"
 
 namespace {
 
-constexpr std::uint16_t APPC_PROTOCOL_DONE = 0;   // command result: done
-constexpr std::uint16_t APPC_PROTOCOL_FAILED = 2; // command result: the interpreter's error line
-constexpr std::size_t APPC_PROTOCOL_NUMBERS = 5;  // numbers read after the sub-command
-constexpr const char* APPC_PROTOCOL_SEPARATORS = " \t\r\n";
-
-constexpr const char* APPC_PROTOCOL_HELP =
-    "PROTOCOL disturbtion items:\n"
-    " REMSTAT                : Ststistics of remote RS232 manager.\n"
-    " STATISTICS             : Statistics of local RS232 manager.\n"
-    " LOCALPARAMS  <t><n><t> : Set local communication params.\n"
-    " REMOTEPARAMS <t><n><t> : Set remote communication params.\n"
-    " BOTHPARAMS   <t><n><t> : Set both communication params.\n"
-    "                          Heartbeat-time<t>, Retries<n>, Retrytime<t>\n";
+constexpr std::size_t APPC_PROTOCOL_NUMBERS = 5; // numbers read after the sub-command
 
 using Numbers = std::array<std::uint16_t, APPC_PROTOCOL_NUMBERS>;
 using SubCommand = std::uint16_t (*)(const Numbers& numbers, std::uint8_t byChannel);
@@ -81,26 +70,26 @@ RsmCommParams ParamsOf(const Numbers& numbers) {
 }
 
 std::uint16_t Failed(std::uint16_t wStatus) {
-    return wStatus == 0 ? APPC_PROTOCOL_DONE : APPC_PROTOCOL_FAILED;
+    return wStatus == 0 ? APPC_CMD_DONE : APPC_CMD_ERROR;
 }
 
 std::uint16_t LocalParams(const Numbers& numbers, std::uint8_t byChannel) {
     if (IsTcpLink(byChannel)) {
-        return APPC_PROTOCOL_FAILED;
+        return APPC_CMD_ERROR;
     }
     RsmCommParams tParams = ParamsOf(numbers);
     const std::uint16_t wStatus = RsmSetCommunicationParams(ProtocolPort, &tParams);
     if (wStatus != 0) {
-        return APPC_PROTOCOL_FAILED;
+        return APPC_CMD_ERROR;
     }
     ShowParams("Local params", tParams);
-    return APPC_PROTOCOL_DONE;
+    return APPC_CMD_DONE;
 }
 
 std::uint16_t RemoteParams(const Numbers& numbers, std::uint8_t byChannel) {
     std::uint8_t byPortChannel = 0;
     if (IsTcpLink(byChannel) || RsmGetChannelId(ProtocolPort, &byPortChannel) != 0) {
-        return APPC_PROTOCOL_FAILED;
+        return APPC_CMD_ERROR;
     }
     std::array<std::uint8_t, RSMC_PARAM_MSG_LENGTH> abyRequest{};
     RsmPackCommParams(RSMC_CODE_PARAM_REQUEST, ParamsOf(numbers), 0, abyRequest);
@@ -109,8 +98,8 @@ std::uint16_t RemoteParams(const Numbers& numbers, std::uint8_t byChannel) {
 }
 
 std::uint16_t BothParams(const Numbers& numbers, std::uint8_t byChannel) {
-    if (LocalParams(numbers, byChannel) != APPC_PROTOCOL_DONE) {
-        return APPC_PROTOCOL_FAILED;
+    if (LocalParams(numbers, byChannel) != APPC_CMD_DONE) {
+        return APPC_CMD_ERROR;
     }
     return RemoteParams(numbers, byChannel);
 }
@@ -118,7 +107,7 @@ std::uint16_t BothParams(const Numbers& numbers, std::uint8_t byChannel) {
 std::uint16_t RemoteStatistics(const Numbers& /*numbers*/, std::uint8_t byChannel) {
     std::uint8_t byPortChannel = 0;
     if (IsTcpLink(byChannel) || RsmGetChannelId(ProtocolPort, &byPortChannel) != 0) {
-        return APPC_PROTOCOL_FAILED;
+        return APPC_CMD_ERROR;
     }
     const std::array<std::uint8_t, RSMC_STAT_REQUEST_LENGTH> abyRequest = {
         static_cast<std::uint8_t>(RSMC_CODE_STAT_REQUEST & 0xFF),
@@ -129,20 +118,20 @@ std::uint16_t RemoteStatistics(const Numbers& /*numbers*/, std::uint8_t byChanne
 
 std::uint16_t LocalStatistics(const Numbers& /*numbers*/, std::uint8_t byChannel) {
     if (IsTcpLink(byChannel)) {
-        return APPC_PROTOCOL_FAILED;
+        return APPC_CMD_ERROR;
     }
     RsmStatistics tStatistics{};
     if (RsmGetStatistics(ProtocolPort, &tStatistics) != 0) {
-        return APPC_PROTOCOL_FAILED;
+        return APPC_CMD_ERROR;
     }
     ShowStatistics("Local statistics", tStatistics);
-    return APPC_PROTOCOL_DONE;
+    return APPC_CMD_DONE;
 }
 
 std::uint16_t Help(const Numbers& /*numbers*/, std::uint8_t /*byChannel*/) {
     std::fputs(APPC_PROTOCOL_HELP, AppConsole());
     std::fflush(AppConsole());
-    return APPC_PROTOCOL_DONE;
+    return APPC_CMD_DONE;
 }
 
 constexpr std::array<ProtocolEntry, 6> ProtocolCommandTable = {{
@@ -193,12 +182,12 @@ std::uint16_t ProtocolCommand(char* pszLine, std::uint8_t byChannel) {
     const std::size_t wLength = std::strlen(pszLine);
     std::unique_ptr<char[]> pszCopy(new (std::nothrow) char[wLength + 1]);
     if (!pszCopy) {
-        return APPC_PROTOCOL_FAILED;
+        return APPC_CMD_ERROR;
     }
     std::memcpy(pszCopy.get(), pszLine, wLength + 1);
     char* pszSave = nullptr;
-    (void)strtok_r(pszCopy.get(), APPC_PROTOCOL_SEPARATORS, &pszSave); // the command word
-    char* pszWord = strtok_r(nullptr, APPC_PROTOCOL_SEPARATORS, &pszSave);
+    (void)strtok_r(pszCopy.get(), APPC_SEPARATORS, &pszSave); // the command word
+    char* pszWord = strtok_r(nullptr, APPC_SEPARATORS, &pszSave);
     if (pszWord == nullptr) {
         return Help(Numbers{}, byChannel);
     }
@@ -207,7 +196,7 @@ std::uint16_t ProtocolCommand(char* pszLine, std::uint8_t byChannel) {
     }
     Numbers numbers{};
     for (auto& wNumber : numbers) {
-        const char* pszNumber = strtok_r(nullptr, APPC_PROTOCOL_SEPARATORS, &pszSave);
+        const char* pszNumber = strtok_r(nullptr, APPC_SEPARATORS, &pszSave);
         if (pszNumber == nullptr) {
             break;
         }
@@ -218,7 +207,7 @@ std::uint16_t ProtocolCommand(char* pszLine, std::uint8_t byChannel) {
             return tEntry.pfAction(numbers, byChannel);
         }
     }
-    return APPC_PROTOCOL_DONE;
+    return APPC_CMD_DONE;
 }
 
 std::uint16_t ProtocolComParamsHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,

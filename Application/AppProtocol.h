@@ -5,7 +5,18 @@
 #include <cstddef>
 #include <cstdint>
 
-std::uint16_t ProtocolCommand(char* pszLine, std::uint8_t byChannel);
+// The help text of PROTOCOL HELP and of an unknown sub-command. "disturbtion" and "Ststistics"
+// are the text as operators know it, kept on purpose.
+constexpr const char* APPC_PROTOCOL_HELP =
+    "PROTOCOL disturbtion items:\n"
+    " REMSTAT                : Ststistics of remote RS232 manager.\n"
+    " STATISTICS             : Statistics of local RS232 manager.\n"
+    " LOCALPARAMS  <t><n><t> : Set local communication params.\n"
+    " REMOTEPARAMS <t><n><t> : Set remote communication params.\n"
+    " BOTHPARAMS   <t><n><t> : Set both communication params.\n"
+    "                          Heartbeat-time<t>, Retries<n>, Retrytime<t>\n";
+
+[[nodiscard]] std::uint16_t ProtocolCommand(char* pszLine, std::uint8_t byChannel);
 std::uint16_t ProtocolComParamsHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
                                        std::uint16_t wLength, const std::uint8_t* pbyData);
 // Name of the PROTOCOL sub-command at this place of its table; nullptr past its end.

@@ -10,11 +10,12 @@
 #include <cstring>
 #include <span>
 
-#include "Application/AppCmd.h"
+#include "Application/AppCmdArgs.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppLink.h"
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
+#include "Application/AppStruct.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Trm.h"
@@ -23,21 +24,6 @@ namespace {
 
 constexpr std::uint16_t APPC_NO_POSITION = 0xFFFF; // no call under construction
 constexpr std::size_t APPC_NAME_SIZE = 128;        // longest name a definition file can hold
-
-constexpr std::array<FieldType, 12> g_atFieldTypeTable{{
-    {'C', FieldClass::Character, 1, "Char     : ", "%c", 0xFF},
-    {'B', FieldClass::Byte, 1, "BYTE     : ", "%u ", 0xFF},
-    {'X', FieldClass::Byte, 1, "hexByte  : ", "%02X ", 0xFF},
-    {'S', FieldClass::String, 1, "String   : ", "%s", 0xFF},
-    {'I', FieldClass::SignedWord, 2, "Int      : ", "%d ", 0xFFFF},
-    {'U', FieldClass::Word, 2, "UnitNr   : ", "%u ", 0xFFFF},
-    {'P', FieldClass::Word, 2, "DelId    : ", "%u ", 0xFFFF},
-    {'W', FieldClass::Word, 2, "WORD     : ", "%u ", 0xFFFF},
-    {'H', FieldClass::HexWord, 2, "HexWord  : ", "%04X ", 0xFFFF},
-    {'E', FieldClass::HexWord, 2, "ErrorCode: ", "%04X ", 0xFFFF},
-    {'D', FieldClass::DoubleWord, 4, "DWORD    : ", "%lu ", 0xFFFFFFFF},
-    {'(', FieldClass::Group, 0, "Structure ...", "", 0},
-}};
 
 // The call under construction.
 struct CallBuilder {
@@ -102,7 +88,7 @@ Expansion Expand(const char* pszText) {
             return Expansion::Unbalanced; // nested groups are not encoded
         }
         std::size_t wDigits = 0;
-        const std::uint32_t dwRepeat = RfcReadCount(pszClose + 1, &wDigits);
+        const std::uint32_t dwRepeat = StructReadCount(pszClose + 1, &wDigits);
         for (std::uint32_t dw = 0; dw < dwRepeat; ++dw) {
             // Every copy after the first adds at least its blank, so this ends at the limit.
             if ((dw > 0 && !append(" ", 1)) || !append(pszInner, wInner)) {
@@ -204,6 +190,48 @@ void WarnValue(const FieldType* ptType, const char* pszTyped, const char* pszEnd
     }
 }
 
+// Fills the current element with the values typed at *ppText, as far as the line goes; *ppText
+// moves on.
+void EncodeElement(const FieldType* ptType, std::span<std::uint8_t> buffer, const char** ppText) {
+    const char* p = *ppText;
+    switch (ptType->tClass) {
+    case FieldClass::String:
+        EncodeString(buffer, &p);
+        break;
+    case FieldClass::Character:
+        while (g_tCallBuilder.dwNeeded > 0 && !AtEnd(p)) {
+            while (IsBlank(*p)) {
+                ++p;
+            }
+            if (AtEnd(p) || *p == '!') {
+                break;
+            }
+            PutValue(buffer, static_cast<unsigned char>(*p++), 1);
+            --g_tCallBuilder.dwNeeded;
+        }
+        break;
+    default:
+        while (g_tCallBuilder.dwNeeded > 0 && !AtEnd(p)) {
+            while (IsBlank(*p)) {
+                ++p;
+            }
+            // A blank at the end of the line is no value: the rest comes with the next line.
+            if (AtEnd(p) || *p == '!') {
+                break;
+            }
+            char* pszEnd = nullptr;
+            errno = 0;
+            const unsigned long ulValue = std::strtoul(p, &pszEnd, 0);
+            WarnValue(ptType, p, pszEnd, ulValue, errno == ERANGE);
+            p = pszEnd;
+            PutValue(buffer, static_cast<std::uint32_t>(ulValue), ptType->byWidth);
+            --g_tCallBuilder.dwNeeded;
+        }
+        break;
+    }
+    *ppText = p;
+}
+
 // Reads the parameter text against the expanded structure from the current element on.
 Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
     const char* p = pszText;
@@ -217,7 +245,7 @@ Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
         }
         const FieldType* ptType = nullptr;
         while (pszExpanded[g_tCallBuilder.wPosition] != '\0' &&
-               (ptType = RfcFindFieldType(pszExpanded[g_tCallBuilder.wPosition])) == nullptr) {
+               (ptType = StructFindFieldType(pszExpanded[g_tCallBuilder.wPosition])) == nullptr) {
             ++g_tCallBuilder.wPosition;
         }
         if (ptType == nullptr) {
@@ -226,7 +254,7 @@ Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
         if (g_tCallBuilder.dwNeeded == 0) {
             std::size_t wDigits = 0;
             g_tCallBuilder.dwNeeded =
-                RfcReadCount(&pszExpanded[g_tCallBuilder.wPosition + 1], &wDigits);
+                StructReadCount(&pszExpanded[g_tCallBuilder.wPosition + 1], &wDigits);
             // The whole element must fit into the request message before any of it is written.
             const std::uint64_t qwBytes =
                 static_cast<std::uint64_t>(g_tCallBuilder.dwNeeded) * ptType->byWidth;
@@ -248,41 +276,7 @@ Encoding Encode(const char* pszText, std::span<std::uint8_t> buffer) {
             ++g_tCallBuilder.wPosition;
             continue;
         }
-        switch (ptType->tClass) {
-        case FieldClass::String:
-            EncodeString(buffer, &p);
-            break;
-        case FieldClass::Character:
-            while (g_tCallBuilder.dwNeeded > 0 && !AtEnd(p)) {
-                while (IsBlank(*p)) {
-                    ++p;
-                }
-                if (AtEnd(p) || *p == '!') {
-                    break;
-                }
-                PutValue(buffer, static_cast<unsigned char>(*p++), 1);
-                --g_tCallBuilder.dwNeeded;
-            }
-            break;
-        default:
-            while (g_tCallBuilder.dwNeeded > 0 && !AtEnd(p)) {
-                while (IsBlank(*p)) {
-                    ++p;
-                }
-                // A blank at the end of the line is no value: the rest comes with the next line.
-                if (AtEnd(p) || *p == '!') {
-                    break;
-                }
-                char* pszEnd = nullptr;
-                errno = 0;
-                const unsigned long ulValue = std::strtoul(p, &pszEnd, 0);
-                WarnValue(ptType, p, pszEnd, ulValue, errno == ERANGE);
-                p = pszEnd;
-                PutValue(buffer, static_cast<std::uint32_t>(ulValue), ptType->byWidth);
-                --g_tCallBuilder.dwNeeded;
-            }
-            break;
-        }
+        EncodeElement(ptType, buffer, &p);
         if (g_tCallBuilder.dwNeeded == 0) {
             ++g_tCallBuilder.wPosition;
         }
@@ -351,30 +345,6 @@ const char* OpenCall(char* pszLine, std::span<std::uint8_t> buffer, std::uint16_
 
 } // namespace
 
-const FieldType* RfcFindFieldType(char cCode) {
-    for (const FieldType& type : g_atFieldTypeTable) {
-        if (type.cCode == cCode) {
-            return &type;
-        }
-    }
-    return nullptr;
-}
-
-std::uint32_t RfcReadCount(const char* pszText, std::size_t* pwDigits) {
-    std::uint32_t dwCount = 0;
-    std::size_t wDigits = 0;
-    while (pszText[wDigits] >= '0' && pszText[wDigits] <= '9') {
-        const std::uint32_t dwDigit = static_cast<std::uint32_t>(pszText[wDigits] - '0');
-        dwCount = dwCount > (APPC_MAX_FIELD_COUNT - dwDigit) / 10 ? APPC_MAX_FIELD_COUNT
-                                                                  : dwCount * 10 + dwDigit;
-        ++wDigits;
-    }
-    if (pwDigits != nullptr) {
-        *pwDigits = wDigits;
-    }
-    return dwCount == 0 ? 1 : dwCount;
-}
-
 std::uint16_t TriggerRFC(char* pszLine, std::uint8_t byChannel) {
     if (pszLine == nullptr) {
         return APPC_CMD_DONE;
@@ -382,6 +352,8 @@ std::uint16_t TriggerRFC(char* pszLine, std::uint8_t byChannel) {
     const std::span<std::uint8_t> buffer = FnTabRequestBuffer();
     const char* pszParams = pszLine;
     if (g_tCallBuilder.wPosition == APPC_NO_POSITION) {
+        // The call refers to the function table and its buffer: a reload or release drops it.
+        FnTabSetReleaseHook(RfcReset);
         std::uint16_t wResult = APPC_CMD_DONE;
         pszParams = OpenCall(pszLine, buffer, &wResult);
         if (pszParams == nullptr) {
@@ -407,7 +379,7 @@ std::uint16_t TriggerRFC(char* pszLine, std::uint8_t byChannel) {
     case Encoding::More: {
         std::array<char, 64> szPrompt{};
         const FieldType* ptType =
-            RfcFindFieldType(g_tCallBuilder.szExpanded[g_tCallBuilder.wPosition]);
+            StructFindFieldType(g_tCallBuilder.szExpanded[g_tCallBuilder.wPosition]);
         if (ptType != nullptr) {
             std::snprintf(szPrompt.data(), szPrompt.size(), "Expecting more%u;(%ux) %s",
                           static_cast<unsigned>(g_tCallBuilder.wPosition),

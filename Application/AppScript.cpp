@@ -12,12 +12,11 @@
 #include <memory>
 #include <string>
 
-#include "Application/AppCmd.h"
+#include "Application/AppCmdArgs.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppLink.h"
-#include "Application/AppMain.h"
-#include "Application/AppRfc.h"
+#include "Application/AppStreams.h"
 #include "Platform/PltClock.h"
 #include "Platform/PltFile.h"
 #include "Runtime/Mds.h"

@@ -8,9 +8,10 @@
 
 constexpr std::size_t APPC_SCRIPT_LINE_SIZE = 2500; // characters of one script line
 
-std::uint16_t ScriptCommand(char* pszLine, std::uint8_t byChannel);  // SCRIPT [<file>]
-std::uint16_t RepeatCommand(char* pszLine, std::uint8_t byChannel);  // REPEAT [ON|OFF]
-std::uint16_t ResfileCommand(char* pszLine, std::uint8_t byChannel); // RESFILE [<file>]
+[[nodiscard]] std::uint16_t ScriptCommand(char* pszLine, std::uint8_t byChannel); // SCRIPT [<file>]
+[[nodiscard]] std::uint16_t RepeatCommand(char* pszLine, std::uint8_t byChannel); // REPEAT [ON|OFF]
+[[nodiscard]] std::uint16_t ResfileCommand(char* pszLine,
+                                           std::uint8_t byChannel); // RESFILE [<file>]
 void ScriptStop();         // removes the script task and closes the script file
 void ScriptCloseResfile(); // closes the response file; displays go to standard output again
 

@@ -1,11 +1,12 @@
 // The process-wide application settings that every other application module reads: the link
 // channel, the two output streams and the start-up line. Kept apart from the option parser and the
 // main sequence so that modules and their tests can use them without pulling in the whole program.
+#include "Application/AppStreams.h"
+
 #include <array>
 #include <cerrno>
 #include <cstring>
 
-#include "Application/AppMain.h"
 #include "Runtime/Mds.h"
 #include "Runtime/Trm.h"
 

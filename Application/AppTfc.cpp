@@ -6,10 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "Application/AppCmd.h"
-#include "Application/AppDisplay.h"
-#include "Application/AppMain.h"
-#include "Application/AppRfc.h"
+#include "Application/AppCmdArgs.h"
+#include "Application/AppStreams.h"
 #include "Runtime/GpsTmr.h"
 #include "Runtime/Mds.h"
 

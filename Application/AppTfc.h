@@ -9,7 +9,7 @@ constexpr std::size_t APPC_TIMED_LINE_SIZE = 2501;      // characters of the tim
 constexpr std::uint32_t APPC_TFC_MAX_SECONDS = 2047;    // N x 32 timer units must fit 16 bits
 constexpr std::uint16_t APPC_TFC_UNITS_PER_SECOND = 32; // 32 units of 32 ms: 1024 ms
 
-std::uint16_t TfcCommand(char* pszLine, std::uint8_t byChannel); // TFC [<sec> <line>]
+[[nodiscard]] std::uint16_t TfcCommand(char* pszLine, std::uint8_t byChannel); // TFC [<sec> <line>]
 void TfcStop(); // deletes the timer and empties the timed line
 
 void TfcTimerExpired();     // timer callback: delivers the timed line to the interpreter

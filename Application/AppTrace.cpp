@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "Application/AppFnTab.h"
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 #include "Runtime/Trace.h"
 
 namespace {

@@ -15,4 +15,4 @@ constexpr std::uint16_t APPC_TRACE_TABLE_VERSION = 1;
 std::string AppTraceTableText(const char* pszProgram);
 // Opens the capture file and writes the table record. 0, or 1 after printing
 // "Cannot open capture file: <path>" on the console.
-std::uint16_t AppTraceOpen(const char* pszPath, const char* pszProgram);
+[[nodiscard]] std::uint16_t AppTraceOpen(const char* pszPath, const char* pszProgram);

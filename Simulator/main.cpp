@@ -4,7 +4,7 @@
 
 #include "Application/AppFnTab.h"
 #include "Application/AppIdle.h"
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 #include "Application/AppTrace.h"
 #include "Communication/Ipm/IpmIni.h"
 #include "Communication/Ips/Ips.h"

@@ -10,8 +10,8 @@
 
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
-#include "Application/AppMain.h"
 #include "Application/AppRfc.h"
+#include "Application/AppStreams.h"
 #include "Runtime/Mds.h"
 
 namespace {
@@ -73,7 +73,10 @@ BENCHMARK(BM_LoadLargeDefinitionFile)->Unit(benchmark::kMicrosecond);
 
 void BM_EncodeTypicalCall(benchmark::State& state) {
     Prepare();
-    FnTabLoad(LargeDefinitionFile().c_str());
+    if (FnTabLoad(LargeDefinitionFile().c_str()) != APPC_LOAD_OK) {
+        state.SkipWithError("definition file not loaded");
+        return;
+    }
     const std::string call = "FUNCTION_250 7 0x1234 \"PUMP STATION 12\"";
     std::vector<char> line(call.size() + 1);
     for (auto _ : state) {
@@ -87,7 +90,10 @@ BENCHMARK(BM_EncodeTypicalCall);
 
 void BM_Display200ByteMessage(benchmark::State& state) {
     Prepare();
-    FnTabLoad(LargeDefinitionFile().c_str());
+    if (FnTabLoad(LargeDefinitionFile().c_str()) != APPC_LOAD_OK) {
+        state.SkipWithError("definition file not loaded");
+        return;
+    }
     // RFS_RESPONSE of FUNCTION_250: FnId, error code, described fields and a rest to dump.
     std::vector<std::uint8_t> message(200);
     const std::uint16_t wFnId = 0x100 + 250 * 7;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "Application/AppMain.h"
+#include "Application/AppOptions.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbyData, std::size_t wSize) {
     const std::string text(reinterpret_cast<const char*>(pbyData), wSize);

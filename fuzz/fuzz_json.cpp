@@ -14,7 +14,7 @@
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppJson.h"
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 #include "fuzz/FuzzFiles.h"
 #include "fuzz/FuzzSupport.h"
 
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbyInput, std::size_t 
     const std::string file = fuzz::WorkPath("FNID.DEF");
     fuzz::WriteFile(file,
                     "#define REQUEST\nFUZZ 0x0101 { " + structure + " } { " + structure + " }\n");
-    FnTabLoad(file.c_str());
+    (void)FnTabLoad(file.c_str()); // a refused structure is input too
 
     const auto* pbyPayload =
         payload.empty() ? nullptr : reinterpret_cast<const std::uint8_t*>(payload.data());

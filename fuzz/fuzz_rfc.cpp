@@ -11,10 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include "Application/AppCmdArgs.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
-#include "Application/AppMain.h"
 #include "Application/AppRfc.h"
+#include "Application/AppStreams.h"
 #include "Runtime/Mds.h"
 #include "fuzz/FuzzFiles.h"
 #include "fuzz/FuzzSupport.h"
@@ -90,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbyInput, std::size_t 
     definition += " }\n";
     const std::string file = fuzz::WorkPath("FNID.DEF");
     fuzz::WriteFile(file, definition);
-    FnTabLoad(file.c_str());
+    (void)FnTabLoad(file.c_str()); // a refused structure is input too
     RfcSetRequestMode(bResponseMode ? APPC_REQUEST_MODE_RSP : APPC_REQUEST_MODE_REQ);
 
     // The argument lines: the first one names the function.

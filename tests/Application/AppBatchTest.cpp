@@ -3,8 +3,11 @@
 #include <regex>
 
 #include "AppTestFixture.h"
-#include "Application/AppJson.h"
+#include "Application/AppDisplay.h"
+#include "Application/AppFnTab.h"
+#include "Application/AppScript.h"
 #include "Application/AppStamp.h"
+#include "Application/AppStreams.h"
 #include "Runtime/Mds.h"
 
 namespace {

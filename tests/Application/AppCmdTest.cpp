@@ -1,6 +1,10 @@
 #include "Application/AppCmd.h"
 
 #include "AppTestFixture.h"
+#include "Application/AppCmdArgs.h"
+#include "Application/AppDisplay.h"
+#include "Application/AppFnTab.h"
+#include "Application/AppRfc.h"
 #include "Runtime/Mds.h"
 
 namespace {

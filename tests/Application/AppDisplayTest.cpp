@@ -6,7 +6,7 @@
 
 #include "AppTestCapture.h"
 #include "Application/AppFnTab.h"
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "AppTestCapture.h"
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "AppTestCapture.h"
 #include "Application/AppDecode.h"
 #include "Application/AppFnTab.h"
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 
 namespace {
 

@@ -8,8 +8,10 @@
 #include <sys/socket.h>
 #include <vector>
 
+#include "AppTestCapture.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 #include "Communication/Ipm/IpmOip.h"
 #include "Platform/Posix/PltSys.h"
 #include "tests/Communication/IpTestSupport.h"
@@ -33,15 +35,13 @@ class AppLinkTest : public IpFixture {
     void SetUp() override {
         IpFixture::SetUp();
         AppResetForTest();
-        m_pConsole = std::tmpfile();
-        AppSetConsole(m_pConsole);
-        AppSetResponseStream(m_pConsole); // the link events too
+        AppSetConsole(m_tConsole.File());
+        AppSetResponseStream(m_tConsole.File()); // the link events too
     }
     void TearDown() override {
         AppLinkClose();
         FnTabRelease();
         AppResetForTest();
-        std::fclose(m_pConsole);
         IpFixture::TearDown();
     }
     void OpenTo(std::uint16_t wPort) {
@@ -56,16 +56,8 @@ class AppLinkTest : public IpFixture {
         const std::uint8_t abyCall[] = {byNumber, 0x00};
         return AppLinkSend(AppLinkChannel(), 3, sizeof abyCall, abyCall);
     }
-    std::string Console() {
-        std::fflush(m_pConsole);
-        std::rewind(m_pConsole);
-        std::string text;
-        for (int c = std::fgetc(m_pConsole); c != EOF; c = std::fgetc(m_pConsole)) {
-            text.push_back(static_cast<char>(c));
-        }
-        return text;
-    }
-    std::FILE* m_pConsole = nullptr;
+    std::string Console() const { return m_tConsole.All(); }
+    CapturedStream m_tConsole;
 };
 
 TEST_F(AppLinkTest, CallsMadeWhileConnectingWaitInOrderInABoundedQueue) {

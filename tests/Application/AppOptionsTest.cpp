@@ -3,8 +3,12 @@
 #include <string>
 #include <vector>
 
+#include "AppTestCapture.h"
 #include "Application/AppFnTab.h"
 #include "Application/AppMain.h"
+#include "Application/AppOptions.h"
+#include "Application/AppStreams.h"
+#include "Communication/Rsm/Rsm.h"
 #include "Platform/PltFile.h"
 #include "Platform/PltSerial.h"
 #include "Runtime/Log.h"
@@ -22,14 +26,12 @@ class AppOptionsTest : public ::testing::Test {
         AppResetForTest();
         MdsResetForTest();
         LogResetForTest();
-        m_pConsole = std::tmpfile();
-        AppSetConsole(m_pConsole);
+        AppSetConsole(m_tConsole.File());
     }
     void TearDown() override {
         FnTabRelease();
         AppResetForTest();
         MdsResetForTest();
-        std::fclose(m_pConsole);
     }
 
     std::uint16_t Parse(std::vector<std::string> args) {
@@ -41,17 +43,9 @@ class AppOptionsTest : public ::testing::Test {
         return AppParseOptions(static_cast<int>(argv.size()), argv.data());
     }
 
-    std::string Console() {
-        std::fflush(m_pConsole);
-        std::rewind(m_pConsole);
-        std::string text;
-        for (int c = std::fgetc(m_pConsole); c != EOF; c = std::fgetc(m_pConsole)) {
-            text.push_back(static_cast<char>(c));
-        }
-        return text;
-    }
+    std::string Console() const { return m_tConsole.All(); }
 
-    std::FILE* m_pConsole = nullptr;
+    CapturedStream m_tConsole;
 };
 
 TEST_F(AppOptionsTest, BaudRatesRoundDownToTheTable) {
@@ -68,7 +62,7 @@ TEST_F(AppOptionsTest, DefaultsAreCom2At19200WithFullProtocol) {
     EXPECT_EQ(AppLinkChannel(), MDSC_SERIAL_CHANNEL_0);
     EXPECT_EQ(AppSerialPort(), 1);
     EXPECT_EQ(AppBaudrate(), 19200U);
-    EXPECT_EQ(AppSerialProtocol(), APPC_PROTOCOL_FULL);
+    EXPECT_EQ(AppSerialProtocol(), RSMC_PROTOCOL_FULL);
     EXPECT_STREQ(AppStartupLine(), "");
     EXPECT_EQ(Console().rfind(std::string("Talvo RC version ") + APPC_VERSION + " \n", 0), 0U);
 }
@@ -92,11 +86,11 @@ TEST_F(AppOptionsTest, SerialPortAndBaudRateOptions) {
 
 TEST_F(AppOptionsTest, ProtocolLetters) {
     ASSERT_EQ(Parse({kDefinitionOption, "-PT"}), 0);
-    EXPECT_EQ(AppSerialProtocol(), APPC_PROTOCOL_TERMINAL);
+    EXPECT_EQ(AppSerialProtocol(), RSMC_PROTOCOL_TERMINAL);
     ASSERT_EQ(Parse({kDefinitionOption, "-ps"}), 0);
-    EXPECT_EQ(AppSerialProtocol(), APPC_PROTOCOL_SIMPLE);
+    EXPECT_EQ(AppSerialProtocol(), RSMC_PROTOCOL_SIMPLE);
     ASSERT_EQ(Parse({kDefinitionOption, "-P"}), 0);
-    EXPECT_EQ(AppSerialProtocol(), APPC_PROTOCOL_FULL);
+    EXPECT_EQ(AppSerialProtocol(), RSMC_PROTOCOL_FULL);
 }
 
 TEST_F(AppOptionsTest, TheLaterLinkOptionWins) {
@@ -123,7 +117,7 @@ TEST_F(AppOptionsTest, StartupScriptPathWasCutOrTakenForAnOption) {
 
 TEST_F(AppOptionsTest, ScriptPathLongerThanThePlatformTakesIsRefused) {
     AppResetForTest();
-    AppSetConsole(m_pConsole);
+    AppSetConsole(m_tConsole.File());
     const std::string tooLong(PltPathMax() + 1, 'b');
     ASSERT_EQ(Parse({kDefinitionOption, tooLong}), 0);
     EXPECT_STREQ(AppStartupLine(), "");
@@ -133,7 +127,7 @@ TEST_F(AppOptionsTest, ScriptPathLongerThanThePlatformTakesIsRefused) {
 TEST_F(AppOptionsTest, DefinitionFileFailuresGiveTheirExitStatus) {
     EXPECT_EQ(Parse({"-D/nonexistent/FNID.DEF"}), APPC_EXIT_DEFINITIONS);
     AppResetForTest();
-    AppSetConsole(m_pConsole);
+    AppSetConsole(m_tConsole.File());
     const std::string bad = testing::TempDir() + "/talvo_bad.def";
     std::FILE* file = std::fopen(bad.c_str(), "w");
     ASSERT_NE(file, nullptr);
@@ -194,7 +188,7 @@ TEST_F(AppOptionsTest, HostWithPortAndIpv6InBrackets) {
     };
     for (const auto& c : cases) {
         AppResetForTest();
-        AppSetConsole(m_pConsole);
+        AppSetConsole(m_tConsole.File());
         ASSERT_EQ(Parse({kDefinitionOption, c.pszArg}), 0) << c.pszArg;
         EXPECT_EQ(AppLinkChannel(), MDSC_TCPIP_SESSION_BASE);
         EXPECT_STREQ(AppHostName(), c.pszHost) << c.pszArg;
@@ -240,7 +234,7 @@ TEST_F(AppOptionsTest, SerialDevicePathWithOrWithoutBaudRate) {
     EXPECT_STREQ(AppSerialDevice(), ""); // -S<digit> as ever
     EXPECT_EQ(AppSerialPort(), 2);
     AppResetForTest();
-    AppSetConsole(m_pConsole);
+    AppSetConsole(m_tConsole.File());
     EXPECT_EQ(Parse({kDefinitionOption, "-S/" + std::string(PLTC_DEVICE_NAME_SIZE, 'd')}),
               APPC_EXIT_USAGE);
     EXPECT_NE(Console().find("Device name longer than 127 characters"), std::string::npos);
@@ -259,7 +253,7 @@ TEST_F(AppOptionsTest, MissingDefinitionFileStopsWithItsResult) {
 
 TEST_F(AppOptionsTest, GenericHandlerCoversTypes0To254) {
     ASSERT_EQ(Parse({kDefinitionOption}), 0);
-    AppSetResponseStream(m_pConsole);
+    AppSetResponseStream(m_tConsole.File());
     EXPECT_EQ(MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, 0, 0, nullptr), 0);
     EXPECT_EQ(MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, 254, 0, nullptr), 0);
     EXPECT_EQ(MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, 255, 0, nullptr), MDSC_ERROR);

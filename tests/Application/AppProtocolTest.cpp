@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 #include "Communication/Rsm/Rsm.h"
 #include "Runtime/Mds.h"
 #include "tests/support/FakeLink.h"
@@ -14,15 +14,6 @@
 #include "tests/support/TestOs.h"
 
 namespace {
-
-const char* const HELP_TEXT =
-    "PROTOCOL disturbtion items:\n"
-    " REMSTAT                : Ststistics of remote RS232 manager.\n"
-    " STATISTICS             : Statistics of local RS232 manager.\n"
-    " LOCALPARAMS  <t><n><t> : Set local communication params.\n"
-    " REMOTEPARAMS <t><n><t> : Set remote communication params.\n"
-    " BOTHPARAMS   <t><n><t> : Set both communication params.\n"
-    "                          Heartbeat-time<t>, Retries<n>, Retrytime<t>\n";
 
 std::string ReadAll(std::FILE* file) {
     std::fflush(file);
@@ -80,7 +71,8 @@ TEST_F(AppProtocolTest, HelpForNoWordHelpAndUnknownWords) {
     EXPECT_EQ(0, Run("PROTOCOL"));
     EXPECT_EQ(0, Run("PROTOCOL HELP"));
     EXPECT_EQ(0, Run("PROTOCOL LOCAL"));
-    EXPECT_EQ(std::string(HELP_TEXT) + HELP_TEXT + HELP_TEXT, ReadAll(console));
+    EXPECT_EQ(std::string(APPC_PROTOCOL_HELP) + APPC_PROTOCOL_HELP + APPC_PROTOCOL_HELP,
+              ReadAll(console));
     EXPECT_EQ("", ReadAll(response));
 }
 

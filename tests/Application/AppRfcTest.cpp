@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "AppTestCapture.h"
-#include "Application/AppDisplay.h"
+#include "Application/AppCmdArgs.h"
 #include "Application/AppFnTab.h"
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 #include "Runtime/Log.h"
 #include "Runtime/Mds.h"
 

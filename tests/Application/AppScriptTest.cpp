@@ -1,6 +1,9 @@
 #include "Application/AppScript.h"
 
 #include "AppTestFixture.h"
+#include "Application/AppDisplay.h"
+#include "Application/AppFnTab.h"
+#include "Application/AppStreams.h"
 #include "Platform/PltClock.h"
 #include "Platform/PltFile.h"
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "AppTestCapture.h"
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 
 namespace {
 

@@ -39,6 +39,19 @@ class CapturedStream {
         return text;
     }
 
+    // Everything written since the stream was made, the stream flushed first; takes nothing.
+    std::string All() const {
+        std::fflush(m_pFile);
+        std::string text;
+        char buffer[4096];
+        ssize_t n;
+        for (off_t lOffset = 0; (n = testos::ReadAt(m_pFile, buffer, sizeof buffer, lOffset)) > 0;
+             lOffset += n) {
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        return text;
+    }
+
   private:
     std::FILE* m_pFile;
     off_t m_lOffset = 0;

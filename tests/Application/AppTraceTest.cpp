@@ -7,7 +7,7 @@
 
 #include "AppTestCapture.h"
 #include "Application/AppFnTab.h"
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 #include "Runtime/Trace.h"
 #include "tests/support/TestOs.h"
 #include "tests/support/TraceReader.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "Application/AppFnTab.h"
-#include "Application/AppMain.h"
+#include "Application/AppStreams.h"
 #include "Simulator/SimOptions.h"
 
 namespace {
