@@ -99,7 +99,7 @@ std::uint16_t GpsTmrInit() {
 
 std::uint16_t GpsTmrTerminate() {
     taskRegistered = false;
-    OssDeleteThread(taskSlot);
+    static_cast<void>(OssDeleteThread(taskSlot)); // no slot (never initialised) is no failure
     taskSlot = OSSC_NO_THREAD;
     return 0;
 }

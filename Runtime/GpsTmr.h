@@ -12,27 +12,30 @@ using GpsTmrCallback = void (*)();                   // callback without argumen
 using GpsTmrCallbackShort = void (*)(std::uint16_t); // callback with a 16-bit argument
 using GpsTmrCallbackLong = void (*)(std::uint32_t);  // callback with a 32-bit argument
 
-std::uint16_t GpsTmrInit();      // registers the timer task (type 3) once
-std::uint16_t GpsTmrTerminate(); // removes the timer task
-void GpsTmrProcess();            // one processing run: fires the due timers
+[[nodiscard]] std::uint16_t GpsTmrInit();      // registers the timer task (type 3) once
+[[nodiscard]] std::uint16_t GpsTmrTerminate(); // removes the timer task
+void GpsTmrProcess();                          // one processing run: fires the due timers
 
 // Creation: each returns the new timer's id, or GPSTMRC_NO_TIMER when the table is full.
-std::uint16_t GpsTmrCreateOnce(GpsTmrCallback pfCallback, std::uint16_t wPeriod);
-std::uint16_t GpsTmrCreateCyclic(GpsTmrCallback pfCallback, std::uint16_t wPeriod,
-                                 std::uint16_t wDelay = 0);
-std::uint16_t GpsTmrCreateOnceShort(GpsTmrCallbackShort pfCallback, std::uint16_t wValue,
-                                    std::uint16_t wPeriod);
-std::uint16_t GpsTmrCreateCyclicShort(GpsTmrCallbackShort pfCallback, std::uint16_t wValue,
-                                      std::uint16_t wPeriod, std::uint16_t wDelay = 0);
-std::uint16_t GpsTmrCreateOnceLong(GpsTmrCallbackLong pfCallback, std::uint32_t dwValue,
-                                   std::uint16_t wPeriod);
-std::uint16_t GpsTmrCreateCyclicLong(GpsTmrCallbackLong pfCallback, std::uint32_t dwValue,
-                                     std::uint16_t wPeriod, std::uint16_t wDelay = 0);
+[[nodiscard]] std::uint16_t GpsTmrCreateOnce(GpsTmrCallback pfCallback, std::uint16_t wPeriod);
+[[nodiscard]] std::uint16_t GpsTmrCreateCyclic(GpsTmrCallback pfCallback, std::uint16_t wPeriod,
+                                               std::uint16_t wDelay = 0);
+[[nodiscard]] std::uint16_t GpsTmrCreateOnceShort(GpsTmrCallbackShort pfCallback,
+                                                  std::uint16_t wValue, std::uint16_t wPeriod);
+[[nodiscard]] std::uint16_t GpsTmrCreateCyclicShort(GpsTmrCallbackShort pfCallback,
+                                                    std::uint16_t wValue, std::uint16_t wPeriod,
+                                                    std::uint16_t wDelay = 0);
+[[nodiscard]] std::uint16_t GpsTmrCreateOnceLong(GpsTmrCallbackLong pfCallback,
+                                                 std::uint32_t dwValue, std::uint16_t wPeriod);
+[[nodiscard]] std::uint16_t GpsTmrCreateCyclicLong(GpsTmrCallbackLong pfCallback,
+                                                   std::uint32_t dwValue, std::uint16_t wPeriod,
+                                                   std::uint16_t wDelay = 0);
 
 // Control: 0, or GPSTMRC_NO_TIMER when the id names no allocated timer.
-std::uint16_t GpsTmrDelete(std::uint16_t wId); // frees the entry
-std::uint16_t GpsTmrStop(std::uint16_t wId);   // stops counting and firing
-std::uint16_t GpsTmrResume(std::uint16_t wId); // runs again; the reference time is kept
+[[nodiscard]] std::uint16_t GpsTmrDelete(std::uint16_t wId); // frees the entry
+[[nodiscard]] std::uint16_t GpsTmrStop(std::uint16_t wId);   // stops counting and firing
+[[nodiscard]] std::uint16_t
+GpsTmrResume(std::uint16_t wId); // runs again; the reference time is kept
 
 // Milliseconds until the next running timer is due (0 when one is due now), or UINT32_MAX when
 // none runs. The timer task declares it as its deadline, so that the idle step sleeps that long.

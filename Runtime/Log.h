@@ -21,8 +21,8 @@ constexpr std::uint8_t LOGC_FILTER_MODULES = 2; // filter mode once a module cod
 // Prints one record text on the output route; result unused.
 using LogPrintFunction = int (*)(const char* pszText);
 
-std::uint16_t LogInit();      // switches on, filter mode 1; second call: no change
-std::uint16_t LogTerminate(); // switches off; records are dropped afterwards
+[[nodiscard]] std::uint16_t LogInit();      // switches on, filter mode 1; second call: no change
+[[nodiscard]] std::uint16_t LogTerminate(); // switches off; records are dropped afterwards
 
 // Builds an E (LogError) or W (LogWarning) record "name : 0xcode;text" and hands it to the sink.
 void LogError(const char* pszName, std::uint16_t wCode, const char* pszFormat, ...)
@@ -42,11 +42,11 @@ int LogFindFilter(const char* pszModule);
 // Copies the filter text (at least LOGC_FILTER_SIZE bytes) and returns the filter mode.
 std::uint8_t LogGetFilter(char* pszFilter);
 
-std::uint16_t LogSetRoute(std::uint8_t byChannelId, LogPrintFunction pfPrint);
+[[nodiscard]] std::uint16_t LogSetRoute(std::uint8_t byChannelId, LogPrintFunction pfPrint);
 
 // Copies a kept record into pszText (LOGC_RECORD_SIZE bytes): mode 3 the oldest, mode 2 the next.
 // Returns 0 when a record was given, 1 when there is none (more).
-std::uint16_t LogReadEntry(std::uint16_t wMode, char* pszText);
+[[nodiscard]] std::uint16_t LogReadEntry(std::uint16_t wMode, char* pszText);
 
 // Receives each finished record: keeps it and echoes it while logging is switched on.
 void LogSink(std::uint16_t wKind, const char* pszText, std::uint16_t wLength);

@@ -29,23 +29,27 @@ constexpr std::uint8_t MDSC_MSG_CAMERA_REQUEST = 25;       // a terminal line in
 using MsgHandler = std::uint16_t (*)(std::uint8_t byChannelId, std::uint8_t byMsgType,
                                      std::uint16_t wLength, const std::uint8_t* pbyData);
 
-std::uint16_t MdsInit();  // empties both tables on the first call; later calls change nothing
-std::uint16_t MdsClose(); // nothing to release; returns 0
+[[nodiscard]] std::uint16_t
+MdsInit(); // empties both tables on the first call; later calls change nothing
+[[nodiscard]] std::uint16_t MdsClose(); // nothing to release; returns 0
 // Number of handlers called so far, in either direction (wraps). A message sent or received means
 // more work may follow at once, so an idle loop only sleeps after a round without any.
 std::uint32_t MdsActivityCount();
 
-std::uint16_t MdsRegisterMsgHandler(std::uint8_t byMsgType, MsgHandler pfHandler);
-std::uint16_t MdsDeregisterMsgHandler(std::uint8_t byMsgType);
+[[nodiscard]] std::uint16_t MdsRegisterMsgHandler(std::uint8_t byMsgType, MsgHandler pfHandler);
+[[nodiscard]] std::uint16_t MdsDeregisterMsgHandler(std::uint8_t byMsgType);
 // Calls the handler of the message type; MDSC_ERROR when none or the type is 255.
-std::uint16_t MdsExecuteMsgHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
-                                   std::uint16_t wLength, const std::uint8_t* pbyData);
+[[nodiscard]] std::uint16_t MdsExecuteMsgHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
+                                                 std::uint16_t wLength,
+                                                 const std::uint8_t* pbyData);
 
-std::uint16_t MdsRegisterResponseHandler(std::uint8_t byChannelId, MsgHandler pfHandler);
-std::uint16_t MdsDeregisterResponseHandler(std::uint8_t byChannelId);
+[[nodiscard]] std::uint16_t MdsRegisterResponseHandler(std::uint8_t byChannelId,
+                                                       MsgHandler pfHandler);
+[[nodiscard]] std::uint16_t MdsDeregisterResponseHandler(std::uint8_t byChannelId);
 // Calls the transmit handler of the channel; MDSC_ERROR when none or the channel is 255.
-std::uint16_t MdsExecuteResponseHandler(std::uint8_t byChannelId, std::uint8_t byMsgType,
-                                        std::uint16_t wLength, const std::uint8_t* pbyData);
+[[nodiscard]] std::uint16_t MdsExecuteResponseHandler(std::uint8_t byChannelId,
+                                                      std::uint8_t byMsgType, std::uint16_t wLength,
+                                                      const std::uint8_t* pbyData);
 
 // Empties both tables whatever the initialised state (test set-up only).
 std::uint16_t MdsHandlerCount(); // handlers registered, both directions

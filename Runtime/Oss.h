@@ -21,14 +21,15 @@ using OssThread = void (*)();              // a scheduler task
 using OssThreadHandle = PltThread*;        // a native thread
 using OssNativeRoutine = PltThreadRoutine; // routine of a native thread
 
-std::uint16_t OssInit();      // empties the slots and takes the clock base; second call: no change
-std::uint16_t OssTerminate(); // clears the initialised mark; slots stay as they are
+[[nodiscard]] std::uint16_t
+OssInit(); // empties the slots and takes the clock base; second call: no change
+[[nodiscard]] std::uint16_t OssTerminate(); // clears the initialised mark; slots stay as they are
 
 // Adds a task of type OSSC_EVERY_PASS, OSSC_EVERY_SECOND_PASS or OSSC_EVERY_FOURTH_PASS.
 // Returns the slot index, or OSSC_NO_THREAD for an empty entry, another type or a full table.
-std::uint16_t OssCreateThread(OssThread pfEntry, std::uint16_t wType);
+[[nodiscard]] std::uint16_t OssCreateThread(OssThread pfEntry, std::uint16_t wType);
 // Empties a slot. Returns 1 for an index >= OSSC_MAX_THREADS or an empty slot, else 0.
-std::uint16_t OssDeleteThread(std::uint16_t wSlot);
+[[nodiscard]] std::uint16_t OssDeleteThread(std::uint16_t wSlot);
 std::uint16_t OssGetCurrentThread(); // slot of the task being (or last) run
 std::uint16_t OssThreadCount();      // slots holding a task
 
@@ -54,10 +55,11 @@ std::uint32_t OssAdvanceTime(std::uint16_t wMs);     // adds to the offset; retu
 void OssDisableWait(std::uint8_t bDisabled);         // disabled: OssWait returns at once
 
 // Starts a native thread at once; *phThread receives its handle. Returns 0, or 1 on failure.
-std::uint16_t OssStartNativeThread(OssThreadHandle* phThread, OssNativeRoutine pfRoutine,
-                                   void* pvParam, std::uint32_t* pdwThreadId);
+[[nodiscard]] std::uint16_t OssStartNativeThread(OssThreadHandle* phThread,
+                                                 OssNativeRoutine pfRoutine, void* pvParam,
+                                                 std::uint32_t* pdwThreadId);
 // Waits up to OSSC_JOIN_TIMEOUT_MS for the thread to end: 0 and the handle released, or 1.
-std::uint16_t OssJoinNativeThread(OssThreadHandle hThread);
+[[nodiscard]] std::uint16_t OssJoinNativeThread(OssThreadHandle hThread);
 
 // Deadlines of the idle step. Each time a task runs it declares when it must run again at the
 // latest (a time-out, a period, a retry); a task with nothing due declares nothing, and one with

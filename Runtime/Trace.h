@@ -73,10 +73,10 @@ inline bool TraceActive() {
 
 // Creates (or truncates) the capture file and writes the pcap file header. TRACEC_OK or
 // TRACEC_ERROR; a capture already open is closed first.
-std::uint16_t TraceOpen(const char* pszPath);
+[[nodiscard]] std::uint16_t TraceOpen(const char* pszPath);
 // Writes the capture's description record (direction Table, link None) at once.
 // TRACEC_OK or TRACEC_ERROR.
-std::uint16_t TraceWriteTable(std::span<const std::uint8_t> text);
+[[nodiscard]] std::uint16_t TraceWriteTable(std::span<const std::uint8_t> text);
 // Adds one record: header and bytes (written as above). Nothing when no capture is open. A write
 // error closes the capture (reported once in the event log) so that the link goes on untouched.
 void TraceRecord(TraceDir tDir, const TraceSource& tSource, std::uint8_t byFlags,

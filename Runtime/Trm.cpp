@@ -83,8 +83,10 @@ bool Interrupt() {
     return controlHandler != nullptr && controlHandler(TrmControl::Interrupt);
 }
 
+// Hands a finished line to the interpreter. Its result is the command's own, reported by it.
 void Deliver(const std::uint8_t* pbyLine, std::uint16_t wLength) {
-    MdsExecuteMsgHandler(TRMC_CHANNEL_ID, MDSC_MSG_TERMINAL_REQUEST, wLength, pbyLine);
+    static_cast<void>(
+        MdsExecuteMsgHandler(TRMC_CHANNEL_ID, MDSC_MSG_TERMINAL_REQUEST, wLength, pbyLine));
 }
 
 // One key (all bytes of its sequence) through the line editor.
@@ -212,7 +214,7 @@ void TrmPollKeyboard() {
         lineBuffer[lineLength] = 0;
         const std::uint16_t length = lineLength;
         lineLength = 0; // a fresh line for whatever the interpreter's output makes the user type
-        MdsExecuteMsgHandler(TRMC_CHANNEL_ID, MDSC_MSG_TERMINAL_REQUEST, length, lineBuffer.data());
+        Deliver(lineBuffer.data(), length);
     } else if (key == TRMC_KEY_BACKSPACE || key == TRMC_KEY_DELETE) {
         if (lineLength > 0) {
             --lineLength;

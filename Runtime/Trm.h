@@ -15,10 +15,13 @@ constexpr std::uint8_t TRMC_KEY_ENTER = 13;                 // carriage return: 
 constexpr std::uint8_t TRMC_KEY_BACKSPACE = 8;              // erases the last character
 constexpr std::uint8_t TRMC_KEY_DELETE = 127;               // what a terminal's Backspace key sends
 
-std::uint16_t TrmInit();      // registers TrmOutput for channel 34; the dispatch status on failure
-std::uint16_t TrmOpen();      // adds the keyboard task and opens the console (raw terminal); 0
-std::uint16_t TrmClose();     // removes the keyboard task, restores the terminal; 0 or TRMC_ERROR
-std::uint16_t TrmTerminate(); // deregisters channel 34; 0 or TRMC_ERROR
+[[nodiscard]] std::uint16_t
+TrmInit(); // registers TrmOutput for channel 34; the dispatch status on failure
+[[nodiscard]] std::uint16_t
+TrmOpen(); // adds the keyboard task and opens the console (raw terminal); 0
+[[nodiscard]] std::uint16_t
+TrmClose(); // removes the keyboard task, restores the terminal; 0 or TRMC_ERROR
+[[nodiscard]] std::uint16_t TrmTerminate(); // deregisters channel 34; 0 or TRMC_ERROR
 
 // Keyboard task (type 3): turns a stop signal into OssExit(0), then handles at most one key.
 void TrmPollKeyboard();

@@ -166,7 +166,7 @@ std::uint16_t SimDriverOpen(std::uint8_t /*byComport*/, std::uint32_t dwBaudrate
 
 std::uint16_t SimDriverClose(std::uint8_t /*byComport*/) {
     if (g_wPaceTask != OSSC_NO_THREAD) {
-        OssDeleteThread(g_wPaceTask);
+        static_cast<void>(OssDeleteThread(g_wPaceTask)); // the slot is the task's own
         g_wPaceTask = OSSC_NO_THREAD;
     }
     g_paced.clear();

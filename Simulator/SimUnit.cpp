@@ -410,14 +410,20 @@ std::uint16_t SimUnitStart(const SimUnitConfig& config, std::uint8_t byChannel,
     g_config = config;
     g_pfClose = pfClose;
     g_byChannel = byChannel;
-    std::uint16_t wStatus = MdsRegisterMsgHandler(MDSC_MSG_RFS_REQUEST, RequestHandler);
-    wStatus |= MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, TerminalHandler);
+    // The first refusal is the result; the other registrations are still made.
+    std::uint16_t wStatus = 0;
+    auto reg = [&wStatus](std::uint8_t byType, MsgHandler pfHandler) {
+        const std::uint16_t wResult = MdsRegisterMsgHandler(byType, pfHandler);
+        wStatus = wStatus != 0 ? wStatus : wResult;
+    };
+    reg(MDSC_MSG_RFS_REQUEST, RequestHandler);
+    reg(MDSC_MSG_TERMINAL_REQUEST, TerminalHandler);
     if (!config.bSerialFull) {
-        wStatus |= MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, ParamsHandler);
+        reg(MDSC_MSG_COMMUNICATION_PARAMS, ParamsHandler);
     }
     for (std::uint8_t byType :
          {MDSC_MSG_RFS_RESPONSE, MDSC_MSG_PC_NOTIFY, MDSC_MSG_TERMINAL_RESPONSE}) {
-        wStatus |= MdsRegisterMsgHandler(byType, OtherHandler);
+        reg(byType, OtherHandler);
     }
     g_dwNextNotify = OssGetTime() + config.dwNotifySeconds * 1000U;
     g_wTask = OssCreateThread(UnitTask, OSSC_EVERY_PASS);
@@ -435,15 +441,16 @@ void SimUnitStop() {
     }
     g_bStarted = false;
     if (g_wTask != OSSC_NO_THREAD) {
-        OssDeleteThread(g_wTask);
+        static_cast<void>(OssDeleteThread(g_wTask)); // the slot is the task's own
         g_wTask = OSSC_NO_THREAD;
     }
+    // Types below 255: a deregistration cannot fail.
     for (std::uint8_t byType : {MDSC_MSG_RFS_REQUEST, MDSC_MSG_RFS_RESPONSE, MDSC_MSG_PC_NOTIFY,
                                 MDSC_MSG_TERMINAL_REQUEST, MDSC_MSG_TERMINAL_RESPONSE}) {
-        MdsDeregisterMsgHandler(byType);
+        static_cast<void>(MdsDeregisterMsgHandler(byType));
     }
     if (!g_config.bSerialFull) {
-        MdsDeregisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS);
+        static_cast<void>(MdsDeregisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS));
     }
     for (DelayedAnswer& rSlot : g_delayed) {
         rSlot.bUsed = false;

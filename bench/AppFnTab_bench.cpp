@@ -56,8 +56,8 @@ void Prepare() {
     AppSetConsole(NullStream());
     AppSetResponseStream(NullStream());
     AppSetLinkChannel(kChannel);
-    MdsInit();
-    MdsRegisterResponseHandler(kChannel, Discard);
+    static_cast<void>(MdsInit());
+    static_cast<void>(MdsRegisterResponseHandler(kChannel, Discard));
 }
 
 void BM_LoadLargeDefinitionFile(benchmark::State& state) {

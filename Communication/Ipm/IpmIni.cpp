@@ -90,7 +90,7 @@ void AcceptOn(IpmSessionData& tListen) {
     tNew.pfCallback = tListen.pfCallback;
     if (IpmSetProtocol(bySlot, tListen.tProtocol) != IPMC_OK) {
         // No protocol state: the connection cannot be served.
-        MdsDeregisterResponseHandler(tNew.byChannelId);
+        static_cast<void>(MdsDeregisterResponseHandler(tNew.byChannelId)); // a valid id
         ReleaseSlot(tNew);
         return;
     }
@@ -446,7 +446,7 @@ void IpmResetForTest() {
     // The scheduler is left alone: tests start it afresh and its slot ids mean nothing now.
     for (IpmSessionData& tSession : atSessions) {
         if (tSession.bySessionId != IPMC_NO_SESSION) {
-            MdsDeregisterResponseHandler(tSession.byChannelId);
+            static_cast<void>(MdsDeregisterResponseHandler(tSession.byChannelId)); // a valid id
         }
         ReleaseSlot(tSession);
     }

@@ -50,7 +50,8 @@ class AppBatchTest : public apptest::AppTest {
         const std::uint8_t message[] = {
             static_cast<std::uint8_t>(wFnId), static_cast<std::uint8_t>(wFnId >> 8),
             static_cast<std::uint8_t>(wError), static_cast<std::uint8_t>(wError >> 8), 7};
-        MdsExecuteMsgHandler(AppLinkChannel(), MDSC_MSG_RFS_RESPONSE, sizeof message, message);
+        static_cast<void>(
+            MdsExecuteMsgHandler(AppLinkChannel(), MDSC_MSG_RFS_RESPONSE, sizeof message, message));
     }
 
     // Runs the script and batch tasks as the scheduler does, answering each call as given.

@@ -40,11 +40,13 @@ TEST_F(AppCmdTest, EmptyLinePrintsOnlyThePrompt) {
 
 TEST_F(AppCmdTest, LineFromLinkChannelIsShownPaddedAndNotExecuted) {
     const std::uint8_t line[] = {'H', 'E', 'L', 'P', 0, 'X', 'X'};
-    MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, MDSC_MSG_TERMINAL_REQUEST, sizeof line, line);
+    static_cast<void>(
+        MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, MDSC_MSG_TERMINAL_REQUEST, sizeof line, line));
     EXPECT_EQ("HELP   \n", Console());
     // A terminal line from the unit cannot drive the user's terminal.
     const std::uint8_t hostile[] = {0x1B, '[', '2', 'J', 0x9B, 'A', '\r', 0};
-    MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, MDSC_MSG_TERMINAL_REQUEST, sizeof hostile, hostile);
+    static_cast<void>(MdsExecuteMsgHandler(MDSC_SERIAL_CHANNEL_0, MDSC_MSG_TERMINAL_REQUEST,
+                                           sizeof hostile, hostile));
     EXPECT_EQ(".[2J\x9B"
               "A. \n",
               Console());
@@ -212,15 +214,16 @@ TEST_F(AppCmdTest, ProtocolLineIsACommandNotACall) {
 TEST_F(AppCmdTest, CallerLineUpperCasedInPlace) {
     // The data of a message belong to the caller: the interpreter works on a copy.
     std::uint8_t line[] = {'p', 'i', 'n', 'g', ' ', '1'};
-    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST, sizeof line, line);
+    static_cast<void>(
+        MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST, sizeof line, line));
     EXPECT_EQ(0, std::memcmp(line, "ping 1", sizeof line));
     EXPECT_EQ(1u, Sent().size());
 }
 
 TEST_F(AppCmdTest, LineWithoutTerminatingZeroIsReadOnlyToItsLength) {
     const std::string buffer = "HELPXXXX";
-    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST, 3,
-                         reinterpret_cast<const std::uint8_t*>(buffer.data()));
+    static_cast<void>(MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST, 3,
+                                           reinterpret_cast<const std::uint8_t*>(buffer.data())));
     EXPECT_NE(std::string::npos, Console().find("Remote Function 'HEL' not present"));
 }
 

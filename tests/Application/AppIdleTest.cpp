@@ -80,11 +80,11 @@ int SleepOnTheClock(const PltWaitSet& /*rSet*/, std::uint32_t dwTimeoutMs) {
 class AppIdleTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        OssTerminate();
-        GpsTmrTerminate();
+        static_cast<void>(OssTerminate());
+        static_cast<void>(GpsTmrTerminate());
         RsmRecorder::SetUp();
         GpsTmrResetForTest();
-        GpsTmrInit();
+        static_cast<void>(GpsTmrInit());
         watch = Watch{};
         AppIdleSetWaitForTest(SleepOnTheClock);
         OssSetIdleHandler(AppIdleWait);
@@ -93,10 +93,10 @@ class AppIdleTest : public ::testing::Test {
         OssSetIdleHandler(nullptr);
         AppIdleSetWaitForTest(nullptr);
         RsmRecorder::TearDown();
-        GpsTmrTerminate();
+        static_cast<void>(GpsTmrTerminate());
         GpsTmrResetForTest();
-        OssTerminate();
-        OssInit(); // a clean scheduler for the tests after this one
+        static_cast<void>(OssTerminate());
+        static_cast<void>(OssInit()); // a clean scheduler for the tests after this one
     }
     void Run(std::uint32_t dwEndMs) {
         watch.dwStart = OssGetTime();
@@ -114,7 +114,7 @@ TEST_F(AppIdleTest, IdleFullLinkAndTimerWakeOnlyWhenSomethingIsDue) {
     RsmRecorder::Step();
     ASSERT_EQ(1u, RsmRecorder::Events().size());
     (void)FakeLink::TakeOutput(TEST_PORT);
-    GpsTmrCreateCyclic(CountTimer, 10);
+    static_cast<void>(GpsTmrCreateCyclic(CountTimer, 10));
 
     // The far end answers for 4 s, then falls silent: the link must be lost 2 s after its last
     // word.

@@ -51,7 +51,8 @@ class AppProtocolTest : public ::testing::Test {
         // Port 0 is the tool's link (channel 32), port 1 the unit's end (channel 33).
         ASSERT_EQ(0, RsmOpen(0, 115200, RSMC_PROTOCOL_FULL, nullptr));
         ASSERT_EQ(0, RsmOpen(1, 115200, RSMC_PROTOCOL_FULL, nullptr));
-        MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, ProtocolComParamsHandler);
+        static_cast<void>(
+            MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, ProtocolComParamsHandler));
     }
     void TearDown() override {
         AppResetStreamsForTest();

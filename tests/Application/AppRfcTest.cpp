@@ -54,10 +54,10 @@ class AppRfcTest : public ::testing::Test {
         AppResetStreamsForTest();
         AppSetConsole(console.File());
         AppSetLinkChannel(kChannel);
-        MdsInit();
+        static_cast<void>(MdsInit());
         MdsResetForTest();
-        MdsRegisterResponseHandler(kChannel, CaptureSend);
-        LogInit();
+        static_cast<void>(MdsRegisterResponseHandler(kChannel, CaptureSend));
+        static_cast<void>(LogInit());
         LogResetForTest();
         RfcSetRequestMode(APPC_REQUEST_MODE_REQ);
         sent.clear();

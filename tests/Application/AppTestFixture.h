@@ -98,13 +98,13 @@ class AppTest : public ::testing::Test {
         dir = MakeTempDirectory();
         ASSERT_NE("", dir);
 
-        OssTerminate();
-        OssInit();
+        static_cast<void>(OssTerminate());
+        static_cast<void>(OssInit());
         OssFreezeTime(1);
         MdsResetForTest();
         GpsTmrResetForTest();
-        LogTerminate();
-        LogInit();
+        static_cast<void>(LogTerminate());
+        static_cast<void>(LogInit());
         LogResetForTest();
         AppResetStreamsForTest();
         CmdResetForTest();
@@ -122,9 +122,9 @@ class AppTest : public ::testing::Test {
         WriteWholeFile(Path("FNID.DEF"), DEFINITION_TEXT);
         ASSERT_EQ(APPC_LOAD_OK, FnTabLoad(Path("FNID.DEF").c_str()));
         RfcReset();
-        MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, CmdLineHandler);
-        MdsRegisterMsgHandler(MDSC_MSG_RFS_RESPONSE, MsgGenericHandler);
-        MdsRegisterResponseHandler(AppLinkChannel(), RecordLink);
+        static_cast<void>(MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, CmdLineHandler));
+        static_cast<void>(MdsRegisterMsgHandler(MDSC_MSG_RFS_RESPONSE, MsgGenericHandler));
+        static_cast<void>(MdsRegisterResponseHandler(AppLinkChannel(), RecordLink));
         Console(); // the loader's progress lines are not part of any test
     }
 
@@ -137,8 +137,8 @@ class AppTest : public ::testing::Test {
         MdsResetForTest();
         GpsTmrResetForTest();
         OssFreezeTime(0);
-        OssTerminate();
-        OssInit();
+        static_cast<void>(OssTerminate());
+        static_cast<void>(OssInit());
         std::fclose(console);
         std::error_code error;
         std::filesystem::remove_all(dir, error);
@@ -149,9 +149,9 @@ class AppTest : public ::testing::Test {
 
     // Delivers a line as the keyboard does.
     void Type(const std::string& line) {
-        MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
-                             static_cast<std::uint16_t>(line.size()),
-                             reinterpret_cast<const std::uint8_t*>(line.data()));
+        static_cast<void>(MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
+                                               static_cast<std::uint16_t>(line.size()),
+                                               reinterpret_cast<const std::uint8_t*>(line.data())));
     }
 
     // Console output since the last call.
@@ -171,7 +171,8 @@ class AppTest : public ::testing::Test {
     void Answer(std::uint16_t wFnId) {
         const std::uint8_t message[] = {static_cast<std::uint8_t>(wFnId & 0xFF),
                                         static_cast<std::uint8_t>(wFnId >> 8), 0};
-        MdsExecuteMsgHandler(AppLinkChannel(), MDSC_MSG_RFS_RESPONSE, sizeof message, message);
+        static_cast<void>(
+            MdsExecuteMsgHandler(AppLinkChannel(), MDSC_MSG_RFS_RESPONSE, sizeof message, message));
     }
 
     std::string dir;

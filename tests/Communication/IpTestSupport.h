@@ -89,7 +89,7 @@ inline int PrintLine(const char* pszText) {
 }
 inline void RouteChecks() {
     printed.clear();
-    LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLine);
+    static_cast<void>(LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLine));
 }
 
 // Runs scheduler passes until the condition holds or two seconds went by.
@@ -221,14 +221,14 @@ inline bool SessionReadable(std::uint8_t bySession, int nWallMs = 1000) {
 class IpFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-        OssTerminate();
-        OssInit();
+        static_cast<void>(OssTerminate());
+        static_cast<void>(OssInit());
         OssFreezeTime(1);
-        LogTerminate();
-        LogInit();
+        static_cast<void>(LogTerminate());
+        static_cast<void>(LogInit());
         LogResetForTest();
         MdsResetForTest();
-        MdsInit();
+        static_cast<void>(MdsInit());
         PltSocketRestoreCalls();
         IpsResetForTest();
         ASSERT_EQ(IPSC_OK, IpsInit());
@@ -238,7 +238,7 @@ class IpFixture : public ::testing::Test {
         events.clear();
         onEvent = nullptr;
         for (std::uint8_t type = 0; type <= 22; ++type) {
-            MdsRegisterMsgHandler(type, Capture);
+            static_cast<void>(MdsRegisterMsgHandler(type, Capture));
         }
     }
     void TearDown() override {

@@ -29,11 +29,11 @@ void FireLong(std::uint32_t dw) {
 class GpsTmrTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        OssTerminate();
-        OssInit();
+        static_cast<void>(OssTerminate());
+        static_cast<void>(OssInit());
         OssFreezeTime(1);
-        LogTerminate();
-        LogInit();
+        static_cast<void>(LogTerminate());
+        static_cast<void>(LogInit());
         LogResetForTest();
         GpsTmrResetForTest();
         fired.clear();
@@ -76,7 +76,8 @@ TEST_F(GpsTmrTest, OneShotFiresOnceAndFreesItsEntry) {
 }
 
 TEST_F(GpsTmrTest, CyclicCountsFromTheFiringRunAndHonoursTheDelay) {
-    GpsTmrCreateCyclic(FireA, 2, 1); // first at 96 ms, then every 64 ms after the firing run
+    static_cast<void>(
+        GpsTmrCreateCyclic(FireA, 2, 1)); // first at 96 ms, then every 64 ms after the firing run
     Advance(95);
     GpsTmrProcess();
     EXPECT_TRUE(fired.empty());
@@ -92,7 +93,7 @@ TEST_F(GpsTmrTest, CyclicCountsFromTheFiringRunAndHonoursTheDelay) {
 }
 
 TEST_F(GpsTmrTest, PeriodZeroCountsAsOneUnit) {
-    GpsTmrCreateOnce(FireA, 0);
+    static_cast<void>(GpsTmrCreateOnce(FireA, 0));
     Advance(31);
     GpsTmrProcess();
     EXPECT_TRUE(fired.empty());
@@ -113,10 +114,10 @@ TEST_F(GpsTmrTest, StoppedTimerFiresAtFirstRunAfterResume) {
 }
 
 TEST_F(GpsTmrTest, DueTimersFireInIndexOrderWithTheirArguments) {
-    GpsTmrCreateOnce(FireB, 1);
-    GpsTmrCreateOnce(FireA, 1);
-    GpsTmrCreateOnceShort(FireShort, 0xBEEF, 1);
-    GpsTmrCreateCyclicLong(FireLong, 0x12345678u, 1);
+    static_cast<void>(GpsTmrCreateOnce(FireB, 1));
+    static_cast<void>(GpsTmrCreateOnce(FireA, 1));
+    static_cast<void>(GpsTmrCreateOnceShort(FireShort, 0xBEEF, 1));
+    static_cast<void>(GpsTmrCreateCyclicLong(FireLong, 0x12345678u, 1));
     Advance(32);
     GpsTmrProcess();
     EXPECT_EQ((std::vector<int>{2, 1}), fired);
@@ -136,9 +137,9 @@ TEST_F(GpsTmrTest, FullTableRefusesTheHundredAndFirstAndReusesTheLowestFreeIndex
 }
 
 TEST_F(GpsTmrTest, ControlWithAnIdBeyondTheUsedRangeIsLogged) {
-    GpsTmrCreateOnce(FireA, 1);
-    GpsTmrCreateOnce(FireA, 1);
-    GpsTmrCreateOnce(FireA, 1);
+    static_cast<void>(GpsTmrCreateOnce(FireA, 1));
+    static_cast<void>(GpsTmrCreateOnce(FireA, 1));
+    static_cast<void>(GpsTmrCreateOnce(FireA, 1));
     EXPECT_EQ(GPSTMRC_NO_TIMER, GpsTmrDelete(150));
     char text[LOGC_RECORD_SIZE];
     ASSERT_EQ(0, LogReadEntry(LOGC_READ_FIRST, text));
@@ -152,8 +153,8 @@ TEST_F(GpsTmrTest, CallbackMayDeleteItselfAndCreateAnother) {
     self = GpsTmrCreateCyclic(
         [] {
             fired.push_back(9);
-            GpsTmrDelete(self);
-            GpsTmrCreateOnce(FireA, 0);
+            static_cast<void>(GpsTmrDelete(self));
+            static_cast<void>(GpsTmrCreateOnce(FireA, 0));
         },
         1);
     Advance(32);
@@ -165,9 +166,9 @@ TEST_F(GpsTmrTest, CallbackMayDeleteItselfAndCreateAnother) {
 }
 
 TEST_F(GpsTmrTest, TimerTaskActsOncePer32MsThroughTheScheduler) {
-    GpsTmrTerminate();
-    GpsTmrInit();
-    GpsTmrCreateCyclic(FireA, 1);
+    static_cast<void>(GpsTmrTerminate());
+    static_cast<void>(GpsTmrInit());
+    static_cast<void>(GpsTmrCreateCyclic(FireA, 1));
     for (int step = 0; step < 10; ++step) {
         Advance(16);
         for (int pass = 0; pass < 4; ++pass) {
@@ -176,15 +177,15 @@ TEST_F(GpsTmrTest, TimerTaskActsOncePer32MsThroughTheScheduler) {
     }
     EXPECT_GE(fired.size(), 4u);
     EXPECT_LE(fired.size(), 5u);
-    GpsTmrTerminate();
+    static_cast<void>(GpsTmrTerminate());
 }
 
 TEST_F(GpsTmrTest, TimeToNextExpiryTracksTheEarliestRunningTimer) {
     EXPECT_EQ(UINT32_MAX, GpsTmrTimeToNextExpiry());
-    GpsTmrCreateOnce(FireA, 10);
+    static_cast<void>(GpsTmrCreateOnce(FireA, 10));
     const std::uint16_t id = GpsTmrCreateOnce(FireA, 2);
     EXPECT_EQ(64u, GpsTmrTimeToNextExpiry());
-    GpsTmrStop(id);
+    static_cast<void>(GpsTmrStop(id));
     EXPECT_EQ(320u, GpsTmrTimeToNextExpiry());
     Advance(400);
     EXPECT_EQ(0u, GpsTmrTimeToNextExpiry());

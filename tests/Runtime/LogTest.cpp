@@ -20,11 +20,11 @@ int Printer(const char* text) {
 class LogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        OssTerminate();
-        OssInit();
+        static_cast<void>(OssTerminate());
+        static_cast<void>(OssInit());
         OssFreezeTime(1);
-        LogTerminate();
-        LogInit();
+        static_cast<void>(LogTerminate());
+        static_cast<void>(LogInit());
         LogResetForTest();
         printed.clear();
     }
@@ -78,7 +78,7 @@ TEST_F(LogTest, SwitchesGovernEachKind) {
     LogWarning("C", 1, nullptr);
     EXPECT_EQ(1u, Kept().size());
     EXPECT_EQ(0, LogEnableWarnings(1)); // master still off
-    LogTerminate();
+    static_cast<void>(LogTerminate());
     LogEnable(1);
     LogWarning("D", 1, nullptr);
     EXPECT_EQ(1u, Kept().size());
@@ -95,7 +95,7 @@ TEST_F(LogTest, RingKeepsTheNewestHundredOldestFirst) {
 }
 
 TEST_F(LogTest, RecordsAreEchoedOnlyWhileLoggingIsOn) {
-    LogSetRoute(34, Printer);
+    static_cast<void>(LogSetRoute(34, Printer));
     LogError("Before", 1, nullptr);
     EXPECT_TRUE(printed.empty());
     EXPECT_EQ(1, LogSetFilter(1, ""));
@@ -111,7 +111,7 @@ TEST_F(LogTest, FailedCheckIsKeptAndPrintedOnceWhetherLoggingIsOnOrOff) {
     EXPECT_TRUE(LOG_CHECK(1 + 1 == 2));
     EXPECT_FALSE(LOG_CHECK_TEXT(false, "bUASInitialised", "UasIni"));
     EXPECT_TRUE(printed.empty()); // no route yet: nothing printed, still kept
-    LogSetRoute(34, Printer);
+    static_cast<void>(LogSetRoute(34, Printer));
     const int line = __LINE__ + 1;
     EXPECT_FALSE(LOG_CHECK(printed.size() > 5));
     LogSetFilter(1, "");

@@ -27,7 +27,7 @@ std::uint16_t ReturnsOne(std::uint8_t, std::uint8_t, std::uint16_t, const std::u
 class MdsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        MdsInit();
+        static_cast<void>(MdsInit());
         MdsResetForTest();
         calls = 0;
     }
@@ -52,8 +52,8 @@ TEST_F(MdsTest, ExecuteWithoutHandlerCallsNothing) {
 }
 
 TEST_F(MdsTest, SecondRegistrationReplacesAndDeregisterEmptyIsFine) {
-    MdsRegisterMsgHandler(4, Recorder);
-    MdsRegisterMsgHandler(4, ReturnsOne);
+    static_cast<void>(MdsRegisterMsgHandler(4, Recorder));
+    static_cast<void>(MdsRegisterMsgHandler(4, ReturnsOne));
     EXPECT_EQ(1, MdsExecuteMsgHandler(32, 4, 0, nullptr));
     EXPECT_EQ(0, calls);
     EXPECT_EQ(0, MdsDeregisterMsgHandler(4));
@@ -63,7 +63,7 @@ TEST_F(MdsTest, SecondRegistrationReplacesAndDeregisterEmptyIsFine) {
 
 TEST_F(MdsTest, TablesAreSeparateAndArgumentsPassUnchanged) {
     const std::uint8_t data[3] = {1, 2, 3};
-    MdsRegisterResponseHandler(44, Recorder);
+    static_cast<void>(MdsRegisterResponseHandler(44, Recorder));
     EXPECT_EQ(MDSC_ERROR, MdsExecuteMsgHandler(44, 44, 3, data));
     EXPECT_EQ(0, MdsExecuteResponseHandler(44, 3, 3, data));
     EXPECT_EQ(44, lastChannel);
@@ -76,23 +76,24 @@ TEST_F(MdsTest, TablesAreSeparateAndArgumentsPassUnchanged) {
 }
 
 TEST_F(MdsTest, SecondInitKeepsRegistrations) {
-    MdsRegisterMsgHandler(6, Recorder);
-    MdsInit();
+    static_cast<void>(MdsRegisterMsgHandler(6, Recorder));
+    static_cast<void>(MdsInit());
     EXPECT_EQ(0, MdsExecuteMsgHandler(34, 6, 0, nullptr));
     EXPECT_EQ(1, calls);
 }
 
 TEST_F(MdsTest, ActivityCountsCalledHandlersOnly) {
     const std::uint32_t dwBefore = MdsActivityCount();
-    MdsExecuteMsgHandler(1, 7, 0, nullptr); // no handler: no activity
+    static_cast<void>(MdsExecuteMsgHandler(1, 7, 0, nullptr)); // no handler: no activity
     EXPECT_EQ(dwBefore, MdsActivityCount());
-    MdsRegisterMsgHandler(7, [](std::uint8_t, std::uint8_t, std::uint16_t, const std::uint8_t*) {
-        return std::uint16_t{0};
-    });
-    MdsRegisterResponseHandler(40, [](std::uint8_t, std::uint8_t, std::uint16_t,
-                                      const std::uint8_t*) { return std::uint16_t{0}; });
-    MdsExecuteMsgHandler(1, 7, 0, nullptr);
-    MdsExecuteResponseHandler(40, 3, 0, nullptr);
+    static_cast<void>(
+        MdsRegisterMsgHandler(7, [](std::uint8_t, std::uint8_t, std::uint16_t,
+                                    const std::uint8_t*) { return std::uint16_t{0}; }));
+    static_cast<void>(
+        MdsRegisterResponseHandler(40, [](std::uint8_t, std::uint8_t, std::uint16_t,
+                                          const std::uint8_t*) { return std::uint16_t{0}; }));
+    static_cast<void>(MdsExecuteMsgHandler(1, 7, 0, nullptr));
+    static_cast<void>(MdsExecuteResponseHandler(40, 3, 0, nullptr));
     EXPECT_EQ(dwBefore + 2, MdsActivityCount());
 }
 

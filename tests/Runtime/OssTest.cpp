@@ -25,8 +25,8 @@ void ExitingTask() {
 class OssTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        OssTerminate();
-        OssInit();
+        static_cast<void>(OssTerminate());
+        static_cast<void>(OssInit());
         OssFreezeTime(0);
         OssDisableWait(0);
         ran.clear();
@@ -36,8 +36,8 @@ class OssTest : public ::testing::Test {
         }
     }
     void TearDown() override {
-        OssTerminate();
-        OssInit();
+        static_cast<void>(OssTerminate());
+        static_cast<void>(OssInit());
         OssFreezeTime(0);
     }
     std::vector<int> Pass() {
@@ -52,7 +52,7 @@ TEST_F(OssTest, PassMaskSpreadsTypeThreeTasksOverFourPhases) {
     ASSERT_EQ(1, OssCreateThread(Task<1>, 3));
     ASSERT_EQ(2, OssCreateThread(Task<2>, 0));
     ASSERT_EQ(3, OssCreateThread(Task<3>, 3));
-    OssDeleteThread(1);
+    static_cast<void>(OssDeleteThread(1));
     EXPECT_EQ((std::vector<int>{0, 2}), Pass());
     EXPECT_EQ((std::vector<int>{2}), Pass());
     EXPECT_EQ((std::vector<int>{2}), Pass());
@@ -62,14 +62,14 @@ TEST_F(OssTest, PassMaskSpreadsTypeThreeTasksOverFourPhases) {
 
 TEST_F(OssTest, TypeOneRunsEverySecondPassByItsSlotParity) {
     for (int i = 0; i < 4; ++i) {
-        OssCreateThread(Task<100>, 0);
+        static_cast<void>(OssCreateThread(Task<100>, 0));
     }
     ASSERT_EQ(4, OssCreateThread(Task<4>, 1));
     ASSERT_EQ(5, OssCreateThread(Task<5>, 1));
-    OssDeleteThread(0);
-    OssDeleteThread(1);
-    OssDeleteThread(2);
-    OssDeleteThread(3);
+    static_cast<void>(OssDeleteThread(0));
+    static_cast<void>(OssDeleteThread(1));
+    static_cast<void>(OssDeleteThread(2));
+    static_cast<void>(OssDeleteThread(3));
     EXPECT_EQ((std::vector<int>{4}), Pass());
     EXPECT_EQ((std::vector<int>{5}), Pass());
     EXPECT_EQ((std::vector<int>{4}), Pass());
@@ -77,7 +77,7 @@ TEST_F(OssTest, TypeOneRunsEverySecondPassByItsSlotParity) {
 }
 
 TEST_F(OssTest, PassCounterWrapKeepsThePhase) {
-    OssCreateThread(Task<0>, 3);
+    static_cast<void>(OssCreateThread(Task<0>, 3));
     int runs = 0;
     for (int pass = 0; pass < 512; ++pass) {
         runs += static_cast<int>(Pass().size());
@@ -97,16 +97,16 @@ TEST_F(OssTest, CreateRefusesBadTypesEmptyEntryAndTheTwentySixthTask) {
 
 TEST_F(OssTest, DeletedSlotIsReusedAndHighestSlotBoundsThePass) {
     for (int i = 0; i < 6; ++i) {
-        OssCreateThread(Task<7>, 0);
+        static_cast<void>(OssCreateThread(Task<7>, 0));
     }
     EXPECT_EQ(0, OssDeleteThread(3));
     EXPECT_EQ(5u, Pass().size());
     EXPECT_EQ(3, OssCreateThread(Task<3>, 0));
     EXPECT_EQ(1, OssDeleteThread(OSSC_MAX_THREADS));
-    OssDeleteThread(3);
+    static_cast<void>(OssDeleteThread(3));
     EXPECT_EQ(1, OssDeleteThread(3));
     for (std::uint16_t i = 0; i < 6; ++i) {
-        OssDeleteThread(i);
+        static_cast<void>(OssDeleteThread(i));
     }
     EXPECT_TRUE(Pass().empty());
     EXPECT_EQ(0, OssCreateThread(Task<9>, 0));
@@ -116,20 +116,20 @@ TEST_F(OssTest, DeletedSlotIsReusedAndHighestSlotBoundsThePass) {
 TEST_F(OssTest, TaskAddedDuringThePassRunsInThatPass) {
     static bool added = false;
     added = false;
-    OssCreateThread(
+    static_cast<void>(OssCreateThread(
         [] {
             ran.push_back(1);
             if (!added) {
                 added = true;
-                OssCreateThread(Task<2>, 0);
+                static_cast<void>(OssCreateThread(Task<2>, 0));
             }
         },
-        0);
+        0));
     EXPECT_EQ((std::vector<int>{1, 2}), Pass());
 }
 
 TEST_F(OssTest, ExitBeforeRunReturnsAtOnceWithTheCode) {
-    OssCreateThread(Task<1>, 0);
+    static_cast<void>(OssCreateThread(Task<1>, 0));
     EXPECT_EQ(7, OssExit(7));
     OssRun();
     EXPECT_TRUE(ran.empty());
@@ -138,8 +138,8 @@ TEST_F(OssTest, ExitBeforeRunReturnsAtOnceWithTheCode) {
 
 TEST_F(OssTest, ExitFromATaskFinishesTheCurrentPass) {
     exitingTaskRuns = 0;
-    OssCreateThread(ExitingTask, 0);
-    OssCreateThread(Task<2>, 0);
+    static_cast<void>(OssCreateThread(ExitingTask, 0));
+    static_cast<void>(OssCreateThread(Task<2>, 0));
     OssRun();
     EXPECT_EQ(1, exitingTaskRuns);
     EXPECT_EQ((std::vector<int>{2}), ran);
@@ -147,7 +147,7 @@ TEST_F(OssTest, ExitFromATaskFinishesTheCurrentPass) {
 }
 
 TEST_F(OssTest, SecondInitKeepsTasksAndStopFlag) {
-    OssCreateThread(Task<1>, 0);
+    static_cast<void>(OssCreateThread(Task<1>, 0));
     OssExit(3);
     EXPECT_EQ(0, OssInit());
     OssRun(); // the stop flag survived: no pass
@@ -157,8 +157,8 @@ TEST_F(OssTest, SecondInitKeepsTasksAndStopFlag) {
 
 TEST_F(OssTest, CurrentThreadIsTheSlotBeingRun) {
     static std::uint16_t seen = 0;
-    OssCreateThread(Task<0>, 0);
-    OssCreateThread([] { seen = OssGetCurrentThread(); }, 0);
+    static_cast<void>(OssCreateThread(Task<0>, 0));
+    static_cast<void>(OssCreateThread([] { seen = OssGetCurrentThread(); }, 0));
     Pass();
     EXPECT_EQ(1, seen);
 }

@@ -33,11 +33,11 @@ std::uint16_t RecordLine(std::uint8_t byChannelId, std::uint8_t byMsgType, std::
 class TrmTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        OssTerminate();
-        OssInit();
+        static_cast<void>(OssTerminate());
+        static_cast<void>(OssInit());
         MdsResetForTest();
-        LogTerminate();
-        LogInit();
+        static_cast<void>(LogTerminate());
+        static_cast<void>(LogInit());
         LogResetForTest();
         TrmResetForTest();
         PltConsoleResetForTest();
@@ -47,14 +47,14 @@ class TrmTest : public ::testing::Test {
         screen = std::tmpfile();
         ASSERT_NE(nullptr, screen);
         PltConsoleUseOutputForTest(screen);
-        MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, RecordLine);
+        static_cast<void>(MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, RecordLine));
         ASSERT_EQ(0, TrmInit());
         ASSERT_EQ(0, TrmOpen());
     }
 
     void TearDown() override {
-        TrmClose();
-        TrmTerminate();
+        static_cast<void>(TrmClose());
+        static_cast<void>(TrmTerminate());
         PltConsoleResetForTest();
         PltConsoleUseInputForTest(-1);
         PltConsoleUseOutputForTest(nullptr);
@@ -64,8 +64,8 @@ class TrmTest : public ::testing::Test {
         }
         std::fclose(screen);
         MdsResetForTest();
-        OssTerminate();
-        OssInit();
+        static_cast<void>(OssTerminate());
+        static_cast<void>(OssInit());
     }
 
     // Types the keys and runs the keyboard task once per key (one key per run).

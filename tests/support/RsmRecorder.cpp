@@ -26,11 +26,11 @@ std::uint16_t Record(std::uint8_t byChannel, std::uint8_t byType, std::uint16_t 
 namespace RsmRecorder {
 
 void SetUp() {
-    OssInit();
+    static_cast<void>(OssInit());
     OssFreezeTime(1);
-    MdsInit();
+    static_cast<void>(MdsInit());
     MdsResetForTest();
-    LogInit();
+    static_cast<void>(LogInit());
     LogResetForTest();
     FakeLink::Reset();
     RsmSetDriver(FakeLink::Ops());
@@ -40,7 +40,7 @@ void SetUp() {
     handlerResult = 0;
     for (std::uint8_t type = 2; type <= 25; ++type) {
         if (type != MDSC_MSG_COMMUNICATION_PARAMS) {
-            MdsRegisterMsgHandler(type, Record);
+            static_cast<void>(MdsRegisterMsgHandler(type, Record));
         }
     }
 }

@@ -66,7 +66,7 @@ TEST_F(IpmMultiTest, KeepAliveAfter250MsWithoutSendingAndSendingResetsIt) {
     EXPECT_EQ(kKeepAlive, PeerReceive(peer, 6));
     Advance(200);
     const std::uint8_t msg[] = {1};
-    MdsExecuteResponseHandler(Channel(session), 3, 1, msg);
+    static_cast<void>(MdsExecuteResponseHandler(Channel(session), 3, 1, msg));
     EXPECT_EQ(7u, PeerReceive(peer, 7).size());
     Advance(200);
     EXPECT_EQ(0u, PeerPending(peer)); // 200 ms since the message

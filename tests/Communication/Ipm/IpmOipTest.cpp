@@ -286,10 +286,11 @@ TEST_F(IpmOipTest, CloseReleasesHeldNotificationsUnsent) {
 TEST_F(IpmOipTest, HandlerClosingItsSessionMidDeliveryStopsThePass) {
     static std::uint8_t closing = IPMC_NO_SESSION;
     closing = session;
-    MdsRegisterMsgHandler(3, [](std::uint8_t, std::uint8_t, std::uint16_t, const std::uint8_t*) {
-        messages.push_back({0, 3, {}});
-        return IpmClose(closing);
-    });
+    static_cast<void>(MdsRegisterMsgHandler(
+        3, [](std::uint8_t, std::uint8_t, std::uint16_t, const std::uint8_t*) {
+            messages.push_back({0, 3, {}});
+            return IpmClose(closing);
+        }));
     Bytes stream = App(3, Body(3, 1));
     const Bytes second = App(3, Body(3, 2));
     stream.insert(stream.end(), second.begin(), second.end());

@@ -59,12 +59,12 @@ TEST_F(IpmTerminalTest, CharactersBeyond199AreDropped) {
 }
 
 TEST_F(IpmTerminalTest, FailedDispatchIsReportedAndTheNextLineStartsEmpty) {
-    MdsDeregisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST);
+    static_cast<void>(MdsDeregisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST));
     Type("LOST\r");
     char expected[64];
     std::snprintf(expected, sizeof expected, "Error MdsExecuteMsgHandler %d", Channel(session));
     EXPECT_TRUE(Logged(expected));
-    MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, Capture);
+    static_cast<void>(MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, Capture));
     Type("NEXT\r");
     ASSERT_EQ(1u, messages.size());
     EXPECT_EQ("NEXT", Line(0));

@@ -445,7 +445,7 @@ std::uint16_t CloseOnDelivery(std::uint8_t, std::uint8_t, std::uint16_t, const s
 
 TEST_F(RsmFullTest, HandlerClosingThePortDuringDeliveryIsSafe) {
     OpenTestPort();
-    MdsRegisterMsgHandler(9, CloseOnDelivery);
+    static_cast<void>(MdsRegisterMsgHandler(9, CloseOnDelivery));
     FakeLink::Inject(
         TEST_PORT, Concat({DataFrame(0, {{9, Bytes(50, 7)}, {3, {1}}}), DataFrame(1, {{3, {2}}})}));
     Step();
@@ -478,10 +478,11 @@ TEST_F(RsmFullTest, ReceptionStampedDuringTheStepIsNotReadAsSilence) {
     EXPECT_EQ(0, Send(MDSC_SERIAL_CHANNEL_0, 3, {0x34, 0x12}));
     RsmRecorder::Pump(5);
     ASSERT_EQ(2u, RsmRecorder::Events().size());
-    MdsRegisterMsgHandler(3, [](std::uint8_t, std::uint8_t, std::uint16_t, const std::uint8_t*) {
-        OssAdvanceTime(5);
-        return std::uint16_t{0};
-    });
+    static_cast<void>(MdsRegisterMsgHandler(
+        3, [](std::uint8_t, std::uint8_t, std::uint16_t, const std::uint8_t*) {
+            OssAdvanceTime(5);
+            return std::uint16_t{0};
+        }));
     for (int i = 0; i < 20; ++i) {
         EXPECT_EQ(0, Send(MDSC_SERIAL_CHANNEL_0, 3, {static_cast<std::uint8_t>(i)}));
         RsmRecorder::Pump(5);

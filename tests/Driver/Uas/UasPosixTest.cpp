@@ -95,7 +95,7 @@ class UasTest : public ::testing::Test {
   protected:
     void SetUp() override {
         PltSysReset();
-        LogInit();
+        static_cast<void>(LogInit());
         LogResetForTest();
         UasResetForTest();
         EXPECT_EQ(0, UasInit());
@@ -365,7 +365,7 @@ int PrintCheck(const char* pszText) {
 
 TEST_F(UasTest, FailedEntryChecksAreReportedWithTheDriversOwnTextsAndFile) {
     printedChecks.clear();
-    LogSetRoute(34, PrintCheck);
+    static_cast<void>(LogSetRoute(34, PrintCheck));
     EXPECT_EQ(0, UasInit());
     EXPECT_EQ(UASC_OPEN_FAILED, UasOpen(UASC_NR_OF_PORTS, 9600, 8, 1, 0));
     EXPECT_EQ(UASC_ERROR, UasPutChar(PORT, 0x41));
