@@ -2,6 +2,7 @@
 // for each answer and ends a batch run with its script, the counts of the summary line, and the
 // observers that feed the JSON Lines file.
 #include "Application/AppBatch.h"
+#include "Application/AppCmdArgs.h"
 
 #include <array>
 #include <cstdio>
@@ -111,9 +112,7 @@ void OnReceive(const MsgDecoded& decoded) {
 
 void DeliverStartupLine() {
     const char* pszStartup = AppStartupLine();
-    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
-                         static_cast<std::uint16_t>(std::strlen(pszStartup)),
-                         reinterpret_cast<const std::uint8_t*>(pszStartup));
+    CmdDeliverLine(pszStartup);
 }
 
 // The script's call had no answer in time: the script goes on with its next line.
@@ -274,7 +273,7 @@ void BatchFinish() {
     }
     g_bFinished = true;
     if (g_wTask != OSSC_NO_THREAD) {
-        OssDeleteThread(g_wTask);
+        static_cast<void>(OssDeleteThread(g_wTask)); // the slot is the task's own
         g_wTask = OSSC_NO_THREAD;
     }
     JsonClose();

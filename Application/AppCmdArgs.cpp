@@ -5,6 +5,8 @@
 #include <functional>
 #include <limits>
 
+#include "Runtime/Mds.h"
+
 namespace {
 
 CmdLineCopies g_tCurrentLine; // the line being interpreted
@@ -71,4 +73,10 @@ CmdLineCopies CmdSetCurrentLine(CmdLineCopies line) {
     const CmdLineCopies outer = g_tCurrentLine;
     g_tCurrentLine = line;
     return outer;
+}
+
+void CmdDeliverLine(const char* pszLine) {
+    static_cast<void>(MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
+                                           static_cast<std::uint16_t>(std::strlen(pszLine)),
+                                           reinterpret_cast<const std::uint8_t*>(pszLine)));
 }

@@ -28,6 +28,11 @@ std::uint32_t CmdParseUnsigned(std::string_view number);
 // names keep their case). pszUpper itself when it does not point into that line.
 const char* CmdTypedText(const char* pszUpper);
 
+// Hands a line to the console interpreter as if it had been typed (a message of type 6 on the
+// console channel), for the start-up line, scripts and timed calls. The interpreter reports
+// what goes wrong with the line itself.
+void CmdDeliverLine(const char* pszLine);
+
 // The line being interpreted, upper case and as typed, with the same length; none when null.
 struct CmdLineCopies {
     const std::string* upper = nullptr;

@@ -11,6 +11,7 @@
 #include "Application/AppFnTab.h"
 #include "Application/AppOptions.h"
 #include "Application/AppProtocol.h"
+#include "Application/AppSteps.h"
 #include "Application/AppStreams.h"
 #include "Communication/Ipm/IpmIni.h"
 #include "Communication/Ips/Ips.h"
@@ -62,13 +63,6 @@ void TcpEvent(std::uint16_t wEvent, std::uint8_t bySession) {
         g_pfTcpCallback(wEvent, bySession);
     } else {
         AppLinkTcpEvent(wEvent, bySession);
-    }
-}
-
-// A step of opening or closing the link that failed is kept in the event log; the link goes on.
-void CheckStep(const char* pszStep, std::uint16_t wStatus) {
-    if (wStatus != 0) {
-        LogError("AppLink", wStatus, "%s failed", pszStep);
     }
 }
 
@@ -309,8 +303,9 @@ std::uint16_t AppLinkOpen() {
             g_dwNextTry = OssGetTime() + APPC_LINK_RETRY_MS;
             OssDeclareDeadline(g_dwNextTry);
         }
-        CheckStep("MdsRegisterMsgHandler",
-                  MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, ProtocolComParamsHandler));
+        AppCheckStep(
+            "AppLink", "MdsRegisterMsgHandler",
+            MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, ProtocolComParamsHandler));
         return 0;
     }
     if (byChannel == MDSC_TCPIP_SESSION_BASE) {
@@ -335,7 +330,7 @@ void AppLinkClose() {
         static_cast<void>(IpmClose(bySession)); // the manager logs a failed close
     }
     if (g_wTask != OSSC_NO_THREAD) {
-        CheckStep("OssDeleteThread", OssDeleteThread(g_wTask));
+        AppCheckStep("AppLink", "OssDeleteThread", OssDeleteThread(g_wTask));
         g_wTask = OSSC_NO_THREAD;
     }
     g_queue.clear();

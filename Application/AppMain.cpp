@@ -11,6 +11,7 @@
 
 #include "Application/AppBatch.h"
 #include "Application/AppCmd.h"
+#include "Application/AppCmdArgs.h"
 #include "Application/AppComplete.h"
 #include "Application/AppDisplay.h"
 #include "Application/AppFnTab.h"
@@ -20,6 +21,7 @@
 #include "Application/AppRfc.h"
 #include "Application/AppScript.h"
 #include "Application/AppStamp.h"
+#include "Application/AppSteps.h"
 #include "Application/AppStreams.h"
 #include "Application/AppTrace.h"
 #include "Communication/Ipm/IpmIni.h"
@@ -53,22 +55,8 @@ bool IsTcpChannel(std::uint8_t byChannel) {
     return byChannel >= MDSC_TCPIP_SESSION_BASE && byChannel < MDSC_HIGHEST_CHANNEL_ID;
 }
 
-// A step of the start-up or the shut-down that failed is kept in the event log; the sequence goes
-// on as it always does, with the same exit status and output.
-void CheckStep(const char* pszStep, std::uint16_t wStatus) {
-    if (wStatus != 0) {
-        LogError("AppMain", wStatus, "%s failed", pszStep);
-    }
-}
-
-// One step of the start-up or the shut-down: its name in the event log and its call.
-struct Step {
-    const char* pszName;
-    std::uint16_t (*pfRun)();
-};
-
 // After the scheduler and the log: the services in their fixed order, the console last.
-constexpr std::array<Step, 8> APPC_START_STEPS{{
+constexpr std::array<AppStep, 8> APPC_START_STEPS{{
     {"UasInit", UasInit},
     {"IpsInit", IpsInit},
     {"GpsTmrInit", GpsTmrInit},
@@ -81,7 +69,7 @@ constexpr std::array<Step, 8> APPC_START_STEPS{{
 
 // After the application's close: the console first, the log and the scheduler last (a failure
 // of OssTerminate is no longer kept: the log is off by then).
-constexpr std::array<Step, 10> APPC_STOP_STEPS{{
+constexpr std::array<AppStep, 10> APPC_STOP_STEPS{{
     {"TrmClose", TrmClose},
     {"MdsClose", MdsClose},
     {"IpmTerminate", IpmTerminate},
@@ -93,13 +81,6 @@ constexpr std::array<Step, 10> APPC_STOP_STEPS{{
     {"LogTerminate", LogTerminate},
     {"OssTerminate", OssTerminate},
 }};
-
-// Runs the steps in order; each one that fails is kept in the event log and the rest go on.
-void RunSteps(std::span<const Step> steps) {
-    for (const Step& tStep : steps) {
-        CheckStep(tStep.pszName, tStep.pfRun());
-    }
-}
 
 // Registers the generic display for every message type, up to the first the dispatcher refuses.
 void RegisterGenericHandlers() {
@@ -207,9 +188,9 @@ std::uint16_t AppParseOptions(int argc, char** argv) {
 }
 
 std::uint16_t AppOpenLink() {
-    CheckStep("MdsRegisterMsgHandler",
-              MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, CmdLineHandler));
-    CheckStep("LogSetRoute", LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLogLine));
+    AppCheckStep("AppMain", "MdsRegisterMsgHandler",
+                 MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, CmdLineHandler));
+    AppCheckStep("AppMain", "LogSetRoute", LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLogLine));
 
     AppLinkSetEventCallbacks(AppSerialEvent, AppTcpEvent);
     if (AppLinkOpen() != 0) {
@@ -219,18 +200,15 @@ std::uint16_t AppOpenLink() {
     if (BatchStart(IsTcpChannel(AppLinkChannel()))) {
         return 0; // a batch run over TCP/IP delivers the start-up line once the link is up
     }
-    const char* pszStartup = AppStartupLine();
-    CheckStep("MdsExecuteMsgHandler",
-              MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
-                                   static_cast<std::uint16_t>(std::strlen(pszStartup)),
-                                   reinterpret_cast<const std::uint8_t*>(pszStartup)));
+    CmdDeliverLine(AppStartupLine());
     return 0;
 }
 
 void AppClose() {
     ScriptStop();
     AppLinkClose();
-    CheckStep("MdsDeregisterMsgHandler", MdsDeregisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST));
+    AppCheckStep("AppMain", "MdsDeregisterMsgHandler",
+                 MdsDeregisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST));
     for (std::uint16_t wType = 0; wType <= 0xFF; ++wType) {
         if (MdsDeregisterMsgHandler(static_cast<std::uint8_t>(wType)) != 0) {
             break;
@@ -250,9 +228,9 @@ int AppMain(int argc, char** argv) {
     // The log starts second: a failed OssInit is kept once the log is up.
     const std::uint16_t wOss = OssInit();
     const std::uint16_t wLog = LogInit();
-    CheckStep("OssInit", wOss);
-    CheckStep("LogInit", wLog);
-    RunSteps(APPC_START_STEPS);
+    AppCheckStep("AppMain", "OssInit", wOss);
+    AppCheckStep("AppMain", "LogInit", wLog);
+    AppRunSteps("AppMain", APPC_START_STEPS);
     AppConsoleSetUp();
 
     const std::uint16_t wStatus = AppParseOptions(argc, argv);
@@ -271,7 +249,7 @@ int AppMain(int argc, char** argv) {
 
     AppClose();
 
-    RunSteps(APPC_STOP_STEPS);
+    AppRunSteps("AppMain", APPC_STOP_STEPS);
 
     return OssGetExitCode();
 }

@@ -25,8 +25,7 @@
 namespace {
 
 constexpr std::uint16_t APPC_SCRIPT_TASK_TYPE =
-    OSSC_EVERY_FOURTH_PASS; // the script task runs every fourth pass
-constexpr std::uint8_t APPC_CONSOLE_CHANNEL = MDSC_TERMINAL_CHANNEL;
+    OSSC_EVERY_FOURTH_PASS;                // the script task runs every fourth pass
 constexpr std::size_t APPC_DATE_SIZE = 16; // "mm/dd/yy" and room to spare
 // Longest PAUSE: the service clock's differences stay correct below half its wrap (24 days).
 constexpr std::uint32_t APPC_PAUSE_MAX_MS = 0x7FFFFFFFu;
@@ -158,9 +157,7 @@ void HandleScriptLine() {
         SetPendingFnIdFromLine(upper.c_str());
         // Delivered as written: the interpreter upper-cases its own copy, file names keep their
         // case.
-        MdsExecuteMsgHandler(APPC_CONSOLE_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
-                             static_cast<std::uint16_t>(std::strlen(lineBuffer.data())),
-                             reinterpret_cast<const std::uint8_t*>(lineBuffer.data()));
+        CmdDeliverLine(lineBuffer.data());
     }
 }
 

@@ -23,7 +23,7 @@ std::FILE* Con() {
 
 void DeleteTimer() {
     if (timerId != GPSTMRC_NO_TIMER) {
-        GpsTmrDelete(timerId);
+        static_cast<void>(GpsTmrDelete(timerId)); // the timer is this module's own
         timerId = GPSTMRC_NO_TIMER;
     }
 }
@@ -76,9 +76,7 @@ std::uint16_t TfcCommand(char* pszLine, std::uint8_t /*byChannel*/) {
 
 void TfcTimerExpired() {
     std::memcpy(deliveryCopy.data(), timedLine.data(), timedLine.size());
-    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
-                         static_cast<std::uint16_t>(std::strlen(deliveryCopy.data())),
-                         reinterpret_cast<const std::uint8_t*>(deliveryCopy.data()));
+    CmdDeliverLine(deliveryCopy.data());
 }
 
 void TfcStop() {

@@ -4,6 +4,7 @@
 
 #include "Application/AppFnTab.h"
 #include "Application/AppIdle.h"
+#include "Application/AppSteps.h"
 #include "Application/AppStreams.h"
 #include "Application/AppTrace.h"
 #include "Communication/Ipm/IpmIni.h"
@@ -34,6 +35,25 @@ int PrintLogLine(const char* pszText) {
     return 0;
 }
 
+std::uint16_t RouteLog() {
+    return LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLogLine);
+}
+
+// After the scheduler and the log: the services the unit's links are built on.
+constexpr AppStep SIMC_START_STEPS[] = {
+    {"UasInit", UasInit}, {"IpsInit", IpsInit}, {"GpsTmrInit", GpsTmrInit}, {"MdsInit", MdsInit},
+    {"RsmInit", RsmInit}, {"IpmInit", IpmInit}, {"LogSetRoute", RouteLog},
+};
+
+// After the links are closed, the log and the scheduler last (a failure of OssTerminate is no
+// longer kept: the log is off by then).
+constexpr AppStep SIMC_STOP_STEPS[] = {
+    {"IpmTerminate", IpmTerminate},       {"RsmTerminate", RsmTerminate},
+    {"GpsTmrTerminate", GpsTmrTerminate}, {"IpsTerminate", IpsTerminate},
+    {"UasTerminate", UasTerminate},       {"LogTerminate", LogTerminate},
+    {"OssTerminate", OssTerminate},
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -46,15 +66,11 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    OssInit();
-    LogInit();
-    static_cast<void>(UasInit()); // always 0
-    static_cast<void>(IpsInit()); // cannot fail; a second start is reported by its check
-    GpsTmrInit();
-    MdsInit();
-    static_cast<void>(RsmInit()); // always 0
-    static_cast<void>(IpmInit()); // logs its own failure
-    LogSetRoute(MDSC_TERMINAL_CHANNEL, PrintLogLine);
+    // The log starts second: a failed OssInit is kept once the log is up.
+    const std::uint16_t wOss = OssInit();
+    AppCheckStep("talvo_sim", "LogInit", LogInit());
+    AppCheckStep("talvo_sim", "OssInit", wOss);
+    AppRunSteps("talvo_sim", SIMC_START_STEPS);
     PltConsoleCatchStopSignals();
 
     // The unit prints nothing of the table's loading unless asked to talk.
@@ -73,24 +89,22 @@ int main(int argc, char** argv) {
         iExit = 1;
     } else if (SimLinkOpen(options) != 0) {
         iExit = 1;
+    } else if (const std::uint16_t wStopTask = OssCreateThread(StopTask, OSSC_EVERY_FOURTH_PASS);
+               wStopTask == OSSC_NO_THREAD) {
+        std::fprintf(stderr, "talvo_sim: no scheduler slot for the stop task\n");
+        iExit = 1;
     } else {
-        OssCreateThread(StopTask, OSSC_EVERY_FOURTH_PASS);
         OssSetIdleHandler(AppIdleWait); // sleeps on readiness: the socket polls need not wait
         IpsSetPollTimeout(0);
         OssRun();
         OssSetIdleHandler(nullptr);
+        AppCheckStep("talvo_sim", "OssDeleteThread", OssDeleteThread(wStopTask));
     }
 
     SimLinkClose();
     TraceClose();
     FnTabRelease();
-    static_cast<void>(IpmTerminate()); // logs its own failures
-    static_cast<void>(RsmTerminate()); // always 0
-    GpsTmrTerminate();
-    static_cast<void>(IpsTerminate()); // cannot fail
-    static_cast<void>(UasTerminate()); // always 0
-    LogTerminate();
-    OssTerminate();
+    AppRunSteps("talvo_sim", SIMC_STOP_STEPS);
     AppSetConsole(nullptr);
     if (pDiscard != nullptr) {
         std::fclose(pDiscard);
