@@ -7,7 +7,7 @@
 #include <span>
 
 struct AppStep {
-    const char* pszName;     // its name in the event log
+    const char* pszName;      // its name in the event log
     std::uint16_t (*pfRun)(); // 0 for success or a status
 };
 

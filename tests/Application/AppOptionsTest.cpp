@@ -43,6 +43,12 @@ class AppOptionsTest : public ::testing::Test {
         return AppParseOptions(static_cast<int>(argv.size()), argv.data());
     }
 
+    // A fresh start within a test; the console stays captured.
+    void Reset() {
+        AppResetForTest();
+        AppSetConsole(m_tConsole.File());
+    }
+
     std::string Console() const { return m_tConsole.All(); }
 
     CapturedStream m_tConsole;
@@ -71,14 +77,14 @@ TEST_F(AppOptionsTest, SerialPortAndBaudRateOptions) {
     ASSERT_EQ(Parse({kDefinitionOption, "-S4:300"}), 0);
     EXPECT_EQ(AppSerialPort(), 3);
     EXPECT_EQ(AppBaudrate(), 9600U);
-    AppResetForTest();
+    Reset();
     ASSERT_EQ(Parse({kDefinitionOption, "-S9"}), 0);
     EXPECT_EQ(AppSerialPort(), 1);
-    AppResetForTest();
+    Reset();
     ASSERT_EQ(Parse({kDefinitionOption, "-S3", "-S:57601"}), 0);
     EXPECT_EQ(AppSerialPort(), 2); // no digit: the port stays
     EXPECT_EQ(AppBaudrate(), 57600U);
-    AppResetForTest();
+    Reset();
     ASSERT_EQ(Parse({kDefinitionOption, "/s1:0x1C200"}), 0);
     EXPECT_EQ(AppSerialPort(), 0);
     EXPECT_EQ(AppBaudrate(), 115200U);
@@ -116,8 +122,7 @@ TEST_F(AppOptionsTest, StartupScriptPathWasCutOrTakenForAnOption) {
 }
 
 TEST_F(AppOptionsTest, ScriptPathLongerThanThePlatformTakesIsRefused) {
-    AppResetForTest();
-    AppSetConsole(m_tConsole.File());
+    Reset();
     const std::string tooLong(PltPathMax() + 1, 'b');
     ASSERT_EQ(Parse({kDefinitionOption, tooLong}), 0);
     EXPECT_STREQ(AppStartupLine(), "");
@@ -126,8 +131,7 @@ TEST_F(AppOptionsTest, ScriptPathLongerThanThePlatformTakesIsRefused) {
 
 TEST_F(AppOptionsTest, DefinitionFileFailuresGiveTheirExitStatus) {
     EXPECT_EQ(Parse({"-D/nonexistent/FNID.DEF"}), APPC_EXIT_DEFINITIONS);
-    AppResetForTest();
-    AppSetConsole(m_tConsole.File());
+    Reset();
     const std::string bad = testing::TempDir() + "/talvo_bad.def";
     std::FILE* file = std::fopen(bad.c_str(), "w");
     ASSERT_NE(file, nullptr);
@@ -151,7 +155,7 @@ TEST_F(AppOptionsTest, HostLongerThanTheSettingIsRefusedNotCut) {
     const std::string text = Console();
     EXPECT_NE(text.find("Host name longer than 252 characters"), std::string::npos);
     EXPECT_NE(text.find("Usage: talvo_rc"), std::string::npos);
-    AppResetForTest();
+    Reset();
     EXPECT_EQ(Parse({kDefinitionOption, "-I" + std::string(APPC_HOST_MAX, 'h')}), 0);
     EXPECT_EQ(std::string(AppHost()).size(), APPC_HOST_MAX);
 }
@@ -160,11 +164,11 @@ TEST_F(AppOptionsTest, CaptureOptionNeedsAFileAndOpensItOnceTheTableIsLoaded) {
     EXPECT_EQ(Parse({"-C", kDefinitionOption}), 1);
     EXPECT_NE(Console().find("  -C<file> : Capture every frame"), std::string::npos);
     EXPECT_FALSE(TraceActive());
-    AppResetForTest();
+    Reset();
     EXPECT_EQ(Parse({kDefinitionOption}), 0);
     EXPECT_FALSE(TraceActive()); // no capture unless asked for
     FnTabRelease();
-    AppResetForTest();
+    Reset();
     const std::string path = "talvo_options_test_" + std::to_string(testos::ProcessId()) + ".pcap";
     EXPECT_EQ(Parse({"-c" + path, kDefinitionOption}), 0);
     EXPECT_TRUE(TraceActive());
@@ -187,7 +191,7 @@ TEST_F(AppOptionsTest, HostWithPortAndIpv6InBrackets) {
         {"-I[fe80::1%eth0]:1", "fe80::1%eth0", 1},
     };
     for (const auto& c : cases) {
-        AppResetForTest();
+        Reset();
         AppSetConsole(m_tConsole.File());
         ASSERT_EQ(Parse({kDefinitionOption, c.pszArg}), 0) << c.pszArg;
         EXPECT_EQ(AppLinkChannel(), MDSC_TCPIP_SESSION_BASE);
@@ -200,7 +204,7 @@ TEST_F(AppOptionsTest, HostWithPortAndIpv6InBrackets) {
 TEST_F(AppOptionsTest, BadPortsAreRefusedWithTheUsage) {
     for (const char* pszArg : {"-I127.0.0.1:0", "-I127.0.0.1:65536", "-I[::1]:0", "-Ihost:",
                                "-Ihost:12x", "-I[::1", "-I[::1]x", "-Ihost:99999999999999999999"}) {
-        AppResetForTest();
+        Reset();
         std::FILE* pConsole = std::tmpfile();
         AppSetConsole(pConsole);
         EXPECT_EQ(Parse({kDefinitionOption, pszArg}), APPC_EXIT_USAGE) << pszArg;
@@ -221,20 +225,19 @@ TEST_F(AppOptionsTest, SerialDevicePathWithOrWithoutBaudRate) {
     EXPECT_EQ(AppLinkChannel(), MDSC_SERIAL_CHANNEL_0);
     EXPECT_STREQ(AppSerialDevice(), "/dev/ttyUSB0");
     EXPECT_EQ(AppBaudrate(), 115200U);
-    AppResetForTest();
+    Reset();
     ASSERT_EQ(Parse({kDefinitionOption, "-S\\\\.\\COM12"}), 0);
     EXPECT_STREQ(AppSerialDevice(), "\\\\.\\COM12");
     EXPECT_EQ(AppBaudrate(), 19200U);
-    AppResetForTest();
+    Reset();
     // A colon not followed by a number belongs to the name.
     ASSERT_EQ(Parse({kDefinitionOption, "-S/dev/serial/by-path/pci-0:1.2"}), 0);
     EXPECT_STREQ(AppSerialDevice(), "/dev/serial/by-path/pci-0:1.2");
-    AppResetForTest();
+    Reset();
     ASSERT_EQ(Parse({kDefinitionOption, "-S/dev/ttyUSB0", "-S3:38400"}), 0);
     EXPECT_STREQ(AppSerialDevice(), ""); // -S<digit> as ever
     EXPECT_EQ(AppSerialPort(), 2);
-    AppResetForTest();
-    AppSetConsole(m_tConsole.File());
+    Reset();
     EXPECT_EQ(Parse({kDefinitionOption, "-S/" + std::string(PLTC_DEVICE_NAME_SIZE, 'd')}),
               APPC_EXIT_USAGE);
     EXPECT_NE(Console().find("Device name longer than 127 characters"), std::string::npos);
