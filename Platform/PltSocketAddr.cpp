@@ -1,7 +1,19 @@
-// Socket address building shared by both socket backends; see PltSocketAddr.h.
+// What both socket backends share; see PltSocketAddr.h.
 #include "Platform/PltSocketAddr.h"
 
 #include <cstring>
+
+bool PltSocketSetNoDelay(PltSocketHandle hSocket) {
+    return PltSocketSetIntOption(hSocket, IPPROTO_TCP, TCP_NODELAY);
+}
+
+bool PltSocketSetKeepAlive(PltSocketHandle hSocket) {
+    return PltSocketSetIntOption(hSocket, SOL_SOCKET, SO_KEEPALIVE);
+}
+
+bool PltSocketSetReuseAddress(PltSocketHandle hSocket) {
+    return PltSocketSetIntOption(hSocket, SOL_SOCKET, SO_REUSEADDR);
+}
 
 sockaddr_in PltIpv4Address(std::uint32_t dwAddress, std::uint16_t wPort) {
     sockaddr_in address{};

@@ -1,6 +1,6 @@
-// Socket address building that both backends share: the IPv4 address of a listen or connect,
-// the port of a bound address and the copy of a getaddrinfo list into PltSocketAddress records.
-// Only the two socket backends include this header.
+// What both socket backends share: the socket options by name, the IPv4 address of a listen or
+// connect, the port of a bound address and the copy of a getaddrinfo list into PltSocketAddress
+// records. Only the two socket backends include this header.
 #pragma once
 
 #include <cstddef>
@@ -13,10 +13,14 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #endif
 
 #include "Platform/PltSocket.h"
+
+// Backend: switches an integer socket option on. False on failure (the error is noted).
+bool PltSocketSetIntOption(PltSocketHandle hSocket, int iLevel, int iName);
 
 // dwAddress and wPort in host byte order.
 sockaddr_in PltIpv4Address(std::uint32_t dwAddress, std::uint16_t wPort);

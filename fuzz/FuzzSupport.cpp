@@ -84,11 +84,11 @@ void InitProcess() {
         ::close(devNull);
     }
     nullStream = std::fopen("/dev/null", "w");
-    OssInit();
+    static_cast<void>(OssInit());
     OssFreezeTime(1);
     OssDisableWait(1);
-    MdsInit();
-    LogInit();
+    static_cast<void>(MdsInit());
+    static_cast<void>(LogInit());
     // The link trace is on for every target, into nowhere: the serial and TCP/IP taps cut the
     // same fuzzed streams as the receivers.
     (void)TraceOpen("/dev/null");
@@ -119,8 +119,8 @@ std::uint32_t StartClock(std::uint32_t dwStart) {
 }
 
 void ResetRuntime(std::uint32_t dwStart) {
-    OssTerminate();
-    OssInit();
+    static_cast<void>(OssTerminate());
+    static_cast<void>(OssInit());
     OssFreezeTime(1);
     SetClock(StartClock(dwStart));
     MdsResetForTest();
@@ -133,7 +133,7 @@ void ResetRuntime(std::uint32_t dwStart) {
 void RegisterRecorder(std::uint8_t bySkipType) {
     for (unsigned type = 0; type < MDSC_TABLE_SIZE; ++type) {
         if (type != bySkipType) {
-            MdsRegisterMsgHandler(static_cast<std::uint8_t>(type), Record);
+            static_cast<void>(MdsRegisterMsgHandler(static_cast<std::uint8_t>(type), Record));
         }
     }
 }
@@ -165,11 +165,13 @@ void RegisterApplication(std::uint8_t byLinkChannel, bool bSerial) {
     RfcReset();
     SetPendingFnId(0x0101);
     for (unsigned type = 0; type < MDSC_TABLE_SIZE; ++type) {
-        MdsRegisterMsgHandler(static_cast<std::uint8_t>(type), MsgGenericHandler);
+        static_cast<void>(
+            MdsRegisterMsgHandler(static_cast<std::uint8_t>(type), MsgGenericHandler));
     }
-    MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, CmdLineHandler);
+    static_cast<void>(MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, CmdLineHandler));
     if (bSerial) {
-        MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, ProtocolComParamsHandler);
+        static_cast<void>(
+            MdsRegisterMsgHandler(MDSC_MSG_COMMUNICATION_PARAMS, ProtocolComParamsHandler));
     }
 }
 

@@ -60,9 +60,9 @@ std::uint32_t Calendar() {
 }
 
 void Type(std::string_view line) {
-    MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
-                         static_cast<std::uint16_t>(line.size()),
-                         reinterpret_cast<const std::uint8_t*>(line.data()));
+    static_cast<void>(MdsExecuteMsgHandler(MDSC_TERMINAL_CHANNEL, MDSC_MSG_TERMINAL_REQUEST,
+                                           static_cast<std::uint16_t>(line.size()),
+                                           reinterpret_cast<const std::uint8_t*>(line.data())));
 }
 
 // The unit answers every call with its FnId and an error code 0.
@@ -72,7 +72,8 @@ void AnswerCalls() {
     for (const std::uint16_t wFnId : pending) {
         const std::uint8_t answer[] = {static_cast<std::uint8_t>(wFnId & 0xFF),
                                        static_cast<std::uint8_t>(wFnId >> 8), 0, 0, 7};
-        MdsExecuteMsgHandler(FUZZ_LINK, MDSC_MSG_RFS_RESPONSE, sizeof answer, answer);
+        static_cast<void>(
+            MdsExecuteMsgHandler(FUZZ_LINK, MDSC_MSG_RFS_RESPONSE, sizeof answer, answer));
     }
 }
 
@@ -102,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbyInput, std::size_t 
                                                                : input.substr(wScript + 1));
 
     fuzz::ResetRuntime(1000);
-    GpsTmrInit();
+    static_cast<void>(GpsTmrInit());
     AppResetStreamsForTest();
     AppSetConsole(fuzz::NullStream());
     AppSetResponseStream(nullptr); // standard output, which goes nowhere here
@@ -114,10 +115,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbyInput, std::size_t 
     RfcReset();
     RfcSetRequestMode(APPC_REQUEST_MODE_REQ);
     SetPendingFnId(APPC_NO_FNID);
-    MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, CmdLineHandler);
-    MdsRegisterMsgHandler(MDSC_MSG_RFS_RESPONSE, MsgGenericHandler);
-    MdsRegisterMsgHandler(MDSC_MSG_PC_NOTIFY, MsgGenericHandler);
-    MdsRegisterResponseHandler(FUZZ_LINK, RecordLink);
+    static_cast<void>(MdsRegisterMsgHandler(MDSC_MSG_TERMINAL_REQUEST, CmdLineHandler));
+    static_cast<void>(MdsRegisterMsgHandler(MDSC_MSG_RFS_RESPONSE, MsgGenericHandler));
+    static_cast<void>(MdsRegisterMsgHandler(MDSC_MSG_PC_NOTIFY, MsgGenericHandler));
+    static_cast<void>(MdsRegisterResponseHandler(FUZZ_LINK, RecordLink));
     calls.clear();
 
     std::string_view rest = input.substr(0, wScript);

@@ -165,10 +165,12 @@ void Answer(std::uint8_t byFlags) {
         const std::uint16_t wLength =
             static_cast<std::uint16_t>(std::min<std::size_t>(message.data.size(), 0xFFFF));
         if ((byFlags & fuzz::FUZZ_FLAG_NOTIFY) != 0) {
-            MdsExecuteResponseHandler(message.byChannel, 5, wLength, message.data.data());
+            static_cast<void>(
+                MdsExecuteResponseHandler(message.byChannel, 5, wLength, message.data.data()));
         }
         if ((byFlags & fuzz::FUZZ_FLAG_ANSWER) != 0) {
-            MdsExecuteResponseHandler(message.byChannel, 4, wLength, message.data.data());
+            static_cast<void>(
+                MdsExecuteResponseHandler(message.byChannel, 4, wLength, message.data.data()));
         }
     }
     messages.clear();

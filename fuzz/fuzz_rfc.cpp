@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbyInput, std::size_t 
     AppSetConsole(fuzz::NullStream());
     AppSetResponseStream(fuzz::NullStream());
     AppSetLinkChannel(FUZZ_LINK);
-    MdsRegisterResponseHandler(FUZZ_LINK, RecordLink);
+    static_cast<void>(MdsRegisterResponseHandler(FUZZ_LINK, RecordLink));
     SetPendingFnId(APPC_NO_FNID);
     sent.clear();
     sentTypes.clear();

@@ -92,10 +92,10 @@ void Answer(std::uint8_t byFlags) {
             static_cast<std::uint16_t>(message.data.size() > 4999 ? 4999 : message.data.size());
         const std::uint8_t* pbyData = message.data.empty() ? nullptr : message.data.data();
         if ((byFlags & fuzz::FUZZ_FLAG_ANSWER) != 0) {
-            MdsExecuteResponseHandler(message.byChannel, 4, wLength, pbyData);
+            static_cast<void>(MdsExecuteResponseHandler(message.byChannel, 4, wLength, pbyData));
         }
         if ((byFlags & fuzz::FUZZ_FLAG_NOTIFY) != 0) {
-            MdsExecuteResponseHandler(message.byChannel, 5, wLength, pbyData);
+            static_cast<void>(MdsExecuteResponseHandler(message.byChannel, 5, wLength, pbyData));
         }
     }
     messages.clear();

@@ -34,13 +34,6 @@ template <typename Call> auto Retry(Call call) {
     return rc;
 }
 
-bool SetIntOption(PltSocketHandle hSocket, int level, int name) {
-    const int one = 1;
-    return Retry([&] {
-               return PltSysTable().pfSetSockOpt(hSocket, level, name, &one, sizeof one);
-           }) == 0;
-}
-
 } // namespace
 
 void PltSocketRestoreCalls() {
@@ -59,16 +52,11 @@ PltSocketHandle PltSocketCreateTcp() {
     return fd;
 }
 
-bool PltSocketSetNoDelay(PltSocketHandle hSocket) {
-    return SetIntOption(hSocket, IPPROTO_TCP, TCP_NODELAY);
-}
-
-bool PltSocketSetKeepAlive(PltSocketHandle hSocket) {
-    return SetIntOption(hSocket, SOL_SOCKET, SO_KEEPALIVE);
-}
-
-bool PltSocketSetReuseAddress(PltSocketHandle hSocket) {
-    return SetIntOption(hSocket, SOL_SOCKET, SO_REUSEADDR);
+bool PltSocketSetIntOption(PltSocketHandle hSocket, int level, int name) {
+    const int one = 1;
+    return Retry([&] {
+               return PltSysTable().pfSetSockOpt(hSocket, level, name, &one, sizeof one);
+           }) == 0;
 }
 
 bool PltSocketSetNonBlocking(PltSocketHandle hSocket) {

@@ -65,13 +65,6 @@ SOCKET Native(PltSocketHandle hSocket) {
     return static_cast<SOCKET>(static_cast<unsigned>(hSocket));
 }
 
-bool SetIntOption(PltSocketHandle hSocket, int iLevel, int iName) {
-    const BOOL one = TRUE;
-    const int rc = calls.pfSetSockOpt(Native(hSocket), iLevel, iName,
-                                      reinterpret_cast<const char*>(&one), sizeof one);
-    return Noted(rc, rc == SOCKET_ERROR) == 0;
-}
-
 } // namespace
 
 PltSocketSysCalls& PltSocketCalls() {
@@ -100,16 +93,11 @@ PltSocketHandle PltSocketCreateTcp() {
     return static_cast<PltSocketHandle>(hSocket);
 }
 
-bool PltSocketSetNoDelay(PltSocketHandle hSocket) {
-    return SetIntOption(hSocket, IPPROTO_TCP, TCP_NODELAY);
-}
-
-bool PltSocketSetKeepAlive(PltSocketHandle hSocket) {
-    return SetIntOption(hSocket, SOL_SOCKET, SO_KEEPALIVE);
-}
-
-bool PltSocketSetReuseAddress(PltSocketHandle hSocket) {
-    return SetIntOption(hSocket, SOL_SOCKET, SO_REUSEADDR);
+bool PltSocketSetIntOption(PltSocketHandle hSocket, int iLevel, int iName) {
+    const BOOL one = TRUE;
+    const int rc = calls.pfSetSockOpt(Native(hSocket), iLevel, iName,
+                                      reinterpret_cast<const char*>(&one), sizeof one);
+    return Noted(rc, rc == SOCKET_ERROR) == 0;
 }
 
 bool PltSocketSetNonBlocking(PltSocketHandle hSocket) {

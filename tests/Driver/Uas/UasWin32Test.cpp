@@ -33,7 +33,7 @@ class UasWin32Test : public ::testing::Test {
     void SetUp() override {
         testos::UnsetEnv("TALVO_RC_COM2");
         InstallFakeDevice();
-        LogInit();
+        static_cast<void>(LogInit());
         LogResetForTest();
         UasResetForTest();
         EXPECT_EQ(0, UasInit());
