@@ -205,18 +205,14 @@ TEST_F(AppOptionsTest, BadPortsAreRefusedWithTheUsage) {
     for (const char* pszArg : {"-I127.0.0.1:0", "-I127.0.0.1:65536", "-I[::1]:0", "-Ihost:",
                                "-Ihost:12x", "-I[::1", "-I[::1]x", "-Ihost:99999999999999999999"}) {
         Reset();
-        std::FILE* pConsole = std::tmpfile();
-        AppSetConsole(pConsole);
+        CapturedStream console;
+        AppSetConsole(console.File());
         EXPECT_EQ(Parse({kDefinitionOption, pszArg}), APPC_EXIT_USAGE) << pszArg;
         EXPECT_EQ(AppLinkChannel(), MDSC_SERIAL_CHANNEL_0) << pszArg;
-        std::rewind(pConsole);
-        std::string text;
-        for (int c = std::fgetc(pConsole); c != EOF; c = std::fgetc(pConsole)) {
-            text.push_back(static_cast<char>(c));
-        }
-        std::fclose(pConsole);
+        const std::string text = console.All();
         EXPECT_NE(text.find("Invalid host or port (1 to 65535)"), std::string::npos) << pszArg;
         EXPECT_NE(text.find("Usage: talvo_rc"), std::string::npos) << pszArg;
+        AppSetConsole(m_tConsole.File()); // before the local stream is closed
     }
 }
 
