@@ -282,7 +282,8 @@ std::uint16_t AppLinkOpen() {
     if (byChannel == MDSC_SERIAL_CHANNEL_0 || byChannel == MDSC_SERIAL_CHANNEL_1) {
         g_bSerial = true;
         if (AppSerialDevice()[0] != '\0') {
-            PltSerialSetDeviceName(AppSerialPort(), AppSerialDevice());
+            // The options refused a name too long to keep, so this one is taken.
+            static_cast<void>(PltSerialSetDeviceName(AppSerialPort(), AppSerialDevice()));
             std::fprintf(AppConsole(), "Using %s: for serial communication\n", AppSerialDevice());
         } else {
             std::fprintf(AppConsole(), "Using COM%d: for serial communication\n",
@@ -321,7 +322,8 @@ std::uint16_t AppLinkOpen() {
 void AppLinkClose() {
     if (g_bSerial) {
         CloseSerial();
-        PltSerialSetDeviceName(AppSerialPort(), nullptr);
+        static_cast<void>(
+            PltSerialSetDeviceName(AppSerialPort(), nullptr)); // forgetting cannot fail
     } else if (g_bySession != kNoSession) {
         const std::uint8_t bySession = g_bySession;
         g_bySession = kNoSession;

@@ -14,7 +14,7 @@ constexpr std::uint8_t PLTC_KEY_NONE = 0;   // PltConsoleReadKey when no key is 
 // catches SIGINT, SIGTERM, SIGHUP and SIGQUIT as a stop request and ignores SIGPIPE (a failed
 // console write is a stop request instead, see PltConsoleFlush). Returns 0; a second call changes
 // nothing.
-std::uint16_t PltConsoleOpen();
+[[nodiscard]] std::uint16_t PltConsoleOpen();
 // Restores the terminal modes and the previous signal actions. Safe to call more than once.
 void PltConsoleClose();
 

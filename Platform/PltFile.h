@@ -8,7 +8,7 @@
 
 // Makes every finished line written to the stream reach the file at once (a watcher of the file
 // sees it, a crash loses none). Returns false when the stream's buffering cannot be changed.
-bool PltFileLineBuffered(std::FILE* pFile);
+[[nodiscard]] bool PltFileLineBuffered(std::FILE* pFile);
 
 // Characters of the longest file path the platform opens (without the terminating zero).
 std::size_t PltPathMax();
@@ -19,11 +19,11 @@ bool PltSlashArgumentIsFile(const char* pszArgument);
 
 // Opens a text file for writing, appended to (bAppend) or emptied, made readable by its owner only
 // when it is created (it may hold what an operator typed). nullptr with errno set on failure.
-std::FILE* PltFileOpenPrivate(const char* pszPath, bool bAppend);
+[[nodiscard]] std::FILE* PltFileOpenPrivate(const char* pszPath, bool bAppend);
 
 // Opens the platform's null device for writing: what is written to it is discarded.
 // nullptr with errno set on failure.
-std::FILE* PltFileOpenNull();
+[[nodiscard]] std::FILE* PltFileOpenNull();
 
 // The value of an environment variable; false when it is not set.
 bool PltGetEnvironment(const char* pszName, std::string& value);

@@ -24,39 +24,42 @@ struct PltSocketReady {
     bool bError = false; // error condition; PltSocketLastError() then holds the socket's error
 };
 
-PltSocketHandle PltSocketCreateTcp();                  // IPv4 stream socket, or PLTC_INVALID_SOCKET
-bool PltSocketSetNoDelay(PltSocketHandle hSocket);     // TCP_NODELAY on
-bool PltSocketSetKeepAlive(PltSocketHandle hSocket);   // SO_KEEPALIVE on
-bool PltSocketSetNonBlocking(PltSocketHandle hSocket); // O_NONBLOCK on
-bool PltSocketSetReuseAddress(PltSocketHandle hSocket); // SO_REUSEADDR on (before bind)
-bool PltSocketClose(PltSocketHandle hSocket);           // true when closed
+[[nodiscard]] PltSocketHandle PltSocketCreateTcp(); // IPv4 stream socket, or PLTC_INVALID_SOCKET
+[[nodiscard]] bool PltSocketSetNoDelay(PltSocketHandle hSocket);     // TCP_NODELAY on
+[[nodiscard]] bool PltSocketSetKeepAlive(PltSocketHandle hSocket);   // SO_KEEPALIVE on
+[[nodiscard]] bool PltSocketSetNonBlocking(PltSocketHandle hSocket); // O_NONBLOCK on
+// SO_REUSEADDR on (before bind)
+[[nodiscard]] bool PltSocketSetReuseAddress(PltSocketHandle hSocket);
+[[nodiscard]] bool PltSocketClose(PltSocketHandle hSocket); // true when closed
 
 // Dotted-decimal text to an address in host byte order; PLTC_ADDRESS_NONE when it does not convert.
 std::uint32_t PltSocketParseAddress(const char* pszText);
 // Starts a connect to address:port (host byte order). Returns 0 when connected or under way,
 // else the error number.
-int PltSocketConnect(PltSocketHandle hSocket, std::uint32_t dwAddress, std::uint16_t wPort);
+[[nodiscard]] int PltSocketConnect(PltSocketHandle hSocket, std::uint32_t dwAddress,
+                                   std::uint16_t wPort);
 // Error left on the socket by a connect that ended (0 none), or -1 when it cannot be asked.
-int PltSocketPendingError(PltSocketHandle hSocket);
+[[nodiscard]] int PltSocketPendingError(PltSocketHandle hSocket);
 constexpr std::uint32_t PLTC_ADDRESS_ANY = 0; // every local address (to bind to)
 // Binds to the port on one local address (host byte order), every one by default.
-bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort,
-                   std::uint32_t dwAddress = PLTC_ADDRESS_ANY);
-bool PltSocketListen(PltSocketHandle hSocket, int nBacklog);
+[[nodiscard]] bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort,
+                                 std::uint32_t dwAddress = PLTC_ADDRESS_ANY);
+[[nodiscard]] bool PltSocketListen(PltSocketHandle hSocket, int nBacklog);
 // Accepts one connection: its handle, or PLTC_INVALID_SOCKET (PltSocketLastError tells why).
-PltSocketHandle PltSocketAccept(PltSocketHandle hSocket);
+[[nodiscard]] PltSocketHandle PltSocketAccept(PltSocketHandle hSocket);
 // Waits at most dwMicroseconds for the asked conditions. Returns 1 ready (see *ptReady),
 // 0 not ready, -1 failure.
-int PltSocketPoll(PltSocketHandle hSocket, bool bRead, bool bWrite, std::uint32_t dwMicroseconds,
-                  PltSocketReady* ptReady);
+[[nodiscard]] int PltSocketPoll(PltSocketHandle hSocket, bool bRead, bool bWrite,
+                                std::uint32_t dwMicroseconds, PltSocketReady* ptReady);
 // Bytes handed to the system (>= 0), or -1 on failure; never raises a signal on a closed peer.
-long PltSocketSend(PltSocketHandle hSocket, const std::uint8_t* pbyData, std::size_t len);
+[[nodiscard]] long PltSocketSend(PltSocketHandle hSocket, const std::uint8_t* pbyData,
+                                 std::size_t len);
 // Bytes received (> 0), 0 when the peer closed, -1 on failure.
-long PltSocketRecv(PltSocketHandle hSocket, std::uint8_t* pbyBuffer, std::size_t len);
+[[nodiscard]] long PltSocketRecv(PltSocketHandle hSocket, std::uint8_t* pbyBuffer, std::size_t len);
 bool PltSocketWouldBlock(int nError); // error number means "try again later"
 // First IPv4 address of the name (host byte order); false when it does not resolve.
-bool PltSocketResolve(const char* pszName, std::uint32_t* pdwAddress);
-bool PltSocketHostName(char* pszName, std::size_t size);   // this computer's name
+[[nodiscard]] bool PltSocketResolve(const char* pszName, std::uint32_t* pdwAddress);
+[[nodiscard]] bool PltSocketHostName(char* pszName, std::size_t size); // this computer's name
 std::uint16_t PltSocketLocalPort(PltSocketHandle hSocket); // bound local port, 0 when unknown
 
 // A socket address of either family as the resolver gave it, in the system's own layout.
@@ -77,9 +80,9 @@ std::size_t PltSocketResolveAll(const char* pszName, std::uint16_t wPort, int nF
 const char* PltSocketResolveErrorText(int nError); // the resolver's words for its code
 const char* PltSocketErrorText(int nError);        // the system's words for a socket error number
 // Stream socket of the address's family, or PLTC_INVALID_SOCKET.
-PltSocketHandle PltSocketCreateFor(const PltSocketAddress& tAddress);
+[[nodiscard]] PltSocketHandle PltSocketCreateFor(const PltSocketAddress& tAddress);
 // Starts a connect to the address: 0 when connected or under way, else the error number.
-int PltSocketConnectTo(PltSocketHandle hSocket, const PltSocketAddress& tAddress);
-bool PltSocketBindTo(PltSocketHandle hSocket, const PltSocketAddress& tAddress);
+[[nodiscard]] int PltSocketConnectTo(PltSocketHandle hSocket, const PltSocketAddress& tAddress);
+[[nodiscard]] bool PltSocketBindTo(PltSocketHandle hSocket, const PltSocketAddress& tAddress);
 // "192.0.2.1:9451" or "[2001:db8::1]:9451" into pszText (PLTC_ADDRESS_TEXT bytes).
 void PltSocketAddressText(const PltSocketAddress& tAddress, char* pszText, std::size_t wSize);

@@ -20,7 +20,7 @@
 #include "Platform/PltSocket.h"
 
 // Backend: switches an integer socket option on. False on failure (the error is noted).
-bool PltSocketSetIntOption(PltSocketHandle hSocket, int iLevel, int iName);
+[[nodiscard]] bool PltSocketSetIntOption(PltSocketHandle hSocket, int iLevel, int iName);
 
 // dwAddress and wPort in host byte order.
 sockaddr_in PltIpv4Address(std::uint32_t dwAddress, std::uint16_t wPort);

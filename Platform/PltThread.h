@@ -11,8 +11,9 @@ struct PltThread;
 
 // Starts a thread running routine(param) at once. Returns the handle, or nullptr on failure;
 // *pdwThreadId receives a number that identifies the thread.
-PltThread* PltThreadStart(PltThreadRoutine routine, void* pvParam, std::uint32_t* pdwThreadId);
+[[nodiscard]] PltThread* PltThreadStart(PltThreadRoutine routine, void* pvParam,
+                                        std::uint32_t* pdwThreadId);
 
 // Waits at most dwTimeoutMs for the thread to end. Returns true and releases the handle when it
 // ended in time; false leaves the handle valid.
-bool PltThreadJoin(PltThread* ptThread, std::uint32_t dwTimeoutMs);
+[[nodiscard]] bool PltThreadJoin(PltThread* ptThread, std::uint32_t dwTimeoutMs);

@@ -17,10 +17,10 @@ struct PltWaitSet {
 
 // Adds a descriptor watched for input (negative ones are ignored; a full set ignores the rest).
 // Returns false when the set was full, so the caller knows it must not wait long.
-bool PltWaitAdd(PltWaitSet& rSet, int iHandle);
+[[nodiscard]] bool PltWaitAdd(PltWaitSet& rSet, int iHandle);
 // Adds a socket watched for writability: a connect under way ends the wait when it completes
 // (or fails).
-bool PltWaitAddWritable(PltWaitSet& rSet, int iHandle);
+[[nodiscard]] bool PltWaitAddWritable(PltWaitSet& rSet, int iHandle);
 
 // Sleeps until a descriptor of the set is ready (input, hang-up, or writability where asked), a
 // PltWaitWake call, or dwTimeoutMs passes (PLTC_WAIT_FOREVER: no time-out). An empty set just

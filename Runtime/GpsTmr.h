@@ -34,8 +34,8 @@ void GpsTmrProcess();                          // one processing run: fires the 
 // Control: 0, or GPSTMRC_NO_TIMER when the id names no allocated timer.
 [[nodiscard]] std::uint16_t GpsTmrDelete(std::uint16_t wId); // frees the entry
 [[nodiscard]] std::uint16_t GpsTmrStop(std::uint16_t wId);   // stops counting and firing
-[[nodiscard]] std::uint16_t
-GpsTmrResume(std::uint16_t wId); // runs again; the reference time is kept
+// Runs again; the reference time is kept
+[[nodiscard]] std::uint16_t GpsTmrResume(std::uint16_t wId);
 
 // Milliseconds until the next running timer is due (0 when one is due now), or UINT32_MAX when
 // none runs. The timer task declares it as its deadline, so that the idle step sleeps that long.

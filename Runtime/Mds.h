@@ -29,8 +29,8 @@ constexpr std::uint8_t MDSC_MSG_CAMERA_REQUEST = 25;       // a terminal line in
 using MsgHandler = std::uint16_t (*)(std::uint8_t byChannelId, std::uint8_t byMsgType,
                                      std::uint16_t wLength, const std::uint8_t* pbyData);
 
-[[nodiscard]] std::uint16_t
-MdsInit(); // empties both tables on the first call; later calls change nothing
+// Empties both tables on the first call; later calls change nothing
+[[nodiscard]] std::uint16_t MdsInit();
 [[nodiscard]] std::uint16_t MdsClose(); // nothing to release; returns 0
 // Number of handlers called so far, in either direction (wraps). A message sent or received means
 // more work may follow at once, so an idle loop only sleeps after a round without any.

@@ -21,8 +21,8 @@ using OssThread = void (*)();              // a scheduler task
 using OssThreadHandle = PltThread*;        // a native thread
 using OssNativeRoutine = PltThreadRoutine; // routine of a native thread
 
-[[nodiscard]] std::uint16_t
-OssInit(); // empties the slots and takes the clock base; second call: no change
+// Empties the slots and takes the clock base; second call: no change
+[[nodiscard]] std::uint16_t OssInit();
 [[nodiscard]] std::uint16_t OssTerminate(); // clears the initialised mark; slots stay as they are
 
 // Adds a task of type OSSC_EVERY_PASS, OSSC_EVERY_SECOND_PASS or OSSC_EVERY_FOURTH_PASS.

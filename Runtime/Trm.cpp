@@ -151,14 +151,14 @@ std::uint16_t TrmOpen() {
     if (keyboardSlot == OSSC_NO_THREAD) { // a second open adds no second keyboard task
         keyboardSlot = OssCreateThread(TrmPollKeyboard, TRMC_TASK_TYPE);
     }
-    PltConsoleOpen();
+    const std::uint16_t wConsole = PltConsoleOpen();
     if (PltConsoleIsRaw() && !editing) {
         editing = true;
         TrmEditReset();
         TrmEditSetWriter(WriteScreen);
         TrmEditSetColumns(PltConsoleColumns());
     }
-    return 0;
+    return keyboardSlot == OSSC_NO_THREAD ? TRMC_ERROR : wConsole;
 }
 
 std::uint16_t TrmClose() {

@@ -10,17 +10,18 @@
 constexpr std::uint8_t TRMC_CHANNEL_ID = 34;  // the console's channel
 constexpr std::uint16_t TRMC_LINE_SIZE = 200; // line buffer, terminating zero included
 constexpr std::uint16_t TRMC_LINE_MAX = TRMC_LINE_SIZE - 1; // characters of one line
-constexpr std::uint16_t TRMC_ERROR = 1;                     // TrmClose / TrmTerminate refusal
-constexpr std::uint8_t TRMC_KEY_ENTER = 13;                 // carriage return: the line is finished
-constexpr std::uint8_t TRMC_KEY_BACKSPACE = 8;              // erases the last character
-constexpr std::uint8_t TRMC_KEY_DELETE = 127;               // what a terminal's Backspace key sends
+constexpr std::uint16_t TRMC_ERROR = 1;        // TrmOpen / TrmClose / TrmTerminate refusal
+constexpr std::uint8_t TRMC_KEY_ENTER = 13;    // carriage return: the line is finished
+constexpr std::uint8_t TRMC_KEY_BACKSPACE = 8; // erases the last character
+constexpr std::uint8_t TRMC_KEY_DELETE = 127;  // what a terminal's Backspace key sends
 
-[[nodiscard]] std::uint16_t
-TrmInit(); // registers TrmOutput for channel 34; the dispatch status on failure
-[[nodiscard]] std::uint16_t
-TrmOpen(); // adds the keyboard task and opens the console (raw terminal); 0
-[[nodiscard]] std::uint16_t
-TrmClose(); // removes the keyboard task, restores the terminal; 0 or TRMC_ERROR
+// Registers TrmOutput for channel 34; the dispatch status on failure.
+[[nodiscard]] std::uint16_t TrmInit();
+// Adds the keyboard task and opens the console (raw terminal); 0, or TRMC_ERROR without a
+// scheduler slot for the keyboard.
+[[nodiscard]] std::uint16_t TrmOpen();
+// Removes the keyboard task, restores the terminal; 0 or TRMC_ERROR.
+[[nodiscard]] std::uint16_t TrmClose();
 [[nodiscard]] std::uint16_t TrmTerminate(); // deregisters channel 34; 0 or TRMC_ERROR
 
 // Keyboard task (type 3): turns a stop signal into OssExit(0), then handles at most one key.

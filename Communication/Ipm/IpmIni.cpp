@@ -301,10 +301,12 @@ void IpmAddWaitHandles(PltWaitSet& rSet) {
             continue;
         }
         // A connect in progress completes (or fails) on writability.
+        // A full set is seen by the idle step, which then looks again soon.
         if (tSession.bConnecting == 0) {
-            PltWaitAdd(rSet, static_cast<int>(tSession.tSocket.socketDescr));
+            static_cast<void>(PltWaitAdd(rSet, static_cast<int>(tSession.tSocket.socketDescr)));
         } else if (tSession.tSocket.tType == IpsType::Connecting) {
-            PltWaitAddWritable(rSet, static_cast<int>(tSession.tSocket.socketDescr));
+            static_cast<void>(
+                PltWaitAddWritable(rSet, static_cast<int>(tSession.tSocket.socketDescr)));
         }
     }
 }

@@ -24,8 +24,8 @@ struct IpmMultiHeader {
     std::uint16_t wLength = 0;
 };
 
-[[nodiscard]] std::uint16_t
-IpmMultiInit(IpmSessionData* ptSessionData);         // allocates the state: 0 or 12600
+// Allocates the state: 0 or 12600
+[[nodiscard]] std::uint16_t IpmMultiInit(IpmSessionData* ptSessionData);
 void IpmMultiClose(IpmSessionData* ptSessionData);   // releases it
 void IpmMultiProcess(IpmSessionData* ptSessionData); // one receive pass
 // Sends one message package: 0 (also when the write failed; it is logged) or 12600.

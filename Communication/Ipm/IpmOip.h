@@ -32,8 +32,8 @@ enum class IpmOipState : std::int32_t {
     Skip = 6,      // rest of a rejected message
 };
 
-[[nodiscard]] std::uint16_t
-IpmOipInit(IpmSessionData* ptSessionData);         // allocates the state: 0 or 12600
+// Allocates the state: 0 or 12600
+[[nodiscard]] std::uint16_t IpmOipInit(IpmSessionData* ptSessionData);
 void IpmOipClose(IpmSessionData* ptSessionData);   // releases state and held messages
 void IpmOipProcess(IpmSessionData* ptSessionData); // one receive pass
 // Sends one message (or holds a notification back): 0 or 12600.

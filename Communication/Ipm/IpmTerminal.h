@@ -11,8 +11,8 @@ constexpr std::uint16_t IPMC_TERMINAL_LINE_SIZE = 200; // line buffer, terminati
 constexpr std::uint8_t IPMC_TERMINAL_CR = 13;          // ends the line
 constexpr std::uint8_t IPMC_TERMINAL_BS = 8;           // removes the last character
 
-[[nodiscard]] std::uint16_t
-IpmTerminalInit(IpmSessionData* ptSessionData);         // empty line: 0 or 12600
+// Empty line: 0 or 12600
+[[nodiscard]] std::uint16_t IpmTerminalInit(IpmSessionData* ptSessionData);
 void IpmTerminalClose(IpmSessionData* ptSessionData);   // drops a partly typed line
 void IpmTerminalProcess(IpmSessionData* ptSessionData); // one receive pass
 // Writes the message bytes as they are (the type is not sent): 0 or 12600.

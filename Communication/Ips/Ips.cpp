@@ -180,7 +180,7 @@ std::uint16_t IpsListen(std::uint16_t wPort, IpsSocket* pSocket, const char* psz
     LogError("IpsListen", IPSC_ERROR, pszFailure, PltSocketLastError());
     // The socket is of no further use; close it here so that it does not leak.
     if (pSocket->socketDescr != IPSC_INVALID_SOCKET) {
-        PltSocketClose(hSocket);
+        static_cast<void>(PltSocketClose(hSocket)); // given up either way
         --wOpenSockets;
     }
     pSocket->socketDescr = IPSC_INVALID_SOCKET;
@@ -219,7 +219,7 @@ std::uint16_t IpsAccept(IpsSocket* pListenSocket, IpsSocket* pAcceptedSocket) {
     }
     // Accepted sockets do not inherit every mode of the listening one: set them here.
     if (!SetModes(hAccepted, "IpsAccept")) {
-        PltSocketClose(hAccepted);
+        static_cast<void>(PltSocketClose(hAccepted)); // given up either way
         return IPSC_ERROR;
     }
     Keep(pAcceptedSocket, hAccepted);

@@ -36,8 +36,8 @@ struct IpsSocket {
     IpsType tType = IpsType::None;
 };
 
-[[nodiscard]] std::uint16_t
-IpsInit(); // starts the socket layer; second call only reports the check
+// Starts the socket layer; second call only reports the check
+[[nodiscard]] std::uint16_t IpsInit();
 [[nodiscard]] std::uint16_t IpsTerminate(); // stops it
 // Sets how long each readiness poll waits (IPSC_POLL_TIMEOUT_US unless changed). A program whose
 // idle step already sleeps on the sockets' readiness sets 0: the polls then only ask.

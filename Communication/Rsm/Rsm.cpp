@@ -400,7 +400,8 @@ std::uint16_t RsmSetCommunicationParams(std::uint8_t byComport, RsmCommParams* p
 void RsmAddWaitHandles(PltWaitSet& rSet) {
     for (const RsmPort& port : ports) {
         if (port.bOpen != 0 && port.byLineLost == 0 && RsmDriver().pfReadHandle != nullptr) {
-            PltWaitAdd(rSet, RsmDriver().pfReadHandle(port.byComport));
+            // A full set is seen by the idle step, which then looks again soon.
+            static_cast<void>(PltWaitAdd(rSet, RsmDriver().pfReadHandle(port.byComport)));
         }
     }
 }

@@ -20,8 +20,8 @@ void RsmSetDriver(const RsmDriverOps* pOps); // nullptr: the serial port driver 
 // driver's status; on failure nothing stays open.
 [[nodiscard]] std::uint16_t RsmOpen(std::uint8_t byComport, std::uint32_t dwBaudrate,
                                     std::uint16_t wProtocol, RsmNotify pfNotify);
-[[nodiscard]] std::uint16_t
-RsmClose(std::uint8_t byComport); // 0, or 1 when not open or a removal failed
+// 0, or 1 when not open or a removal failed
+[[nodiscard]] std::uint16_t RsmClose(std::uint8_t byComport);
 [[nodiscard]] std::uint16_t RsmGetProtocolType(std::uint8_t byComport, std::uint16_t* pwProtocol);
 [[nodiscard]] std::uint16_t RsmGetChannelId(std::uint8_t byComport, std::uint8_t* pbyChannelId);
 [[nodiscard]] std::uint16_t RsmEnableNotify(std::uint8_t byComport, std::uint8_t bEnable);

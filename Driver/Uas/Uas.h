@@ -36,8 +36,8 @@ constexpr std::uint16_t UASC_HUNG_UP = 12305;         // UasReadBuffer: the line
 // of opening the device by name, and UasClose closes it. 0, or UASC_ERROR for a bad index or a
 // port in use.
 [[nodiscard]] std::uint16_t UasSetDeviceHandle(std::uint8_t byComport, PltHandle hDevice);
-[[nodiscard]] std::uint16_t
-UasClose(std::uint8_t byComport); // stops the writer, closes everything; 0
+// Stops the writer, closes everything; 0
+[[nodiscard]] std::uint16_t UasClose(std::uint8_t byComport);
 int UasLastOpenError(); // system error of the last UasOpen's device open; 0 when it opened
 // Hands the bytes to the writer thread without ever waiting: what the write pipe cannot take now
 // is held back in order and goes on at the next write or read of the port. While UASC_BACKLOG_LIMIT
@@ -53,8 +53,8 @@ int UasLastOpenError(); // system error of the last UasOpen's device open; 0 whe
                                           std::uint8_t* pbyData, std::uint16_t* pwCount);
 [[nodiscard]] std::uint16_t UasGetChar(std::uint8_t byComport,
                                        std::uint8_t* pbyChar); // 0 or UASC_NO_CHAR
-[[nodiscard]] std::uint16_t
-UasPurge(std::uint8_t byComport);                        // discards pending output; 0 or UASC_ERROR
+// Discards pending output; 0 or UASC_ERROR
+[[nodiscard]] std::uint16_t UasPurge(std::uint8_t byComport);
 std::uint32_t UasDroppedBuffers(std::uint8_t byComport); // buffers dropped since the port opened
 std::uint8_t UasIsOpen(std::uint8_t byComport);          // 1 when in use and the writer runs
 int UasReadHandle(std::uint8_t byComport); // the open port's device descriptor, or -1 (hung up)

@@ -97,7 +97,7 @@ TEST_F(PltConsoleTest, ReadErrorEndsTheInput) {
 
 TEST_F(PltConsoleTest, PipeInputIsNotSwitchedToRaw) {
     PipeInput("", false);
-    PltConsoleOpen();
+    ASSERT_EQ(0, PltConsoleOpen());
     EXPECT_FALSE(PltConsoleIsRaw());
     PltConsoleClose();
 }
@@ -121,7 +121,7 @@ class PltConsoleTerminalTest : public PltConsoleTest {
 };
 
 TEST_F(PltConsoleTerminalTest, TerminalIsRawWhileOpenAndRestoredAfter) {
-    PltConsoleOpen();
+    ASSERT_EQ(0, PltConsoleOpen());
     EXPECT_TRUE(PltConsoleIsRaw());
     termios raw{};
     ASSERT_EQ(0, tcgetattr(slave, &raw));
@@ -152,7 +152,7 @@ int FailingSetattr(int, int, const termios*) {
 
 TEST_F(PltConsoleTerminalTest, RefusedRawModeLeavesTheTerminalAsItWas) {
     PltSysTable().pfTcsetattr = FailingSetattr;
-    PltConsoleOpen();
+    ASSERT_EQ(0, PltConsoleOpen());
     EXPECT_FALSE(PltConsoleIsRaw());
     PltConsoleClose();
     termios after{};
@@ -178,7 +178,7 @@ TEST_F(PltConsoleTerminalTest, CtrlZHandsTheShellItsModesAndFgTakesRawInputBack)
     ASSERT_GE(child, 0);
     if (child == 0) {
         setpgid(0, 0); // its own process group, so that the stop is not discarded
-        PltConsoleOpen();
+        ASSERT_EQ(0, PltConsoleOpen());
         std::raise(SIGTSTP);
         for (;;) {
             pause();
@@ -204,7 +204,7 @@ TEST_F(PltConsoleTerminalTest, CtrlZWithoutJobControlKeepsRawInput) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         setsid(); // a session of its own: nobody can continue a stopped process group
-        PltConsoleOpen();
+        ASSERT_EQ(0, PltConsoleOpen());
         std::raise(SIGTSTP);
         (void)!write(ready[1], "x", 1);
         for (;;) {
@@ -228,7 +228,7 @@ TEST_F(PltConsoleTest, FailedConsoleOutputIsAStopRequest) {
     std::FILE* pOut = fdopen(sink[1], "w");
     ASSERT_NE(nullptr, pOut);
     PltConsoleUseOutputForTest(pOut);
-    PltConsoleOpen();
+    ASSERT_EQ(0, PltConsoleOpen());
     close(sink[0]); // the reader is gone, as after "| head -1"
     PltConsoleWriteChar('x');
     PltConsoleFlush(); // would end the test program with SIGPIPE, were it not ignored
@@ -242,7 +242,7 @@ TEST_F(PltConsoleTest, StopSignalIsRecordedAndHandlersRestoredAtClose) {
     PipeInput("", false);
     struct sigaction previous {};
     ASSERT_EQ(0, sigaction(SIGINT, nullptr, &previous));
-    PltConsoleOpen();
+    ASSERT_EQ(0, PltConsoleOpen());
     ASSERT_EQ(0, std::raise(SIGINT)); // would end the test program without the handler
     EXPECT_EQ(SIGINT, PltConsoleStopSignal());
     PltConsoleClose();

@@ -17,7 +17,7 @@ class PltSocketWin32Test : public ::testing::Test {
         PltSocketRestoreCalls();
         for (PltSocketHandle h : {listener, client, accepted}) {
             if (h != PLTC_INVALID_SOCKET) {
-                PltSocketClose(h);
+                EXPECT_TRUE(PltSocketClose(h));
             }
         }
     }
@@ -71,7 +71,7 @@ TEST_F(PltSocketWin32Test, EmptyNonBlockingSocketsReportWouldBlock10035) {
     EXPECT_EQ(3, PltSocketSend(client, data, sizeof data));
     ASSERT_TRUE(WaitFor(accepted, true, false, &ready));
     EXPECT_EQ(3, PltSocketRecv(accepted, buffer, sizeof buffer));
-    PltSocketClose(client);
+    EXPECT_TRUE(PltSocketClose(client));
     client = PLTC_INVALID_SOCKET;
     ASSERT_TRUE(WaitFor(accepted, true, false, &ready));
     EXPECT_TRUE(ready.bReadable); // a closed peer reads as the end of the stream
@@ -80,7 +80,7 @@ TEST_F(PltSocketWin32Test, EmptyNonBlockingSocketsReportWouldBlock10035) {
 
 TEST_F(PltSocketWin32Test, ConnectToAClosedPortEndsWithRefused10061) {
     const std::uint16_t wPort = Listen();
-    PltSocketClose(listener); // nothing listens there any more
+    EXPECT_TRUE(PltSocketClose(listener)); // nothing listens there any more
     listener = PLTC_INVALID_SOCKET;
     client = PltSocketCreateTcp();
     ASSERT_TRUE(PltSocketSetNonBlocking(client));

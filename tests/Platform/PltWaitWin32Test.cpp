@@ -59,8 +59,8 @@ TEST(PltWaitWin32Test, SocketWithDataWakesTheWait) {
     const std::uint32_t dwStart = PltGetTickCount();
     EXPECT_EQ(1, PltWaitReadable(set, 5000)); // a pending connection reads as input
     EXPECT_LT(PltGetTickCount() - dwStart, 1000u);
-    PltSocketClose(hClient);
-    PltSocketClose(hListener);
+    EXPECT_TRUE(PltSocketClose(hClient));
+    EXPECT_TRUE(PltSocketClose(hListener));
 }
 
 TEST(PltWaitWin32Test, EmptySetSleepsTheTimeOut) {
