@@ -15,12 +15,33 @@ bool PltSocketSetReuseAddress(PltSocketHandle hSocket) {
     return PltSocketSetIntOption(hSocket, SOL_SOCKET, SO_REUSEADDR);
 }
 
-sockaddr_in PltIpv4Address(std::uint32_t dwAddress, std::uint16_t wPort) {
+namespace {
+
+// dwAddress and wPort in host byte order.
+sockaddr_in Ipv4Address(std::uint32_t dwAddress, std::uint16_t wPort) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(wPort);
     address.sin_addr.s_addr = htonl(dwAddress);
     return address;
+}
+
+PltSocketAddress Ipv4SocketAddress(std::uint32_t dwAddress, std::uint16_t wPort) {
+    const sockaddr_in address = Ipv4Address(dwAddress, wPort);
+    PltSocketAddress tAddress;
+    std::memcpy(tAddress.abyData.data(), &address, sizeof address);
+    tAddress.dwLength = static_cast<std::uint32_t>(sizeof address);
+    return tAddress;
+}
+
+} // namespace
+
+int PltSocketConnect(PltSocketHandle hSocket, std::uint32_t dwAddress, std::uint16_t wPort) {
+    return PltSocketConnectTo(hSocket, Ipv4SocketAddress(dwAddress, wPort));
+}
+
+bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort, std::uint32_t dwAddress) {
+    return PltSocketBindTo(hSocket, Ipv4SocketAddress(dwAddress, wPort));
 }
 
 std::uint16_t PltAddressPort(const sockaddr_storage& tAddress) {

@@ -1,6 +1,7 @@
-// What both socket backends share: the socket options by name, the IPv4 address of a listen or
-// connect, the port of a bound address and the copy of a getaddrinfo list into PltSocketAddress
-// records. Only the two socket backends include this header.
+// What both socket backends share: the socket options by name, the IPv4 connect and bind (as
+// the connect and bind of any address), the port of a bound address and the copy of a
+// getaddrinfo list into PltSocketAddress records. Only the two socket backends include this
+// header.
 #pragma once
 
 #include <cstddef>
@@ -22,8 +23,6 @@
 // Backend: switches an integer socket option on. False on failure (the error is noted).
 [[nodiscard]] bool PltSocketSetIntOption(PltSocketHandle hSocket, int iLevel, int iName);
 
-// dwAddress and wPort in host byte order.
-sockaddr_in PltIpv4Address(std::uint32_t dwAddress, std::uint16_t wPort);
 // The port of an IPv4 or IPv6 address in host byte order; 0 for any other family.
 std::uint16_t PltAddressPort(const sockaddr_storage& tAddress);
 // Copies the IPv4 and IPv6 entries of a getaddrinfo list, at most wMax; returns how many.

@@ -85,21 +85,6 @@ std::uint32_t PltSocketParseAddress(const char* pszText) {
     return ntohl(address.s_addr);
 }
 
-int PltSocketConnect(PltSocketHandle hSocket, std::uint32_t dwAddress, std::uint16_t wPort) {
-    const sockaddr_in address = PltIpv4Address(dwAddress, wPort);
-    const int rc = PltSysTable().pfConnect(hSocket, reinterpret_cast<const sockaddr*>(&address),
-                                           sizeof address);
-    if (rc == 0) {
-        return 0;
-    }
-    // An interrupted connect goes on in the background like one under way.
-    if (errno == EINPROGRESS || errno == EINTR || errno == EALREADY) {
-        return 0;
-    }
-    lastError = errno;
-    return errno;
-}
-
 int PltSocketPendingError(PltSocketHandle hSocket) {
     int error = 0;
     unsigned len = sizeof error;
@@ -112,14 +97,6 @@ int PltSocketPendingError(PltSocketHandle hSocket) {
         lastError = error;
     }
     return error;
-}
-
-bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort, std::uint32_t dwAddress) {
-    const sockaddr_in address = PltIpv4Address(dwAddress, wPort);
-    return Retry([&] {
-               return PltSysTable().pfBind(hSocket, reinterpret_cast<const sockaddr*>(&address),
-                                           sizeof address);
-           }) == 0;
 }
 
 bool PltSocketListen(PltSocketHandle hSocket, int nBacklog) {

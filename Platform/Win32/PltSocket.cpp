@@ -142,21 +142,6 @@ std::uint32_t PltSocketParseAddress(const char* pszText) {
     return *p == '\0' ? dwAddress : PLTC_ADDRESS_NONE;
 }
 
-int PltSocketConnect(PltSocketHandle hSocket, std::uint32_t dwAddress, std::uint16_t wPort) {
-    const sockaddr_in address = PltIpv4Address(dwAddress, wPort);
-    if (calls.pfConnect(Native(hSocket), reinterpret_cast<const sockaddr*>(&address),
-                        sizeof address) == 0) {
-        return 0;
-    }
-    const int nError = calls.pfWSAGetLastError();
-    // A non-blocking connect reports "would block" while it goes on in the background.
-    if (nError == WSAEWOULDBLOCK || nError == WSAEINPROGRESS || nError == WSAEALREADY) {
-        return 0;
-    }
-    lastError = nError;
-    return nError;
-}
-
 int PltSocketPendingError(PltSocketHandle hSocket) {
     int nError = 0;
     int len = sizeof nError;
@@ -169,13 +154,6 @@ int PltSocketPendingError(PltSocketHandle hSocket) {
         lastError = nError;
     }
     return nError;
-}
-
-bool PltSocketBind(PltSocketHandle hSocket, std::uint16_t wPort, std::uint32_t dwAddress) {
-    const sockaddr_in address = PltIpv4Address(dwAddress, wPort);
-    const int rc =
-        calls.pfBind(Native(hSocket), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    return Noted(rc, rc == SOCKET_ERROR) == 0;
 }
 
 bool PltSocketListen(PltSocketHandle hSocket, int nBacklog) {
