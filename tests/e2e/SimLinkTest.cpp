@@ -101,10 +101,11 @@ TEST(SimLinkTest, ScriptOverTcpWithOip) {
 // Text fields of an answer used to reach the terminal raw: a unit could retitle the window or
 // clear the screen. The simulator echoes a string with escape sequences back.
 TEST(SimLinkTest, EscapeSequencesInAnAnswerAreShownHarmless) {
-    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "-D", kDefinitionFile});
-    ASSERT_NE(sim.WaitFor("listening on TCP port 9451", 5000), "") << sim.Output();
-    const Session session =
-        RunScript("ESCAPE", {"-I127.0.0.1"}, "PAUSE 1\nECHO \"\x1B]2;OWNED\x07\x1B[2J\"\n");
+    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "--port", "0", "-D", kDefinitionFile});
+    const unsigned nPort = ListeningPort(sim);
+    ASSERT_NE(0u, nPort) << sim.Output();
+    const Session session = RunScript("ESCAPE", {"-I127.0.0.1:" + std::to_string(nPort)},
+                                      "PAUSE 1\nECHO \"\x1B]2;OWNED\x07\x1B[2J\"\n");
     EXPECT_EQ(session.result.iExitCode, 0) << session.result.output;
     EXPECT_NE(session.responses.find(" String   : .]2;OWNED..[2J"), std::string::npos)
         << session.responses;
@@ -115,12 +116,13 @@ TEST(SimLinkTest, EscapeSequencesInAnAnswerAreShownHarmless) {
 // A response file on a full disk swallowed the header, the answers and the link events in
 // silence. The failure is reported once, with its reason, and the answers come to the console.
 TEST(SimLinkTest, FailedResponseFileIsReportedOnceAndAnswersComeToTheConsole) {
-    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "-D", kDefinitionFile});
-    ASSERT_NE(sim.WaitFor("listening on TCP port 9451", 5000), "") << sim.Output();
+    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "--port", "0", "-D", kDefinitionFile});
+    const unsigned nPort = ListeningPort(sim);
+    ASSERT_NE(0u, nPort) << sim.Output();
     WriteFile(TempPath("FULL.SCR"), "PAUSE 1\nGETVERSION\nPAUSE 1\nSETOUTPUT 3 1\nPAUSE 1\nEXIT\n");
-    const RunResult result =
-        RunProgram(TALVO_RC_BIN, {"-I127.0.0.1", "-D" + kDefinitionFile, "FULL.SCR"},
-                   "RESFILE /dev/full\n", kRunLimitMs, {}, TempDirectory());
+    const RunResult result = RunProgram(
+        TALVO_RC_BIN, {"-I127.0.0.1:" + std::to_string(nPort), "-D" + kDefinitionFile, "FULL.SCR"},
+        "RESFILE /dev/full\n", kRunLimitMs, {}, TempDirectory());
     EXPECT_EQ(result.iExitCode, 0) << result.output;
     EXPECT_EQ(CountOf(result.output, "Can't write response file : No space left on device"), 1U)
         << result.output;

@@ -29,6 +29,23 @@ const std::vector<std::pair<std::string, std::string>> kCallIds = {
 
 using Row = std::vector<std::string>;
 
+// A plain client connected to the simulator on the loopback; -1 when it cannot connect.
+int ConnectLoopback(unsigned nPort) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(nPort));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || nPort == 0 ||
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        return -1;
+    }
+    return fd;
+}
+
 std::string Quote(const std::string& text) {
     return "'" + text + "'";
 }
@@ -194,15 +211,10 @@ TEST(TraceTest, MultiPackagesAreCapturedByTheSimulator) {
     REQUIRE_TSHARK();
     const std::string capture = TempPath("MULTI_SIM.pcap");
     BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "--protocol", "multi", "--quiet", "--capture",
-                                          capture, "-D", kDefinitionFile});
-    ASSERT_NE(sim.WaitFor("listening", 5000), "") << sim.Output();
+                                          capture, "-D", kDefinitionFile, "--port", "0"});
     // talvo_rc speaks Oip only: a plain client sends SETOUTPUT 3 1 as a Multi message package.
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(9451);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    const int fd = ConnectLoopback(ListeningPort(sim));
+    ASSERT_GE(fd, 0) << sim.Output();
     const std::uint8_t abyCall[] = {0xAA, 0x55, 0x01, 0x03, 0x04, 0x00, 0x10, 0x00, 0x03, 0x01};
     ASSERT_EQ(static_cast<ssize_t>(sizeof abyCall), write(fd, abyCall, sizeof abyCall));
     std::vector<std::uint8_t> received;
@@ -236,14 +248,9 @@ TEST(TraceTest, TcpTerminalLinesAreRecordsOfTheirOwn) {
     REQUIRE_TSHARK();
     const std::string capture = TempPath("TERM_SIM.pcap");
     BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "--protocol", "terminal", "--quiet", "--capture",
-                                          capture, "-D", kDefinitionFile});
-    ASSERT_NE(sim.WaitFor("listening", 5000), "") << sim.Output();
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(9451);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
+                                          capture, "-D", kDefinitionFile, "--port", "0"});
+    const int fd = ConnectLoopback(ListeningPort(sim));
+    ASSERT_GE(fd, 0) << sim.Output();
     // Two lines in one write, the second one edited with a backspace.
     const std::string lines = "STATUS\rSTATX\bUS\r";
     ASSERT_EQ(static_cast<ssize_t>(lines.size()), write(fd, lines.data(), lines.size()));
