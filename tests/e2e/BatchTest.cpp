@@ -3,8 +3,12 @@
 // Python's json module.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "tests/e2e/E2eSupport.h"
 
@@ -39,25 +43,47 @@ BatchRun RunBatch(const std::string& name, const std::string& body,
     return run;
 }
 
+// The simulator on a free TCP port of the loopback.
 class SimOverTcp {
   public:
     explicit SimOverTcp(std::vector<std::string> args) : m_sim(TALVO_SIM_BIN, WithTcp(args)) {}
-    bool Ready() { return m_sim.WaitFor("listening on TCP port 9451", 5000) != ""; }
+    bool Ready() {
+        m_nPort = ListeningPort(m_sim);
+        return m_nPort != 0;
+    }
+    std::string Link() const { return "-I127.0.0.1:" + std::to_string(m_nPort); }
     std::string Output() { return m_sim.Output(); }
 
   private:
     static std::vector<std::string> WithTcp(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--tcp", "--quiet", "-D", kDefinitionFile});
+        args.insert(args.begin(), {"--tcp", "--port", "0", "--quiet", "-D", kDefinitionFile});
         return args;
     }
     BackgroundProgram m_sim;
+    unsigned m_nPort = 0;
 };
+
+// A loopback port nothing listens on: one the system hands out, closed again at once.
+unsigned ClosedPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool bBound = fd >= 0 &&
+                        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    if (fd >= 0) {
+        close(fd);
+    }
+    return bBound ? ntohs(address.sin_port) : 0u;
+}
 
 TEST(BatchTest, EveryCallAnsweredEndsWithZeroAndTheJsonFileHoldsEachCallAndAnswer) {
     SimOverTcp sim({});
     ASSERT_TRUE(sim.Ready()) << sim.Output();
     const std::string jsonPath = TempPath("ALL.jsonl");
-    const BatchRun run = RunBatch("ALL", kCalls, {"-I127.0.0.1", "-J" + jsonPath});
+    const BatchRun run = RunBatch("ALL", kCalls, {sim.Link(), "-J" + jsonPath});
     ASSERT_FALSE(run.result.bTimedOut);
     EXPECT_EQ(0, run.result.iExitCode) << run.result.output;
     EXPECT_EQ(1U, CountOf(run.result.output, "\nSummary: 4 calls, 4 answered, 0 error answers, "
@@ -80,7 +106,7 @@ TEST(BatchTest, AnswerWithAnErrorCodeEndsWithFive) {
     WriteFile(definitionFile,
               ReadFile(kDefinitionFile) + "\n#define REQUEST\nNOSUCH 0x0EEE { - } { - }\n");
     const BatchRun run =
-        RunBatch("ERR", "GETVERSION\nNOSUCH\n", {"-I127.0.0.1", "-t"}, definitionFile);
+        RunBatch("ERR", "GETVERSION\nNOSUCH\n", {sim.Link(), "-t"}, definitionFile);
     EXPECT_EQ(5, run.result.iExitCode) << run.result.output;
     EXPECT_EQ(1U, CountOf(run.result.output, "Error   : 0x0001\n"));
     EXPECT_EQ(1U, CountOf(run.result.output, "Summary: 2 calls, 2 answered, 1 error answers, "
@@ -93,7 +119,7 @@ TEST(BatchTest, AnswerWithAnErrorCodeEndsWithFive) {
 TEST(BatchTest, SilentUnitTimesOutAfterTheAnswerTimeout) {
     SimOverTcp sim({"--silent-after", "1"});
     ASSERT_TRUE(sim.Ready()) << sim.Output();
-    const BatchRun run = RunBatch("SILENT", "GETVERSION\nSETOUTPUT 3 1\n", {"-I127.0.0.1", "-W2"});
+    const BatchRun run = RunBatch("SILENT", "GETVERSION\nSETOUTPUT 3 1\n", {sim.Link(), "-W2"});
     EXPECT_EQ(5, run.result.iExitCode) << run.result.output;
     EXPECT_EQ(1U, CountOf(run.result.output, "\nNo answer to 0x0010 (SETOUTPUT) within 2 s\n"))
         << run.result.output;
@@ -105,10 +131,13 @@ TEST(BatchTest, SilentUnitTimesOutAfterTheAnswerTimeout) {
 }
 
 TEST(BatchTest, LinkThatNeverComesEndsWithFour) {
-    // Nothing listens on the port.
-    const BatchRun run = RunBatch("NOLINK", kCalls, {"-I127.0.0.1", "-W1"});
+    const unsigned nPort = ClosedPort();
+    ASSERT_NE(0u, nPort);
+    const BatchRun run =
+        RunBatch("NOLINK", kCalls, {"-I127.0.0.1:" + std::to_string(nPort), "-W1"});
     EXPECT_EQ(4, run.result.iExitCode) << run.result.output;
-    EXPECT_EQ(1U, CountOf(run.result.output, "No connection to 127.0.0.1 within 1 s\n"))
+    EXPECT_EQ(1U, CountOf(run.result.output,
+                          "No connection to 127.0.0.1:" + std::to_string(nPort) + " within 1 s\n"))
         << run.result.output;
     EXPECT_LT(run.dSeconds, 5.0);
 }
@@ -123,11 +152,14 @@ TEST(BatchTest, SerialPortThatCannotBeOpenedEndsWithFour) {
 
 TEST(BatchTest, InterruptedBatchPrintsItsSummaryAndExitsWithTheSignal) {
     WriteFile(TempPath("STOP.SCR"), kCalls);
+    const unsigned nPort = ClosedPort(); // the link never comes
+    ASSERT_NE(0u, nPort);
     // exec: the signal reaches talvo_rc itself, started in the script's directory.
-    BackgroundProgram tool("/bin/sh", {"-c",
-                                       "cd \"$0\" && exec \"$1\" -B -W30 -I127.0.0.1 \"-D$2\" "
-                                       "STOP.SCR",
-                                       TempDirectory(), TALVO_RC_BIN, kDefinitionFile});
+    BackgroundProgram tool("/bin/sh",
+                           {"-c",
+                            "cd \"$0\" && exec \"$1\" -B -W30 \"-I127.0.0.1:$3\" "
+                            "\"-D$2\" STOP.SCR",
+                            TempDirectory(), TALVO_RC_BIN, kDefinitionFile, std::to_string(nPort)});
     ASSERT_NE("", tool.WaitFor("Using TCP/IP communication", 5000)) << tool.Output();
     EXPECT_EQ(143, tool.Stop()); // SIGTERM, while it waits for the link
     EXPECT_EQ(1U, CountOf(tool.Output(), "Summary: 0 calls, 0 answered"));

@@ -180,10 +180,12 @@ std::vector<std::string> Split(const std::string& text, char cSeparator) {
 TEST(TraceTest, OipRunIsCapturedOnBothSidesAndDecodesLikeTheConsole) {
     REQUIRE_TSHARK();
     const std::string simCapture = TempPath("OIP_SIM.pcap");
-    BackgroundProgram sim(TALVO_SIM_BIN,
-                          {"--tcp", "--quiet", "--capture", simCapture, "-D", kDefinitionFile});
-    ASSERT_NE(sim.WaitFor("listening on TCP port 9451", 5000), "") << sim.Output();
-    const ToolRun run = RunTool("OIP", {"-I127.0.0.1"}, "PAUSE 1\n" + kCalls);
+    BackgroundProgram sim(TALVO_SIM_BIN, {"--tcp", "--port", "0", "--quiet", "--capture",
+                                          simCapture, "-D", kDefinitionFile});
+    const unsigned nPort = ListeningPort(sim);
+    ASSERT_NE(0u, nPort) << sim.Output();
+    const ToolRun run =
+        RunTool("OIP", {"-I127.0.0.1:" + std::to_string(nPort)}, "PAUSE 1\n" + kCalls);
     EXPECT_EQ(0, run.result.iExitCode) << run.result.output;
     sim.Stop();
 
